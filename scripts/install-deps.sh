@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Tarnwick need, when any is missing.
+# Idempotent and quiet when everything is present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-websockets-dev qcoro-qt6-dev
+  libsqlite3-dev libmaxminddb-dev
+  libgtest-dev libbenchmark-dev libyaml-dev
+  clang libclang-rt-14-dev
+  golang-go gzip unzip python3 npm xvfb passwd util-linux procps curl ca-certificates
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  # Go and npm often come from outside Debian on developer machines; their commands are enough.
+  case "$p" in
+    golang-go) command -v go >/dev/null && continue ;;
+    npm) command -v npm >/dev/null && continue ;;
+  esac
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "install-deps: installing ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

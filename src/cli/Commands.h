@@ -1,0 +1,9 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace tarnwick::cli {
+
+// Each command lives in its own file, named after it.
+
+} // namespace tarnwick::cli

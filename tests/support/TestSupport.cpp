@@ -1,0 +1,79 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QThread>
+
+namespace tarnwick::test {
+
+namespace {
+// Keep in step with scripts/provision-mihomo.sh.
+constexpr auto kPinnedKernelVersion = "v1.19.30";
+
+QString cacheDir()
+{
+    const QString overridden = qEnvironmentVariable("TARNWICK_CACHE");
+    return overridden.isEmpty() ? QDir::homePath() + QStringLiteral("/.cache/tarnwick") : overridden;
+}
+} // namespace
+
+QString sourceDir() { return QStringLiteral(TARNWICK_SOURCE_DIR); }
+QString binaryDir() { return QStringLiteral(TARNWICK_BINARY_DIR); }
+QString sharedTestData() { return QDir::cleanPath(sourceDir() + QStringLiteral("/../shared/testdata")); }
+QString testData(const QString& relative) { return sourceDir() + QStringLiteral("/tests/data/") + relative; }
+
+QString readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        ADD_FAILURE() << "could not write " << path.toStdString();
+}
+
+bool underCI() { return !qEnvironmentVariable("CI").isEmpty(); }
+
+QString kernelPath()
+{
+    QString path = qEnvironmentVariable("TARNWICK_MIHOMO");
+    if (path.isEmpty())
+        path = cacheDir() + QStringLiteral("/mihomo-%1/mihomo").arg(QLatin1String(kPinnedKernelVersion));
+    return QFileInfo(path).isExecutable() ? path : QString();
+}
+
+QString countryMmdbPath()
+{
+    const QString path = cacheDir() + QStringLiteral("/geodata/Country.mmdb");
+    return QFileInfo(path).size() > 0 ? path : QString();
+}
+
+quint16 freePort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort();
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds bound)
+{
+    QDeadlineTimer deadline(bound);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+} // namespace tarnwick::test
