@@ -1,0 +1,34 @@
+#include "KernelCommand.h"
+
+namespace tarnwick::KernelCommand {
+
+QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host, int port,
+                         const QString& secret)
+{
+    QStringList arguments{QStringLiteral("-d"), workDirectory, QStringLiteral("-f"), configFile,
+                          QStringLiteral("-ext-ctl"), host + QLatin1Char(':') + QString::number(port)};
+    if (!secret.isEmpty())
+        arguments << QStringLiteral("-secret") << secret;
+    return arguments;
+}
+
+QStringList testArguments(const QString& workDirectory, const QString& configFile)
+{
+    return {QStringLiteral("-d"), workDirectory, QStringLiteral("-f"), configFile, QStringLiteral("-t")};
+}
+
+QStringList identityArguments() { return {QStringLiteral("-v")}; }
+
+bool identityAccepted(int exitCode, const QString& output)
+{
+    return exitCode == 0 && output.toLower().contains(QLatin1String("mihomo"));
+}
+
+bool testOutputCountsAsValid(const QString& output)
+{
+    return output.contains(QLatin1String("global-client-fingerprint"));
+}
+
+QStringList orphanCleanupArguments() { return {QStringLiteral("-9"), QStringLiteral("-f"), QStringLiteral("mihomo -d")}; }
+
+} // namespace tarnwick::KernelCommand
