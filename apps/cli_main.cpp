@@ -1,3 +1,6 @@
 #include "cli/Cli.h"
 
-int main(int argc, char** argv) { return tarnwick::cli::runCli(argc, argv); }
+int main(int argc, char** argv)
+{
+    return tarnwick::cli::runCli(argc, argv);
+}

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-websockets-dev qcoro-qt6-dev
   libsqlite3-dev libmaxminddb-dev
   libgtest-dev libbenchmark-dev libyaml-dev
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   golang-go gzip unzip python3 npm xvfb passwd util-linux procps curl ca-certificates
 )
 

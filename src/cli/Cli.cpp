@@ -4,7 +4,6 @@
 #include "Commands.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace tarnwick::cli {

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
-
 #include <functional>
 
 namespace tarnwick::cli {

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -46,8 +45,7 @@ ClashPaths::ClashPaths() : m_root(withSlash(resolveDefaultRoot())) {}
 
 ClashPaths::ClashPaths(const QString& baseDirectory)
     : m_root(withSlash(baseDirectory.isEmpty() ? resolveDefaultRoot() : baseDirectory))
-{
-}
+{}
 
 QString ClashPaths::resolveDefaultRoot()
 {
@@ -71,8 +69,9 @@ QString ClashPaths::resolveDefaultRoot()
 
 void ClashPaths::prepare() const
 {
-    for (const QString& directory : {applicationSupportDirectory(), profilesDirectory(), workDirectory(),
-                                     logsDirectory(), databaseDirectory(), coreDirectory(), versionsDirectory()})
+    for (const QString& directory :
+         {applicationSupportDirectory(), profilesDirectory(), workDirectory(), logsDirectory(),
+          databaseDirectory(), coreDirectory(), versionsDirectory()})
         makeDirectory(directory);
 }
 

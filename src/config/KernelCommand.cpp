@@ -2,10 +2,11 @@
 
 namespace tarnwick::KernelCommand {
 
-QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host, int port,
-                         const QString& secret)
+QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host,
+                         int port, const QString& secret)
 {
-    QStringList arguments{QStringLiteral("-d"), workDirectory, QStringLiteral("-f"), configFile,
+    QStringList arguments{QStringLiteral("-d"),       workDirectory,
+                          QStringLiteral("-f"),       configFile,
                           QStringLiteral("-ext-ctl"), host + QLatin1Char(':') + QString::number(port)};
     if (!secret.isEmpty())
         arguments << QStringLiteral("-secret") << secret;
@@ -17,7 +18,10 @@ QStringList testArguments(const QString& workDirectory, const QString& configFil
     return {QStringLiteral("-d"), workDirectory, QStringLiteral("-f"), configFile, QStringLiteral("-t")};
 }
 
-QStringList identityArguments() { return {QStringLiteral("-v")}; }
+QStringList identityArguments()
+{
+    return {QStringLiteral("-v")};
+}
 
 bool identityAccepted(int exitCode, const QString& output)
 {
@@ -29,6 +33,9 @@ bool testOutputCountsAsValid(const QString& output)
     return output.contains(QLatin1String("global-client-fingerprint"));
 }
 
-QStringList orphanCleanupArguments() { return {QStringLiteral("-9"), QStringLiteral("-f"), QStringLiteral("mihomo -d")}; }
+QStringList orphanCleanupArguments()
+{
+    return {QStringLiteral("-9"), QStringLiteral("-f"), QStringLiteral("mihomo -d")};
+}
 
 } // namespace tarnwick::KernelCommand

@@ -9,8 +9,8 @@ namespace tarnwick {
 namespace KernelCommand {
 
 // Run: "-d" work, "-f" config, "-ext-ctl" host:port, then "-secret" secret when the secret is not empty.
-QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host, int port,
-                         const QString& secret);
+QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host,
+                         int port, const QString& secret);
 
 // Configuration test, run with the work directory as current directory: "-d" work, "-f" config, "-t".
 QStringList testArguments(const QString& workDirectory, const QString& configFile);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <exception>
 
 namespace tarnwick {
@@ -10,9 +9,9 @@ namespace tarnwick {
 class Error : public std::exception
 {
 public:
-    explicit Error(QString description) : m_description(std::move(description)), m_utf8(m_description.toUtf8())
-    {
-    }
+    explicit Error(QString description)
+        : m_description(std::move(description)), m_utf8(m_description.toUtf8())
+    {}
 
     const QString& description() const noexcept { return m_description; }
     const char* what() const noexcept override { return m_utf8.constData(); }

@@ -24,9 +24,10 @@ void printDiagnostic(const QString& line)
 
 void installLogFormat()
 {
-    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
-                                      "%{if-debug}debug%{endif}%{if-info}info%{endif}%{if-warning}warning%{endif}"
-                                      "%{if-critical}error%{endif}%{if-fatal}fatal%{endif}: %{message}"));
+    qSetMessagePattern(
+        QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} "
+                       "%{if-debug}debug%{endif}%{if-info}info%{endif}%{if-warning}warning%{endif}"
+                       "%{if-critical}error%{endif}%{if-fatal}fatal%{endif}: %{message}"));
 }
 
 } // namespace tarnwick

@@ -24,7 +24,10 @@ QString Settings::defaultFilePath()
            QStringLiteral("/tarnwick/settings.ini");
 }
 
-QString Settings::filePath() const { return m_store.fileName(); }
+QString Settings::filePath() const
+{
+    return m_store.fileName();
+}
 
 bool Settings::contains(const QString& key) const
 {
@@ -46,8 +49,8 @@ std::optional<QString> Settings::raw(const QString& key) const
 
 void Settings::warnWrongType(const QString& key, const QString& value, const char* type) const
 {
-    qCWarning(lcSettings, "Setting \"%s\" holds \"%s\", which is not %s; its default is used", qUtf8Printable(key),
-              qUtf8Printable(value), type);
+    qCWarning(lcSettings, "Setting \"%s\" holds \"%s\", which is not %s; its default is used",
+              qUtf8Printable(key), qUtf8Printable(value), type);
 }
 
 std::optional<bool> Settings::boolean(const QString& key) const
@@ -77,7 +80,10 @@ std::optional<qint64> Settings::integer(const QString& key) const
     return std::nullopt;
 }
 
-std::optional<QString> Settings::text(const QString& key) const { return raw(key); }
+std::optional<QString> Settings::text(const QString& key) const
+{
+    return raw(key);
+}
 
 std::optional<QDateTime> Settings::date(const QString& key) const
 {
@@ -106,9 +112,15 @@ void Settings::setBoolean(const QString& key, bool value)
     write(key, value ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
-void Settings::setInteger(const QString& key, qint64 value) { write(key, QString::number(value)); }
+void Settings::setInteger(const QString& key, qint64 value)
+{
+    write(key, QString::number(value));
+}
 
-void Settings::setText(const QString& key, const QString& value) { write(key, value); }
+void Settings::setText(const QString& key, const QString& value)
+{
+    write(key, value);
+}
 
 void Settings::setDate(const QString& key, const QDateTime& value)
 {

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QSettings>
 #include <QString>
-
 #include <optional>
 
 namespace tarnwick {

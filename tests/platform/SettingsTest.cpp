@@ -42,7 +42,8 @@ TEST_F(SettingsTest, NeverWrittenIsDistinctFromZeroAndEmpty)
 TEST_F(SettingsTest, RoundTripsEveryType)
 {
     Settings settings(path());
-    const QDateTime when = QDateTime::fromString(QStringLiteral("2026-03-01T10:20:30.456Z"), Qt::ISODateWithMs);
+    const QDateTime when =
+        QDateTime::fromString(QStringLiteral("2026-03-01T10:20:30.456Z"), Qt::ISODateWithMs);
     settings.setDate(QStringLiteral("lastAppUpdateCheckDate"), when);
     settings.setInteger(QStringLiteral("dbRetentionDays"), -5);
     settings.setText(QStringLiteral("systemProxyBypass"), QStringLiteral("localhost, 127.0.0.1, *.local"));
@@ -52,7 +53,8 @@ TEST_F(SettingsTest, RoundTripsEveryType)
     Settings reread(path());
     EXPECT_EQ(reread.date(QStringLiteral("lastAppUpdateCheckDate")), when);
     EXPECT_EQ(reread.integer(QStringLiteral("dbRetentionDays")), -5);
-    EXPECT_EQ(reread.text(QStringLiteral("systemProxyBypass")), QStringLiteral("localhost, 127.0.0.1, *.local"));
+    EXPECT_EQ(reread.text(QStringLiteral("systemProxyBypass")),
+              QStringLiteral("localhost, 127.0.0.1, *.local"));
     EXPECT_EQ(reread.text(QStringLiteral("globalUA")), QStringLiteral("clash.meta/1.0 (日本語 ✓)"));
     EXPECT_EQ(reread.boolean(QStringLiteral("update.autoCheck")), true);
 }

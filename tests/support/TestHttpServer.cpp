@@ -13,18 +13,30 @@ namespace {
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -44,7 +56,8 @@ bool parseRequest(const QByteArray& buffer, HttpRequest& request)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                   lines[i].mid(colon + 1).trimmed());
     }
     const qsizetype length = request.headers.value("content-length", "0").toLongLong();
     if (buffer.size() < headerEnd + 4 + length)
@@ -103,7 +116,8 @@ TestHttpServer::TestHttpServer(Handler handler) : m_handler(std::move(handler)),
 
 TestHttpServer::~TestHttpServer()
 {
-    QMetaObject::invokeMethod(m_server, [server = m_server] { delete server; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_server, [server = m_server] { delete server; }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
 }

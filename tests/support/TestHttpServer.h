@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QPair>
 #include <QString>
-
 #include <functional>
 #include <memory>
 
@@ -18,8 +17,8 @@ namespace tarnwick::test {
 struct HttpRequest
 {
     QByteArray method;
-    QByteArray path;  // without the query
-    QByteArray query; // after '?', undecoded
+    QByteArray path;                      // without the query
+    QByteArray query;                     // after '?', undecoded
     QMap<QByteArray, QByteArray> headers; // names lower-cased
     QByteArray body;
 };

@@ -19,10 +19,22 @@ QString cacheDir()
 }
 } // namespace
 
-QString sourceDir() { return QStringLiteral(TARNWICK_SOURCE_DIR); }
-QString binaryDir() { return QStringLiteral(TARNWICK_BINARY_DIR); }
-QString sharedTestData() { return QDir::cleanPath(sourceDir() + QStringLiteral("/../shared/testdata")); }
-QString testData(const QString& relative) { return sourceDir() + QStringLiteral("/tests/data/") + relative; }
+QString sourceDir()
+{
+    return QStringLiteral(TARNWICK_SOURCE_DIR);
+}
+QString binaryDir()
+{
+    return QStringLiteral(TARNWICK_BINARY_DIR);
+}
+QString sharedTestData()
+{
+    return QDir::cleanPath(sourceDir() + QStringLiteral("/../shared/testdata"));
+}
+QString testData(const QString& relative)
+{
+    return sourceDir() + QStringLiteral("/tests/data/") + relative;
+}
 
 QString readFile(const QString& path)
 {
@@ -40,7 +52,10 @@ void writeFile(const QString& path, const QByteArray& bytes)
         ADD_FAILURE() << "could not write " << path.toStdString();
 }
 
-bool underCI() { return !qEnvironmentVariable("CI").isEmpty(); }
+bool underCI()
+{
+    return !qEnvironmentVariable("CI").isEmpty();
+}
 
 QString kernelPath()
 {

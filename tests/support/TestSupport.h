@@ -3,11 +3,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QString>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace tarnwick::test {
 
@@ -32,23 +30,24 @@ QString countryMmdbPath();
 quint16 freePort();
 
 // Runs the event loop until the condition holds or the bound passes; returns the condition's last value.
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(10));
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds bound = std::chrono::seconds(10));
 
 } // namespace tarnwick::test
 
 // In a test body: the kernel's path, or skip (failure under CI) when it is not provisioned.
-#define TARNWICK_REQUIRE_KERNEL(variable)                                                                      \
-    const QString variable = ::tarnwick::test::kernelPath();                                                   \
-    if (variable.isEmpty()) {                                                                                  \
-        if (::tarnwick::test::underCI())                                                                       \
-            FAIL() << "the Mihomo kernel is not provisioned (scripts/provision-mihomo.sh)";                    \
-        GTEST_SKIP() << "the Mihomo kernel is not provisioned (scripts/provision-mihomo.sh)";                  \
+#define TARNWICK_REQUIRE_KERNEL(variable)                                                                    \
+    const QString variable = ::tarnwick::test::kernelPath();                                                 \
+    if (variable.isEmpty()) {                                                                                \
+        if (::tarnwick::test::underCI())                                                                     \
+            FAIL() << "the Mihomo kernel is not provisioned (scripts/provision-mihomo.sh)";                  \
+        GTEST_SKIP() << "the Mihomo kernel is not provisioned (scripts/provision-mihomo.sh)";                \
     }
 
-#define TARNWICK_REQUIRE_GEODATA(variable)                                                                     \
-    const QString variable = ::tarnwick::test::countryMmdbPath();                                              \
-    if (variable.isEmpty()) {                                                                                  \
-        if (::tarnwick::test::underCI())                                                                       \
-            FAIL() << "Country.mmdb is not provisioned (scripts/provision-geodata.sh)";                        \
-        GTEST_SKIP() << "Country.mmdb is not provisioned (scripts/provision-geodata.sh)";                      \
+#define TARNWICK_REQUIRE_GEODATA(variable)                                                                   \
+    const QString variable = ::tarnwick::test::countryMmdbPath();                                            \
+    if (variable.isEmpty()) {                                                                                \
+        if (::tarnwick::test::underCI())                                                                     \
+            FAIL() << "Country.mmdb is not provisioned (scripts/provision-geodata.sh)";                      \
+        GTEST_SKIP() << "Country.mmdb is not provisioned (scripts/provision-geodata.sh)";                    \
     }
