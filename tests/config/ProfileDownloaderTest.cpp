@@ -1,0 +1,171 @@
+#include "config/ProfileDownloader.h"
+
+#include "AwaitTask.h"
+#include "config/UserAgentHelper.h"
+#include "platform/Settings.h"
+#include "support/TestHttpServer.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ProfileDownloaderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Downloads land in the temporary directory: give each test its own, to see what is left behind.
+        m_previousTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", m_tmp.path().toUtf8());
+    }
+    void TearDown() override { qputenv("TMPDIR", m_previousTmp); }
+
+    QStringList leftovers() const { return QDir(m_tmp.path()).entryList(QDir::Files); }
+
+    QTemporaryDir m_tmp;
+    QByteArray m_previousTmp;
+    QTemporaryDir m_dir;
+    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
+    ProfileDownloader m_downloader{m_settings};
+};
+
+const QByteArray kProfile = "proxies: []\nrules:\n  - MATCH,DIRECT\n";
+
+} // namespace
+
+TEST_F(ProfileDownloaderTest, DownloadsWithQuotaAndSuggestedName)
+{
+    TestHttpServer server([](const HttpRequest&) {
+        HttpResponse response;
+        response.headers = {{"Subscription-Userinfo", "Upload=5; DOWNLOAD=20; total=100; expire=1767225600"},
+                            {"Content-Disposition", "attachment; filename=\"My Sub.yaml\""}};
+        response.body = kProfile;
+        return response;
+    });
+    const ProfileDownload download =
+        await(m_downloader.download(server.url(QStringLiteral("/sub?token=a/b"))));
+
+    EXPECT_EQ(readFile(download.filePath()).toUtf8(), kProfile);
+    EXPECT_EQ(download.rawInfo, QStringLiteral("Upload=5; DOWNLOAD=20; total=100; expire=1767225600"));
+    EXPECT_EQ(download.info, (SubscriptionInfo{5, 20, 100, 1767225600}));
+    EXPECT_EQ(download.remoteName, QStringLiteral("My Sub.yaml"));
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].method, "GET");
+    EXPECT_EQ(server.requests()[0].query, "token=a/b");
+    EXPECT_EQ(server.requests()[0].headers.value("user-agent"), UserAgentHelper::defaultUA.toUtf8());
+}
+
+TEST_F(ProfileDownloaderTest, ExtendedFileNameAndConfiguredUserAgent)
+{
+    TestHttpServer server([](const HttpRequest&) {
+        HttpResponse response;
+        response.headers = {
+            {"content-disposition", "attachment; filename*=UTF-8''%E6%9C%BA%E5%9C%BA%20Sub.yml"}};
+        response.body = kProfile;
+        return response;
+    });
+    m_settings.setText(QStringLiteral("globalUA"), QStringLiteral("  clash-verge/1.0\n"));
+    const ProfileDownload download = await(m_downloader.download(server.url(QStringLiteral("/s"))));
+    EXPECT_EQ(download.remoteName, QStringLiteral("机场 Sub.yml"));
+    EXPECT_FALSE(download.info.has_value());
+    EXPECT_FALSE(download.rawInfo.has_value());
+
+    // Blanks only: the default again.
+    m_settings.setText(QStringLiteral("globalUA"), QStringLiteral(" \n\t "));
+    await(m_downloader.download(server.url(QStringLiteral("/s"))));
+    ASSERT_EQ(server.requests().size(), 2);
+    EXPECT_EQ(server.requests()[0].headers.value("user-agent"), "clash-verge/1.0");
+    EXPECT_EQ(server.requests()[1].headers.value("user-agent"), UserAgentHelper::defaultUA.toUtf8());
+}
+
+TEST_F(ProfileDownloaderTest, FailuresLeaveNoFileBehind)
+{
+    TestHttpServer server([](const HttpRequest& request) {
+        HttpResponse response;
+        if (request.path == "/missing") {
+            response.status = 404;
+            response.body = "not here";
+        } else {
+            response.neverAnswer = true;
+        }
+        return response;
+    });
+    try {
+        await(m_downloader.download(server.url(QStringLiteral("/missing"))));
+        FAIL() << "a 404 must fail";
+    } catch (const ProfileDownloaderError& e) {
+        EXPECT_EQ(e.description(), QStringLiteral("HTTP Error: 404 from 127.0.0.1"));
+        EXPECT_EQ(e.kind(), ProfileDownloaderError::Kind::HttpStatus);
+        EXPECT_EQ(e.statusCode(), 404);
+    }
+    EXPECT_EQ(leftovers(), QStringList());
+
+    m_downloader.setTimeout(300ms);
+    try {
+        await(m_downloader.download(server.url(QStringLiteral("/silent"))), 10s);
+        FAIL() << "a silent server must time out";
+    } catch (const ProfileDownloaderError& e) {
+        EXPECT_EQ(e.description(), QStringLiteral("The request timed out."));
+        EXPECT_EQ(e.kind(), ProfileDownloaderError::Kind::TimedOut);
+    }
+    EXPECT_EQ(leftovers(), QStringList());
+
+    // Nothing listens on a port that was just free.
+    try {
+        await(m_downloader.download(QStringLiteral("http://127.0.0.1:%1/").arg(freePort())));
+        FAIL() << "a refused connection must fail";
+    } catch (const ProfileDownloaderError& e) {
+        EXPECT_EQ(e.kind(), ProfileDownloaderError::Kind::Transport);
+        EXPECT_EQ(e.description(), QStringLiteral("Connection refused"));
+    }
+
+    for (const QString& bad : {QStringLiteral("no scheme here"), QStringLiteral("http://exa mple.com/")}) {
+        try {
+            await(m_downloader.download(bad));
+            ADD_FAILURE() << "accepted " << bad.toStdString();
+        } catch (const ProfileDownloaderError& e) {
+            EXPECT_EQ(e.description(), QStringLiteral("Bad URL: ") + bad);
+        }
+    }
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+TEST(ProfileDownloaderHeaderTest, ContentDispositionForms)
+{
+    const auto name = [](const char* header) {
+        return ProfileDownloader::remoteNameFromHeader(QString::fromUtf8(header));
+    };
+    EXPECT_EQ(name("attachment; filename=plain.yaml"), QStringLiteral("plain.yaml"));
+    EXPECT_EQ(name("attachment; FileName='single quoted.yaml'"), QStringLiteral("single quoted.yaml"));
+    EXPECT_EQ(name("attachment; filename=%E6%9C%BA.yaml"), QStringLiteral("机.yaml"));
+    // Malformed escapes or bytes that are not UTF-8 stay as written.
+    EXPECT_EQ(name("attachment; filename=\"100%.yaml\""), QStringLiteral("100%.yaml"));
+    EXPECT_EQ(name("attachment; filename*=UTF-8''%FF.yaml"), QStringLiteral("%FF.yaml"));
+    EXPECT_EQ(name("attachment; filename*=utf-8'en'Work%20Sub"), QStringLiteral("Work Sub"));
+    // The first file-name parameter wins.
+    EXPECT_EQ(name("attachment; filename=first.yaml; filename*=UTF-8''second.yaml"),
+              QStringLiteral("first.yaml"));
+    EXPECT_EQ(name("attachment"), std::nullopt);
+    EXPECT_EQ(name("inline; name=\"x.yaml\""), std::nullopt);
+}
+
+TEST(ProfileDownloaderHeaderTest, QuotaHeaderParsing)
+{
+    const auto info = [](const char* header) {
+        return SubscriptionInfo::fromHeader(QString::fromUtf8(header));
+    };
+    EXPECT_EQ(info("upload=10; download=20; total=100; expire=0"), (SubscriptionInfo{10, 20, 100, 0}));
+    EXPECT_EQ(info("Upload=5;DOWNLOAD = 7 ;  Total=+9"), (SubscriptionInfo{5, 7, 9, 0}));
+    EXPECT_EQ(info("upload=-3; expire=1700000000"), (SubscriptionInfo{-3, 0, 0, 1700000000}));
+    // Unparsable, overflowing, doubled or unknown parts are skipped; the rest still counts.
+    EXPECT_EQ(info("upload=1.5; download=99999999999999999999; total=4=4; bonus=1; expire=12; junk"),
+              (SubscriptionInfo{0, 0, 0, 12}));
+    EXPECT_EQ(info("upload=++5; total=8"), (SubscriptionInfo{0, 0, 8, 0}));
+    EXPECT_EQ(info("plan=gold; upload=abc"), std::nullopt);
+    EXPECT_EQ(info(""), std::nullopt);
+}
