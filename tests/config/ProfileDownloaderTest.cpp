@@ -1,9 +1,9 @@
 #include "config/ProfileDownloader.h"
 
-#include "AwaitTask.h"
 #include "config/UserAgentHelper.h"
 #include "platform/Settings.h"
 #include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 #include "config/SubscriptionManager.h"
 
-#include "AwaitTask.h"
 #include "FileSizeLimit.h"
 #include "config/AtomicFile.h"
 #include "platform/Settings.h"
 #include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QSignalSpy>
