@@ -1,11 +1,16 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <QString>
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 
 namespace tarnwick::test {
 
@@ -32,6 +37,51 @@ quint16 freePort();
 // Runs the event loop until the condition holds or the bound passes; returns the condition's last value.
 bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds bound = std::chrono::seconds(10));
+
+namespace detail {
+template <typename T> struct AwaitState
+{
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool done = false;
+};
+template <> struct AwaitState<void>
+{
+    std::exception_ptr error;
+    bool done = false;
+};
+template <typename T> QCoro::Task<> drive(QCoro::Task<T> task, std::shared_ptr<AwaitState<T>> state)
+{
+    try {
+        if constexpr (std::is_void_v<T>)
+            co_await task;
+        else
+            state->value.emplace(co_await task);
+    } catch (...) {
+        state->error = std::current_exception();
+    }
+    state->done = true;
+}
+} // namespace detail
+
+// Runs a task to completion on this thread's event loop and returns its result or rethrows its exception
+// (QCoro::waitFor would hang on an exception). Past the bound the test fails and std::runtime_error is
+// thrown.
+template <typename T> T await(QCoro::Task<T> task, std::chrono::milliseconds bound = std::chrono::seconds(30))
+{
+    auto state = std::make_shared<detail::AwaitState<T>>();
+    // Kept alive past a time-out: destroying a suspended coroutine that is later resumed would crash.
+    auto* driver = new QCoro::Task<>(detail::drive<T>(std::move(task), state));
+    if (!waitFor([&] { return state->done; }, bound)) {
+        ADD_FAILURE() << "task did not finish within " << bound.count() << " ms";
+        throw std::runtime_error("task timed out");
+    }
+    delete driver;
+    if (state->error)
+        std::rethrow_exception(state->error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*state->value);
+}
 
 } // namespace tarnwick::test
 
