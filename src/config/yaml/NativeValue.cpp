@@ -1,8 +1,8 @@
 #include "NativeValue.h"
 
+#include "DecimalNumber.h"
 #include "Utf8.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -403,48 +403,13 @@ private:
         const auto result = std::from_chars(start, m_pos, value);
         if (result.ec == std::errc::result_out_of_range) {
             // Underflow reads as zero; overflow is an error.
-            if (overflows(start, m_pos)) {
+            if (decimal::overflows(start, m_pos)) {
                 m_pos = start;
                 fail("number out of range");
             }
             return 0.0;
         }
         return value;
-    }
-
-    // Whether a syntactically valid JSON number that does not fit a double is too large (not too small):
-    // its leading significant digit stands at a positive power of ten.
-    static bool overflows(const char* p, const char* end)
-    {
-        if (*p == '-')
-            ++p;
-        qint64 magnitude = 0;
-        bool significant = false;
-        for (; p != end && *p >= '0' && *p <= '9'; ++p) {
-            significant = significant || *p != '0';
-            if (significant)
-                ++magnitude;
-        }
-        --magnitude; // "123" stands at 10^2
-        if (p != end && *p == '.') {
-            for (++p; p != end && *p >= '0' && *p <= '9'; ++p) {
-                if (!significant && *p == '0')
-                    --magnitude;
-                significant = significant || *p != '0';
-            }
-        }
-        qint64 exponent = 0;
-        if (p != end) {
-            ++p; // 'e' or 'E'
-            const bool negative = *p == '-';
-            if (*p == '+' || *p == '-')
-                ++p;
-            for (; p != end; ++p)
-                exponent = std::min<qint64>(exponent * 10 + (*p - '0'), qint64(1) << 40);
-            if (negative)
-                exponent = -exponent;
-        }
-        return magnitude + exponent > 0;
     }
 
     const char* m_begin;

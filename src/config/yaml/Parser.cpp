@@ -1,0 +1,424 @@
+#include "Parser.h"
+
+#include "NodeData.h"
+#include "YAMLError.h"
+
+namespace tarnwick {
+
+using detail::CollectionData;
+using detail::MappingData;
+using detail::NodeData;
+using detail::ScalarData;
+using detail::SequenceData;
+
+namespace {
+
+template <typename Data> Data* newCollection(const Mark& mark, const QString& tag)
+{
+    auto* data = new Data();
+    data->hasMark = true;
+    data->mark = mark;
+    data->tag = tag;
+    return data;
+}
+
+} // namespace
+
+Parser::Parser(QByteArrayView utf8, int maxDepth) : m_scanner(utf8), m_maxDepth(maxDepth) {}
+
+QList<Node> Parser::composeAll(QByteArrayView utf8, int maxDepth)
+{
+    Parser parser(utf8, maxDepth);
+    QList<Node> documents;
+    while (auto root = parser.nextDocument())
+        documents.append(std::move(*root));
+    return documents;
+}
+
+QList<Node> Parser::composeAll(QStringView yaml, int maxDepth)
+{
+    return composeAll(QByteArrayView(yaml.toUtf8()), maxDepth);
+}
+
+std::optional<Node> Parser::compose(QByteArrayView utf8, int maxDepth)
+{
+    return Parser(utf8, maxDepth).nextDocument();
+}
+
+std::optional<Node> Parser::compose(QStringView yaml, int maxDepth)
+{
+    return compose(QByteArrayView(yaml.toUtf8()), maxDepth);
+}
+
+void Parser::fail(const QString& message, const Mark& mark) const
+{
+    throw YAMLError::parser(message, mark);
+}
+
+void Parser::failExpected(const QString& expected, const Token& token) const
+{
+    if (token.kind == Token::Kind::streamEnd)
+        throw YAMLError::unexpectedEndOfInput(token.mark);
+    fail(QStringLiteral("expected %1 but got %2").arg(expected, token.description()), token.mark);
+}
+
+void Parser::enter(const Mark& mark)
+{
+    if (++m_currentDepth > m_maxDepth)
+        throw YAMLError::depthLimitExceeded(mark);
+}
+
+std::optional<Node> Parser::nextDocument()
+{
+    if (!m_started) {
+        const Token first = next();
+        if (first.kind != Token::Kind::streamStart)
+            fail(QStringLiteral("expected stream start"), first.mark);
+        m_started = true;
+    }
+    while (nextIs(Token::Kind::documentEnd))
+        next();
+    if (nextIs(Token::Kind::streamEnd))
+        return std::nullopt;
+
+    m_anchors.clear();
+    bool explicitStart = false;
+    if (nextIs(Token::Kind::documentStart)) {
+        next();
+        explicitStart = true;
+    }
+    const Token::Kind kind = peek().kind;
+    Node root;
+    if (!explicitStart || (kind != Token::Kind::documentStart && kind != Token::Kind::documentEnd &&
+                           kind != Token::Kind::streamEnd))
+        root = parseBlockNode(false);
+
+    const Token& after = peek();
+    if (after.kind != Token::Kind::documentEnd && after.kind != Token::Kind::documentStart &&
+        after.kind != Token::Kind::streamEnd)
+        failExpected(Token::describe(Token::Kind::documentStart), after);
+    return root;
+}
+
+Parser::Properties Parser::parseProperties(bool flow)
+{
+    Properties properties;
+    for (;;) {
+        const Token& token = peek();
+        if (token.kind == Token::Kind::anchor && !properties.hasAnchor) {
+            properties.hasAnchor = true;
+            properties.anchor = token.text;
+        } else if (token.kind == Token::Kind::tag && properties.tag.isNull()) {
+            properties.tag = QString::fromUtf8(token.text);
+        } else if (token.kind == Token::Kind::anchor || token.kind == Token::Kind::tag) {
+            fail(
+                (flow ? QStringLiteral("unexpected token in flow: ") : QStringLiteral("unexpected token: ")) +
+                    token.description(),
+                token.mark);
+        } else {
+            return properties;
+        }
+        next();
+    }
+}
+
+Node Parser::parseAlias()
+{
+    const Token token = next();
+    const auto found = m_anchors.constFind(QByteArray::fromRawData(token.text.data(), token.text.size()));
+    if (found == m_anchors.cend())
+        fail(QStringLiteral("undefined alias '*%1'").arg(QString::fromUtf8(token.text)), token.mark);
+    // The alias stands where its node would: its expansion must fit in the remaining depth too.
+    if (m_currentDepth + found->height() > m_maxDepth)
+        throw YAMLError::depthLimitExceeded(token.mark);
+    m_lastWasAlias = true;
+    return *found;
+}
+
+Node Parser::finish(Node node, const Properties& properties)
+{
+    if (properties.hasAnchor)
+        m_anchors.insert(properties.anchor.toByteArray(), node);
+    m_lastWasAlias = false;
+    return node;
+}
+
+Node Parser::emptyNode(const Properties& properties)
+{
+    if (properties.empty()) {
+        m_lastWasAlias = false;
+        return Node();
+    }
+    ScalarData* data = ScalarData::create(QByteArrayView());
+    data->tag = properties.tag;
+    return finish(NodeData::adopt(data), properties);
+}
+
+Node Parser::parseScalar(const Properties& properties)
+{
+    const Token token = next();
+    ScalarData* data = ScalarData::create(token.text);
+    data->style = token.style;
+    data->tag = properties.tag;
+    data->hasMark = data->hasEndMark = true;
+    data->mark = token.mark;
+    data->endMark = token.endMark;
+    return finish(NodeData::adopt(data), properties);
+}
+
+Node Parser::parseBlockNode(bool indentlessSequenceAllowed)
+{
+    if (nextIs(Token::Kind::alias))
+        return parseAlias();
+    const Properties properties = parseProperties(false);
+    const Token& token = peek();
+    switch (token.kind) {
+    case Token::Kind::scalar:
+        return parseScalar(properties);
+    case Token::Kind::blockSequenceStart:
+        return parseBlockSequence(properties);
+    case Token::Kind::blockMappingStart:
+        return parseBlockMapping(properties);
+    case Token::Kind::flowSequenceStart:
+        return parseFlowSequence(properties);
+    case Token::Kind::flowMappingStart:
+        return parseFlowMapping(properties);
+    case Token::Kind::blockEntry:
+        if (indentlessSequenceAllowed)
+            return parseIndentlessSequence(properties);
+        break;
+    default:
+        break;
+    }
+    if (!properties.empty())
+        return emptyNode(properties);
+    if (token.kind == Token::Kind::streamEnd)
+        throw YAMLError::unexpectedEndOfInput(token.mark);
+    fail(QStringLiteral("unexpected token: ") + token.description(), token.mark);
+}
+
+Node Parser::parseFlowNode()
+{
+    if (nextIs(Token::Kind::alias))
+        return parseAlias();
+    const Properties properties = parseProperties(true);
+    const Token& token = peek();
+    switch (token.kind) {
+    case Token::Kind::scalar:
+        return parseScalar(properties);
+    case Token::Kind::flowSequenceStart:
+        return parseFlowSequence(properties);
+    case Token::Kind::flowMappingStart:
+        return parseFlowMapping(properties);
+    default:
+        break;
+    }
+    if (!properties.empty())
+        return emptyNode(properties);
+    if (token.kind == Token::Kind::streamEnd)
+        throw YAMLError::unexpectedEndOfInput(token.mark);
+    fail(QStringLiteral("unexpected token in flow: ") + token.description(), token.mark);
+}
+
+Node Parser::parseBlockSequence(const Properties& properties)
+{
+    const Token start = next();
+    enter(start.mark);
+    auto* data = newCollection<SequenceData>(start.mark, properties.tag);
+    Node node = NodeData::adopt(data);
+    for (;;) {
+        const Token& token = peek();
+        if (token.kind == Token::Kind::blockEnd) {
+            next();
+            break;
+        }
+        if (token.kind != Token::Kind::blockEntry)
+            failExpected(Token::describe(Token::Kind::blockEnd), token);
+        next();
+        const Token::Kind kind = peek().kind;
+        Node child = kind == Token::Kind::blockEntry || kind == Token::Kind::blockEnd ? emptyNode({})
+                                                                                      : parseBlockNode(false);
+        data->account(child, m_lastWasAlias);
+        data->nodes.push_back(std::move(child));
+    }
+    leave();
+    return finish(std::move(node), properties);
+}
+
+Node Parser::parseIndentlessSequence(const Properties& properties)
+{
+    const Mark mark = peek().mark;
+    enter(mark);
+    auto* data = newCollection<SequenceData>(mark, properties.tag);
+    Node node = NodeData::adopt(data);
+    while (nextIs(Token::Kind::blockEntry)) {
+        next();
+        const Token::Kind kind = peek().kind;
+        Node child = kind == Token::Kind::blockEntry || kind == Token::Kind::key ||
+                             kind == Token::Kind::value || kind == Token::Kind::blockEnd
+                         ? emptyNode({})
+                         : parseBlockNode(false);
+        data->account(child, m_lastWasAlias);
+        data->nodes.push_back(std::move(child));
+    }
+    leave();
+    return finish(std::move(node), properties);
+}
+
+Node Parser::parseBlockMapping(const Properties& properties)
+{
+    const Token start = next();
+    enter(start.mark);
+    auto* data = newCollection<MappingData>(start.mark, properties.tag);
+    Node node = NodeData::adopt(data);
+    const auto blockValue = [this] {
+        const Token::Kind kind = peek().kind;
+        if (kind == Token::Kind::key || kind == Token::Kind::value || kind == Token::Kind::blockEnd)
+            return emptyNode({});
+        return parseBlockNode(true);
+    };
+    for (;;) {
+        const Token& token = peek();
+        if (token.kind == Token::Kind::blockEnd) {
+            next();
+            break;
+        }
+        Node key;
+        if (token.kind == Token::Kind::key) {
+            next();
+            key = blockValue();
+        } else if (token.kind == Token::Kind::value) {
+            key = emptyNode({}); // a value where a key was expected: the key is empty
+        } else {
+            failExpected(Token::describe(Token::Kind::blockEnd), token);
+        }
+        data->account(key, m_lastWasAlias);
+        Node value;
+        m_lastWasAlias = false;
+        if (nextIs(Token::Kind::value)) {
+            next();
+            value = blockValue();
+        }
+        data->account(value, m_lastWasAlias);
+        data->pairs.push_back(Node::Pair{std::move(key), std::move(value)});
+    }
+    leave();
+    return finish(std::move(node), properties);
+}
+
+Node Parser::parseFlowSequence(const Properties& properties)
+{
+    const Token start = next();
+    enter(start.mark);
+    auto* data = newCollection<SequenceData>(start.mark, properties.tag);
+    Node node = NodeData::adopt(data);
+    for (bool first = true;; first = false) {
+        if (nextIs(Token::Kind::flowSequenceEnd)) {
+            next();
+            break;
+        }
+        if (!first) {
+            if (!nextIs(Token::Kind::flowEntry))
+                fail(QStringLiteral("unexpected token in flow: ") + peek().description(), peek().mark);
+            next();
+            if (nextIs(Token::Kind::flowSequenceEnd)) {
+                next();
+                break;
+            }
+        }
+        const Token& token = peek();
+        Node child = token.kind == Token::Kind::key || token.kind == Token::Kind::value
+                         ? parseFlowPair(token.mark)
+                         : parseFlowNode();
+        data->account(child, m_lastWasAlias);
+        data->nodes.push_back(std::move(child));
+    }
+    leave();
+    return finish(std::move(node), properties);
+}
+
+// A single "key: value" pair inside a flow sequence is a mapping of its own.
+Node Parser::parseFlowPair(const Mark& mark)
+{
+    enter(mark);
+    auto* data = newCollection<MappingData>(mark, QString());
+    Node node = NodeData::adopt(data);
+    const auto flowValue = [this] {
+        const Token::Kind kind = peek().kind;
+        if (kind == Token::Kind::value || kind == Token::Kind::flowEntry ||
+            kind == Token::Kind::flowSequenceEnd)
+            return emptyNode({});
+        return parseFlowNode();
+    };
+    Node key;
+    if (nextIs(Token::Kind::key)) {
+        next();
+        key = flowValue();
+    } else {
+        m_lastWasAlias = false;
+    }
+    data->account(key, m_lastWasAlias);
+    Node value;
+    m_lastWasAlias = false;
+    if (nextIs(Token::Kind::value)) {
+        next();
+        value = flowValue();
+    }
+    data->account(value, m_lastWasAlias);
+    data->pairs.push_back(Node::Pair{std::move(key), std::move(value)});
+    leave();
+    m_lastWasAlias = false;
+    return node;
+}
+
+Node Parser::parseFlowMapping(const Properties& properties)
+{
+    const Token start = next();
+    enter(start.mark);
+    auto* data = newCollection<MappingData>(start.mark, properties.tag);
+    Node node = NodeData::adopt(data);
+    const auto flowValue = [this] {
+        const Token::Kind kind = peek().kind;
+        if (kind == Token::Kind::value || kind == Token::Kind::flowEntry ||
+            kind == Token::Kind::flowMappingEnd)
+            return emptyNode({});
+        return parseFlowNode();
+    };
+    for (bool first = true;; first = false) {
+        if (nextIs(Token::Kind::flowMappingEnd)) {
+            next();
+            break;
+        }
+        if (!first) {
+            if (!nextIs(Token::Kind::flowEntry))
+                fail(QStringLiteral("unexpected token in flow: ") + peek().description(), peek().mark);
+            next();
+            if (nextIs(Token::Kind::flowMappingEnd)) {
+                next();
+                break;
+            }
+        }
+        Node key;
+        if (nextIs(Token::Kind::key)) {
+            next();
+            key = flowValue();
+        } else if (nextIs(Token::Kind::value)) {
+            key = emptyNode({});
+        } else {
+            key = parseFlowNode();
+        }
+        data->account(key, m_lastWasAlias);
+        Node value;
+        m_lastWasAlias = false;
+        if (nextIs(Token::Kind::value)) {
+            next();
+            value = flowValue();
+        }
+        data->account(value, m_lastWasAlias);
+        data->pairs.push_back(Node::Pair{std::move(key), std::move(value)});
+    }
+    leave();
+    return finish(std::move(node), properties);
+}
+
+} // namespace tarnwick

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "Node.h"
+#include "Scanner.h"
+
+#include <QByteArrayView>
+#include <QHash>
+#include <QList>
+#include <QStringView>
+#include <optional>
+
+namespace tarnwick {
+
+// Composes the node tree of YAML documents from the scanner's tokens. Nesting deeper than the limit fails
+// with depthLimitExceeded; no recursion goes deeper than the limit. Every failure is a YAMLError and
+// nothing partial is returned.
+class Parser final
+{
+public:
+    static constexpr int defaultMaxDepth = 512;
+
+    // The bytes are not copied: they must outlive the parser (nodes keep copies of their texts).
+    explicit Parser(QByteArrayView utf8, int maxDepth = defaultMaxDepth);
+
+    // The root of the next document, or nothing at the end of the stream.
+    std::optional<Node> nextDocument();
+
+    // One root per document, in order.
+    static QList<Node> composeAll(QByteArrayView utf8, int maxDepth = defaultMaxDepth);
+    static QList<Node> composeAll(QStringView yaml, int maxDepth = defaultMaxDepth);
+    // The root of the first document, or nothing when the text holds no document (empty, or only comments
+    // and blank lines).
+    static std::optional<Node> compose(QByteArrayView utf8, int maxDepth = defaultMaxDepth);
+    static std::optional<Node> compose(QStringView yaml, int maxDepth = defaultMaxDepth);
+
+private:
+    struct Properties
+    {
+        bool hasAnchor = false;
+        QByteArrayView anchor;
+        QString tag;
+        bool empty() const { return !hasAnchor && tag.isNull(); }
+    };
+
+    const Token& peek() { return m_scanner.peek(); }
+    Token next() { return m_scanner.next(); }
+    bool nextIs(Token::Kind kind) { return peek().kind == kind; }
+    [[noreturn]] void fail(const QString& message, const Mark& mark) const;
+    [[noreturn]] void failExpected(const QString& expected, const Token& token) const;
+
+    Properties parseProperties(bool flow);
+    Node parseBlockNode(bool indentlessSequenceAllowed);
+    Node parseFlowNode();
+    Node parseAlias();
+    Node parseScalar(const Properties& properties);
+    Node parseBlockSequence(const Properties& properties);
+    Node parseIndentlessSequence(const Properties& properties);
+    Node parseBlockMapping(const Properties& properties);
+    Node parseFlowSequence(const Properties& properties);
+    Node parseFlowMapping(const Properties& properties);
+    Node parseFlowPair(const Mark& mark);
+    Node emptyNode(const Properties& properties);
+    Node finish(Node node, const Properties& properties);
+    void enter(const Mark& mark);
+    void leave() { --m_currentDepth; }
+
+    Scanner m_scanner;
+    QHash<QByteArray, Node> m_anchors;
+    int m_maxDepth;
+    int m_currentDepth = 0;
+    bool m_started = false;
+    // Whether the node just composed was an alias (counted once in a collection's written size).
+    bool m_lastWasAlias = false;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,37 @@
+#include "YAMLError.h"
+
+namespace tarnwick {
+
+YAMLError::YAMLError(Kind kind, QString message, const Mark& mark, const QString& description)
+    : Error(mark.toString() + QStringLiteral(": ") + description), m_kind(kind),
+      m_message(std::move(message)), m_mark(mark)
+{}
+
+YAMLError YAMLError::scanner(const QString& message, const Mark& mark)
+{
+    return YAMLError(Kind::scanner, message, mark, QStringLiteral("scanner error: ") + message);
+}
+
+YAMLError YAMLError::parser(const QString& message, const Mark& mark)
+{
+    return YAMLError(Kind::parser, message, mark, QStringLiteral("parser error: ") + message);
+}
+
+YAMLError YAMLError::unexpectedEndOfInput(const Mark& mark)
+{
+    return YAMLError(Kind::unexpectedEndOfInput, QString(), mark, QStringLiteral("unexpected end of input"));
+}
+
+YAMLError YAMLError::depthLimitExceeded(const Mark& mark)
+{
+    return YAMLError(Kind::depthLimitExceeded, QString(), mark,
+                     QStringLiteral("nesting depth limit exceeded"));
+}
+
+YAMLError YAMLError::expansionLimitExceeded(qint64 limit, const Mark& mark)
+{
+    return YAMLError(Kind::expansionLimitExceeded, QString(), mark,
+                     QStringLiteral("aliases expand the document beyond %1 values").arg(limit));
+}
+
+} // namespace tarnwick
