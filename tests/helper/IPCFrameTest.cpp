@@ -1,0 +1,166 @@
+// The framing shared by the helper socket and the control socket.
+#include "platform/IPCFrame.h"
+
+#include "support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tarnwick;
+
+namespace {
+
+QByteArray header(quint32 length)
+{
+    const char bytes[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+    return QByteArray(bytes, 4);
+}
+
+// A connected pair of stream sockets, closed on destruction.
+struct SocketPair
+{
+    int fds[2] = {-1, -1};
+    SocketPair() { EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0); }
+    ~SocketPair()
+    {
+        for (const int fd : fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    void closeWriter()
+    {
+        ::close(fds[1]);
+        fds[1] = -1;
+    }
+    void send(const QByteArray& bytes) const
+    {
+        ASSERT_EQ(::write(fds[1], bytes.constData(), static_cast<size_t>(bytes.size())), bytes.size());
+    }
+};
+
+} // namespace
+
+TEST(IPCFrameTest, EncodesTheLengthBigEndianAndRejectsEmptyAndOversizedPayloads)
+{
+    const std::optional<QByteArray> frame = IPCFrame::encode(QByteArrayLiteral("{\"a\":1}"));
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(*frame, header(7) + QByteArrayLiteral("{\"a\":1}"));
+
+    EXPECT_FALSE(IPCFrame::encode(QByteArray()));
+    EXPECT_FALSE(IPCFrame::encode(QByteArray(1 << 20, 'x')));
+    const std::optional<QByteArray> largest = IPCFrame::encode(QByteArray((1 << 20) - 1, 'x'));
+    ASSERT_TRUE(largest);
+    EXPECT_EQ(largest->left(4), header((1 << 20) - 1));
+}
+
+TEST(IPCFrameTest, ReaderReassemblesFramesFromAnySplit)
+{
+    const QByteArray stream =
+        *IPCFrame::encode(QJsonObject{{QStringLiteral("n"), 1}}) +
+        *IPCFrame::encode(QJsonObject{{QStringLiteral("text"), QStringLiteral("grüß")}});
+    IPCFrame::Reader reader;
+    QList<QByteArray> payloads;
+    for (const char byte : stream) {
+        reader.append(QByteArray(1, byte));
+        while (const std::optional<QByteArray> payload = reader.next())
+            payloads.append(*payload);
+    }
+    ASSERT_EQ(payloads.size(), 2);
+    EXPECT_EQ(IPCFrame::decode(payloads[0])->value(QStringLiteral("n")).toInt(), 1);
+    EXPECT_EQ(IPCFrame::decode(payloads[1])->value(QStringLiteral("text")).toString(),
+              QStringLiteral("grüß"));
+    EXPECT_FALSE(reader.failed());
+
+    // Both frames in one chunk.
+    IPCFrame::Reader whole;
+    whole.append(stream);
+    EXPECT_TRUE(whole.next());
+    EXPECT_TRUE(whole.next());
+    EXPECT_FALSE(whole.next());
+}
+
+TEST(IPCFrameTest, ReaderFailsForGoodOnARejectedLength)
+{
+    for (const quint32 length : {0u, 1u << 20, 0xFFFFFFFFu}) {
+        IPCFrame::Reader reader;
+        reader.append(header(length) + QByteArrayLiteral("{}"));
+        EXPECT_FALSE(reader.next()) << length;
+        EXPECT_TRUE(reader.failed()) << length;
+        // Later valid frames cannot resynchronise a broken stream.
+        reader.append(*IPCFrame::encode(QByteArrayLiteral("{}")));
+        EXPECT_FALSE(reader.next()) << length;
+    }
+}
+
+TEST(IPCFrameTest, ReadWaitsForEveryByteOfAFrameWrittenInPieces)
+{
+    SocketPair pair;
+    const QByteArray frame =
+        *IPCFrame::encode(QJsonObject{{QStringLiteral("operation"), QStringLiteral("getVersion")}});
+    // Header and payload arrive split across several writes while read() is already blocked.
+    std::thread writer([&pair, frame] {
+        for (qsizetype at = 0; at < frame.size(); at += 3) {
+            pair.send(frame.mid(at, 3));
+            std::this_thread::yield();
+        }
+    });
+    const std::optional<QJsonObject> object = IPCFrame::read(pair.fds[0]);
+    writer.join();
+    ASSERT_TRUE(object);
+    EXPECT_EQ(object->value(QStringLiteral("operation")).toString(), QStringLiteral("getVersion"));
+}
+
+TEST(IPCFrameTest, ReadGivesNothingForShortReadsBadLengthsAndNonObjects)
+{
+    {
+        SCOPED_TRACE("peer closes after the header");
+        SocketPair pair;
+        pair.send(header(10));
+        pair.closeWriter();
+        EXPECT_FALSE(IPCFrame::read(pair.fds[0]));
+    }
+    {
+        SCOPED_TRACE("peer closes in the middle of the header");
+        SocketPair pair;
+        pair.send(QByteArray(2, '\0'));
+        pair.closeWriter();
+        EXPECT_FALSE(IPCFrame::read(pair.fds[0]));
+    }
+    {
+        SCOPED_TRACE("peer closes in the middle of the payload");
+        SocketPair pair;
+        pair.send(header(10) + QByteArrayLiteral("{\"a\":"));
+        pair.closeWriter();
+        EXPECT_FALSE(IPCFrame::read(pair.fds[0]));
+    }
+    for (const quint32 length : {0u, 1u << 20}) {
+        SCOPED_TRACE(length);
+        SocketPair pair;
+        pair.send(header(length) + QByteArrayLiteral("{}"));
+        EXPECT_FALSE(IPCFrame::read(pair.fds[0]));
+    }
+    for (const QByteArray& payload :
+         {QByteArrayLiteral("{\"a\":"), QByteArrayLiteral("[1,2]"), QByteArrayLiteral("\"s\"")}) {
+        SCOPED_TRACE(payload.constData());
+        SocketPair pair;
+        pair.send(*IPCFrame::encode(payload));
+        EXPECT_FALSE(IPCFrame::read(pair.fds[0]));
+    }
+}
+
+TEST(IPCFrameTest, WriteSendsOneFrameThatReadReturns)
+{
+    SocketPair pair;
+    const QJsonObject object{{QStringLiteral("path"), QStringLiteral("/a/b")}, {QStringLiteral("n"), 42}};
+    ASSERT_TRUE(IPCFrame::write(object, pair.fds[1]));
+    EXPECT_EQ(IPCFrame::read(pair.fds[0]), object);
+
+    // An object too large for one frame is not sent at all.
+    const QJsonObject huge{{QStringLiteral("blob"), QString(1 << 20, QLatin1Char('x'))}};
+    EXPECT_FALSE(IPCFrame::write(huge, pair.fds[1]));
+    pair.closeWriter();
+    EXPECT_FALSE(IPCFrame::read(pair.fds[0]));
+}
