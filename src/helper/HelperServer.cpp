@@ -1,0 +1,219 @@
+#include "HelperServer.h"
+
+#include "HelperConnection.h"
+#include "HelperError.h"
+#include "platform/HelperSocketPath.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace tarnwick {
+
+namespace {
+
+struct PeerCredentials
+{
+    uid_t uid;
+    qint64 pid; // -1 where the platform does not tell
+};
+
+std::optional<PeerCredentials> peerCredentials(int fd)
+{
+#ifdef SO_PEERCRED
+    struct ucred credentials
+    {};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return std::nullopt;
+    return PeerCredentials{credentials.uid, credentials.pid};
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(fd, &uid, &gid) != 0)
+        return std::nullopt;
+    return PeerCredentials{uid, -1};
+#endif
+}
+
+bool fillAddress(const QByteArray& path, sockaddr_un& address)
+{
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    return true;
+}
+
+// socket() and accept() without the Linux-only flags, so that the code also builds on macOS.
+int closeOnExec(int fd, bool nonBlocking)
+{
+    if (fd < 0)
+        return fd;
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (nonBlocking)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
+}
+
+QString octal(mode_t mode)
+{
+    return QStringLiteral("0%1").arg(mode & 07777, 3, 8, QLatin1Char('0'));
+}
+
+} // namespace
+
+HelperServer::HelperServer(QString socketPath, uid_t allowedUid, HelperService* service, QObject* parent)
+    : QObject(parent), m_socketPath(std::move(socketPath)), m_allowedUid(allowedUid), m_service(service)
+{}
+
+HelperServer::~HelperServer()
+{
+    if (m_fd < 0)
+        return;
+    delete m_notifier;
+    ::close(m_fd);
+    const QByteArray path = QFile::encodeName(m_socketPath);
+    struct stat info
+    {};
+    if (::lstat(path.constData(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode)
+        ::unlink(path.constData());
+}
+
+void HelperServer::listen()
+{
+    const QByteArray path = QFile::encodeName(m_socketPath);
+    sockaddr_un address{};
+    if (m_socketPath.isEmpty() || !fillAddress(path, address))
+        throw HelperError(
+            QStringLiteral("Helper socket path is empty or too long: \"%1\"").arg(m_socketPath));
+
+    prepareDirectory(QFileInfo(m_socketPath).absolutePath());
+    clearStaleSocket();
+
+    const int fd = closeOnExec(::socket(AF_UNIX, SOCK_STREAM, 0), true);
+    if (fd < 0)
+        throw HelperError(QStringLiteral("Cannot create the helper socket: %1").arg(qt_error_string(errno)));
+    // Nobody else may connect in the moment between bind and chmod.
+    const mode_t previousMask = ::umask(0077);
+    const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int bindError = errno;
+    ::umask(previousMask);
+    if (bound != 0) {
+        ::close(fd);
+        throw HelperError(QStringLiteral("Cannot bind the helper socket %1: %2")
+                              .arg(m_socketPath, qt_error_string(bindError)));
+    }
+    struct stat info
+    {};
+    if (::chmod(path.constData(), 0600) != 0 || ::lstat(path.constData(), &info) != 0 ||
+        (m_allowedUid != ::geteuid() &&
+         ::chown(path.constData(), m_allowedUid, static_cast<gid_t>(-1)) != 0) ||
+        ::listen(fd, 16) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(path.constData());
+        throw HelperError(QStringLiteral("Cannot listen on the helper socket %1: %2")
+                              .arg(m_socketPath, qt_error_string(error)));
+    }
+    m_fd = fd;
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &HelperServer::acceptPending);
+    qCInfo(lcHelper, "Helper %s listening on %s for uid %u", TARNWICK_VERSION, path.constData(),
+           m_allowedUid);
+}
+
+void HelperServer::prepareDirectory(const QString& directory)
+{
+    const QByteArray path = QFile::encodeName(directory);
+    struct stat info
+    {};
+    if (::lstat(path.constData(), &info) != 0) {
+        if (!HelperSocketPath::createPrivateDirectory(directory))
+            throw HelperError(QStringLiteral("Cannot create the socket directory %1").arg(directory));
+        // A helper serving another user hands it the directory, or that user could not reach the socket.
+        if (m_allowedUid != ::geteuid() &&
+            ::chown(path.constData(), m_allowedUid, static_cast<gid_t>(-1)) != 0)
+            throw HelperError(QStringLiteral("Cannot hand the socket directory %1 to uid %2: %3")
+                                  .arg(directory)
+                                  .arg(m_allowedUid)
+                                  .arg(qt_error_string(errno)));
+        return;
+    }
+    if (!S_ISDIR(info.st_mode))
+        throw HelperError(QStringLiteral("The socket directory %1 is not a directory").arg(directory));
+    if (info.st_uid != ::geteuid() && info.st_uid != m_allowedUid)
+        throw HelperError(
+            QStringLiteral("The socket directory %1 belongs to uid %2").arg(directory).arg(info.st_uid));
+    if ((info.st_mode & 0077) != 0)
+        throw HelperError(
+            QStringLiteral("The socket directory %1 is open to other users (mode %2); it must be 0700")
+                .arg(directory, octal(info.st_mode)));
+}
+
+void HelperServer::clearStaleSocket()
+{
+    const QByteArray path = QFile::encodeName(m_socketPath);
+    struct stat info
+    {};
+    if (::lstat(path.constData(), &info) != 0)
+        return;
+    if (!S_ISSOCK(info.st_mode))
+        throw HelperError(
+            QStringLiteral("The helper socket path %1 exists and is not a socket").arg(m_socketPath));
+
+    sockaddr_un address{};
+    fillAddress(path, address);
+    const int probe = closeOnExec(::socket(AF_UNIX, SOCK_STREAM, 0), false);
+    const bool answered =
+        probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (probe >= 0)
+        ::close(probe);
+    if (answered)
+        throw HelperError(QStringLiteral("Another helper is already listening on %1").arg(m_socketPath));
+    if (::unlink(path.constData()) != 0)
+        throw HelperError(QStringLiteral("Cannot remove the stale socket %1: %2")
+                              .arg(m_socketPath, qt_error_string(errno)));
+    qCInfo(lcHelper, "Removed a stale socket at %s", path.constData());
+}
+
+void HelperServer::acceptPending()
+{
+    for (;;) {
+        const int fd = closeOnExec(::accept(m_fd, nullptr, nullptr), false);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                qCWarning(lcHelper, "accept failed: %s", qUtf8Printable(qt_error_string(errno)));
+            return;
+        }
+        const std::optional<PeerCredentials> peer = peerCredentials(fd);
+        if (!peer) {
+            qCWarning(lcHelper, "Refused a connection whose peer credentials cannot be read");
+            ::close(fd);
+            continue;
+        }
+        if (peer->uid != m_allowedUid) {
+            qCWarning(lcHelper, "Refused connection from uid %u (pid %lld): only uid %u may use the helper",
+                      peer->uid, static_cast<long long>(peer->pid), m_allowedUid);
+            ::close(fd);
+            continue;
+        }
+        new HelperConnection(fd, m_service, this);
+    }
+}
+
+} // namespace tarnwick

@@ -1,0 +1,143 @@
+#include "HelperService.h"
+
+#include "CommandAllowList.h"
+#include "HelperError.h"
+#include "HelperProtocol.h"
+#include "KernelLauncher.h"
+#include "platform/Logging.h"
+
+#include <QJsonArray>
+#include <QProcess>
+#include <limits>
+#include <optional>
+#include <qcoro/qcoroprocess.h>
+
+namespace tarnwick {
+
+namespace {
+
+namespace Key = HelperProtocol::Key;
+
+QJsonObject failure(const QString& error)
+{
+    return QJsonObject{{Key::success, false}, {Key::error, error}};
+}
+
+QJsonObject success()
+{
+    return QJsonObject{{Key::success, true}};
+}
+
+// A list whose elements are all strings; nothing otherwise.
+std::optional<QStringList> stringList(const QJsonValue& value)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList list;
+    for (const QJsonValue& element : value.toArray()) {
+        if (!element.isString())
+            return std::nullopt;
+        list.append(element.toString());
+    }
+    return list;
+}
+
+QString commandLine(const QString& command, const QStringList& arguments)
+{
+    return (QStringList{command} + arguments).join(QLatin1Char(' '));
+}
+
+} // namespace
+
+HelperService::HelperService(KernelLauncher* launcher, std::chrono::milliseconds commandBound,
+                             QObject* parent)
+    : QObject(parent), m_launcher(launcher), m_commandBound(commandBound)
+{}
+
+QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request)
+{
+    const QString operation = request.value(Key::operation).toString();
+    if (operation == HelperProtocol::startKernel)
+        co_return startKernel(request);
+    if (operation == HelperProtocol::stopKernel)
+        co_return co_await stopKernel(request);
+    if (operation == HelperProtocol::runSystemCommand) {
+        const QString command = request.value(Key::command).toString();
+        const std::optional<QStringList> arguments = stringList(request.value(Key::arguments));
+        if (command.isEmpty() || !arguments)
+            co_return failure(QStringLiteral("Invalid runSystemCommand request"));
+        co_return co_await runSystemCommand(command, *arguments, m_commandBound);
+    }
+    if (operation == HelperProtocol::getVersion)
+        co_return QJsonObject{{Key::version, QStringLiteral(TARNWICK_VERSION)}};
+    if (operation == HelperProtocol::installUpdate)
+        co_return failure(
+            QStringLiteral("Installing application updates through the helper is not available yet"));
+    if (operation == HelperProtocol::exitForUpdate)
+        co_return failure(QStringLiteral("Exiting for an application update is not available yet"));
+    qCWarning(lcHelper, "Unknown operation \"%s\"", qUtf8Printable(operation));
+    co_return QJsonObject{{Key::error, QStringLiteral("Unknown operation: ") + operation}};
+}
+
+QJsonObject HelperService::startKernel(const QJsonObject& request)
+{
+    const QString executable = request.value(Key::executablePath).toString();
+    const std::optional<QStringList> arguments = stringList(request.value(Key::arguments));
+    const QString logFile = request.value(Key::logFile).toString();
+    if (executable.isEmpty() || !arguments || logFile.isEmpty())
+        return QJsonObject{{Key::pid, -1}, {Key::error, QStringLiteral("Invalid startKernel request")}};
+    try {
+        return QJsonObject{{Key::pid, m_launcher->start(executable, *arguments, logFile)}};
+    } catch (const HelperError& error) {
+        qCWarning(lcHelper, "Kernel start failed: %s", qUtf8Printable(error.description()));
+        return QJsonObject{{Key::pid, -1}, {Key::error, error.description()}};
+    }
+}
+
+QCoro::Task<QJsonObject> HelperService::stopKernel(QJsonObject request)
+{
+    const QJsonValue pidValue = request.value(Key::pid);
+    const qint64 pid = pidValue.toInteger(-1);
+    if (!pidValue.isDouble() || pid <= 0 || pid > std::numeric_limits<qint32>::max())
+        co_return failure(QStringLiteral("Invalid stopKernel request"));
+    try {
+        co_await m_launcher->stop(static_cast<qint32>(pid));
+    } catch (const HelperError& error) {
+        qCWarning(lcHelper, "Kernel stop failed: %s", qUtf8Printable(error.description()));
+        co_return failure(error.description());
+    }
+    co_return success();
+}
+
+QCoro::Task<QJsonObject> HelperService::runSystemCommand(QString command, QStringList arguments,
+                                                         std::chrono::milliseconds bound)
+{
+    const QString line = commandLine(command, arguments);
+    if (!CommandAllowList::allows(command, arguments)) {
+        qCWarning(lcHelper, "Refused system command: %s", qUtf8Printable(line));
+        co_return failure(QStringLiteral("Command not allowed: ") + line);
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    auto coroutine = qCoro(process);
+    if (!co_await coroutine.start(command, arguments, QIODevice::ReadOnly, bound))
+        co_return failure(QStringLiteral("Failed to run %1: %2").arg(command, process.errorString()));
+    if (!co_await coroutine.waitForFinished(bound)) {
+        process.kill();
+        process.waitForFinished(1000);
+        co_return failure(QStringLiteral("%1 did not finish within %2 ms").arg(command).arg(bound.count()));
+    }
+    const QByteArray output = process.readAll().trimmed();
+    if (process.exitStatus() != QProcess::NormalExit)
+        co_return failure(QStringLiteral("%1 crashed").arg(command));
+    if (process.exitCode() != 0) {
+        qCInfo(lcHelper, "%s exited with status %d: %s", qUtf8Printable(line), process.exitCode(),
+               output.constData());
+        co_return failure(QStringLiteral("%1 exited with status %2").arg(command).arg(process.exitCode()));
+    }
+    qCInfo(lcHelper, "Ran %s", qUtf8Printable(line));
+    co_return success();
+}
+
+} // namespace tarnwick

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+#include <chrono>
+#include <qcoro/qcorotask.h>
+
+namespace tarnwick {
+
+class KernelLauncher;
+
+// The helper's operations: reads one request object and produces its reply (HelperProtocol).
+class HelperService final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // commandBound: how long an allowed system command may run; below the application's 15 s time-out so
+    // that it hears why.
+    explicit HelperService(KernelLauncher* launcher,
+                           std::chrono::milliseconds commandBound = std::chrono::seconds(12),
+                           QObject* parent = nullptr);
+
+    // Never throws: every failure becomes the reply's error text.
+    QCoro::Task<QJsonObject> handle(QJsonObject request);
+
+private:
+    QJsonObject startKernel(const QJsonObject& request);
+    QCoro::Task<QJsonObject> stopKernel(QJsonObject request);
+    static QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments,
+                                                     std::chrono::milliseconds bound);
+
+    KernelLauncher* m_launcher;
+    std::chrono::milliseconds m_commandBound;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <qcoro/qcorotask.h>
+
+namespace tarnwick {
+
+// Starts kernels and stops them again. Only processes it started can be stopped; each runs in its own
+// process group, so that stopping it also ends whatever it spawned.
+class KernelLauncher final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // stopGrace: how long a kernel may take to exit after SIGTERM before it gets SIGKILL.
+    explicit KernelLauncher(std::chrono::milliseconds stopGrace, QObject* parent = nullptr);
+    // Stops every kernel still running, so that none outlives the helper.
+    ~KernelLauncher() override;
+
+    // Starts the executable with argv[0] set to the kernel's process name (its command line then reads
+    // "mihomo -d ..."), standard input from /dev/null, standard output and error appended to the log file.
+    // Returns the pid; throws HelperError when the log file cannot be opened or the start fails.
+    qint32 start(const QString& executable, const QStringList& arguments, const QString& logFile);
+
+    // SIGTERM to the kernel's group, SIGKILL after the grace period, then reaped. A kernel that already
+    // exited on its own counts as stopped. Throws HelperError for a pid this launcher did not start.
+    QCoro::Task<> stop(qint32 pid);
+
+    // Collects kernels that exited on their own (called on SIGCHLD).
+    void reap();
+
+    bool isRunning(qint32 pid) const { return m_running.value(pid, false); }
+
+private:
+    bool reapIfExited(qint32 pid);
+    QCoro::Task<bool> waitForExit(qint32 pid, std::chrono::milliseconds bound);
+    void stopAllNow();
+
+    std::chrono::milliseconds m_stopGrace;
+    QHash<qint32, bool> m_running; // every pid started and not yet stopped -> still running
+};
+
+} // namespace tarnwick
