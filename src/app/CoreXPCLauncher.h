@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <qcoro/qcorotask.h>
+
+namespace tarnwick {
+
+// The launcher operations the kernel supervisor and the system-proxy code call; HelperClient implements
+// them through the helper. Each fails with an exception describing what went wrong.
+class CoreXPCLauncher
+{
+public:
+    virtual ~CoreXPCLauncher() = default;
+
+    // Starts the executable with the arguments, its output appended to the log file; the kernel's pid.
+    virtual QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments,
+                                            QString logFile) = 0;
+    // Stops a kernel started through startKernel.
+    virtual QCoro::Task<> stopKernel(qint32 pid) = 0;
+    // Runs one of the system commands the helper allows.
+    virtual QCoro::Task<> runSystemCommand(QString command, QStringList arguments) = 0;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Error.h"
+
+namespace tarnwick {
+
+// Failures of a helper call: the helper answered with an error (or did not answer in time), or there is
+// no connection to it.
+class HelperClientError final : public Error
+{
+public:
+    enum class Kind
+    {
+        helperError,
+        connectionFailed,
+    };
+
+    static HelperClientError helperError(const QString& message)
+    {
+        return HelperClientError(Kind::helperError, message, QStringLiteral("Helper error: ") + message);
+    }
+    static HelperClientError connectionFailed()
+    {
+        return HelperClientError(Kind::connectionFailed, QString(),
+                                 QStringLiteral("Failed to connect to privileged helper"));
+    }
+
+    Kind kind() const { return m_kind; }
+    // The helper's own text for helperError; empty for connectionFailed.
+    const QString& message() const { return m_message; }
+
+private:
+    HelperClientError(Kind kind, QString message, QString description)
+        : Error(std::move(description)), m_kind(kind), m_message(std::move(message))
+    {}
+
+    Kind m_kind;
+    QString m_message;
+};
+
+} // namespace tarnwick
