@@ -4,9 +4,9 @@
 #include "HelperServer.h"
 #include "HelperService.h"
 #include "KernelLauncher.h"
-#include "platform/SignalWatcher.h"
 #include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
+#include "platform/SignalWatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
