@@ -128,8 +128,9 @@ const Setting kTable[] = {
     {"tunRouteExcludeAddress", C::List, "", "tun.route-exclude-address"},
     {"tunIncludeInterface", C::List, "", "tun.include-interface"},
     {"tunExcludeInterface", C::List, "", "tun.exclude-interface"},
-    {"tunExcludeSrcPort", C::List, "", "tun.exclude-src-port"},
-    {"tunExcludeDstPort", C::List, "", "tun.exclude-dst-port"},
+    // The kernel reads these as 16-bit integers and refuses the configuration when they are texts.
+    {"tunExcludeSrcPort", C::Ports, "", "tun.exclude-src-port"},
+    {"tunExcludeDstPort", C::Ports, "", "tun.exclude-dst-port"},
 };
 // clang-format on
 

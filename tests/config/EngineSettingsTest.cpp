@@ -1,5 +1,6 @@
 #include "config/EngineSettings.h"
 
+#include "ConfigTestPrinters.h"
 #include "platform/Settings.h"
 #include "support/TestSupport.h"
 
@@ -98,6 +99,7 @@ TEST_F(EngineSettingsTest, WrittenValuesAndTheirConversions)
     m_settings.setBoolean(QStringLiteral("tcpConcurrent"), false);
     m_settings.setBoolean(QStringLiteral("snifferEnable"), false);
     m_settings.setText(QStringLiteral("quicBlockMode"), QStringLiteral("all"));
+    m_settings.setText(QStringLiteral("tunExcludeDstPort"), QStringLiteral("123\n853"));
 
     const NativeValue overrides = build();
     EXPECT_EQ(overrides.value(QStringLiteral("mixed-port")), NativeValue(7893));
@@ -105,6 +107,9 @@ TEST_F(EngineSettingsTest, WrittenValuesAndTheirConversions)
     EXPECT_FALSE(overrides.contains(QStringLiteral("socks-port")));
     EXPECT_EQ(overrides.value(QStringLiteral("tun")).value(QStringLiteral("mtu")), NativeValue(9000));
     EXPECT_EQ(overrides.value(QStringLiteral("tun")).value(QStringLiteral("udp-timeout")), NativeValue(60));
+    // The kernel takes excluded ports as integers only.
+    EXPECT_EQ(overrides.value(QStringLiteral("tun")).value(QStringLiteral("exclude-dst-port")),
+              NativeValue(NativeValue::Array{123, 853}));
     EXPECT_EQ(overrides.value(QStringLiteral("log-level")), NativeValue("silent"));
     EXPECT_FALSE(overrides.contains(QStringLiteral("bind-address")));
     EXPECT_FALSE(overrides.contains(QStringLiteral("lan-allowed-ips")));

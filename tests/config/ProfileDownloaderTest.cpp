@@ -1,5 +1,6 @@
 #include "config/ProfileDownloader.h"
 
+#include "ConfigTestPrinters.h"
 #include "config/UserAgentHelper.h"
 #include "platform/Settings.h"
 #include "support/TestHttpServer.h"

@@ -1,5 +1,6 @@
 #include "config/SubscriptionManager.h"
 
+#include "ConfigTestPrinters.h"
 #include "FileSizeLimit.h"
 #include "config/AtomicFile.h"
 #include "platform/Settings.h"

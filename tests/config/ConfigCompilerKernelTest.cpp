@@ -1,0 +1,180 @@
+#include "ConfigTestPrinters.h"
+#include "config/ConfigCompiler.h"
+#include "config/EngineSettings.h"
+#include "platform/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <iostream>
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+struct KernelVerdict
+{
+    bool accepted = false;
+    QString lastLine;
+};
+
+// `mihomo -d WORK -f CONFIG -t`, run in the work directory that holds Country.mmdb (offline, the kernel
+// would otherwise try to download it).
+KernelVerdict kernelTest(const QString& kernel, const QString& workDirectory, const QString& config)
+{
+    QProcess process;
+    process.setWorkingDirectory(workDirectory);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(kernel,
+                  {QStringLiteral("-d"), workDirectory, QStringLiteral("-f"), config, QStringLiteral("-t")});
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return {false, QStringLiteral("did not finish within 60 s")};
+    }
+    const QStringList lines = QString::fromUtf8(process.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QString reason;
+    for (const QString& line : lines) {
+        if (line.contains(QLatin1String("level=error")) || line.contains(QLatin1String("level=fatal")))
+            reason = line;
+    }
+    const bool accepted = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return {accepted, reason.isEmpty() ? lines.value(lines.size() - 1) : reason};
+}
+
+// Settings a user could well have changed on every page; no GEOSITE, whose data cannot be had offline.
+void writeNonTrivialSettings(Settings& settings)
+{
+    const auto text = [&](const char* key, const char* value) {
+        settings.setText(QString::fromLatin1(key), QString::fromUtf8(value));
+    };
+    const auto integer = [&](const char* key, qint64 value) {
+        settings.setInteger(QString::fromLatin1(key), value);
+    };
+    const auto boolean = [&](const char* key, bool value) {
+        settings.setBoolean(QString::fromLatin1(key), value);
+    };
+    integer("mixedPort", 17893);
+    integer("httpPort", 17890);
+    integer("socksPort", 17891);
+    integer("redirPort", 0);
+    integer("keepAliveInterval", 30);
+    integer("keepAliveIdle", 600);
+    integer("geoUpdateInterval", 48);
+    boolean("allowLan", true);
+    text("bindAddress", "127.0.0.1");
+    text("lanAllowedIPs", "192.168.0.0/16\n10.0.0.0/8");
+    text("lanDisallowedIPs", "192.168.1.1/32");
+    text("authentication", "alice:s3cret, bob:pa:ss");
+    text("skipAuthPrefixes", "127.0.0.1/32\n::1/128");
+    boolean("ipv6Enabled", true);
+    boolean("inboundTfo", true);
+    text("logLevel", "debug");
+    boolean("tcpConcurrent", false);
+    text("findProcessMode", "off");
+    boolean("dialerIp4pConvert", true);
+    text("globalUA", "clash.meta/1.19");
+    text("quicBlockMode", "all");
+    boolean("snifferOverrideDestination", false);
+    text("snifferSniffTlsPorts", "443\n8443\n10000-10100");
+    text("snifferSniffHttpPorts", "80");
+    text("snifferSkipDomain", "+.apple.com\nMijia Cloud");
+    text("snifferForceDomain", "+.netflix.com");
+    text("snifferSkipDstAddress", "91.105.192.0/23");
+    text("dnsEnhancedMode", "redir-host");
+    boolean("dnsIPv6", true);
+    boolean("dnsRespectRules", true);
+    integer("dnsIPv6Timeout", 300);
+    integer("dnsCacheMaxSize", 4096);
+    text("dnsListen", "127.0.0.1:1053");
+    text("dnsFakeIpFilter", "+.lan\n+.local\ntime.*.com");
+    text("dnsDefaultNameserver", "223.5.5.5");
+    text("dnsNameservers", "https://dns.alidns.com/dns-query\ntls://1.1.1.1");
+    text("dnsFallback", "https://1.0.0.1/dns-query");
+    text("dnsProxyServerNameserver", "https://doh.pub/dns-query");
+    text("dnsDirectNameserver", "system");
+    text("dnsNameserverPolicy", "+.corp.example = 10.0.0.53\n+.example.org = 1.1.1.1, 8.8.8.8");
+    text("dnsProxyServerNameserverPolicy", "+.example.net = 9.9.9.9");
+    boolean("dnsFallbackFilterGeoIP", true);
+    text("dnsFallbackFilterIPCIDR", "240.0.0.0/4");
+    text("dnsFallbackFilterDomain", "+.google.com");
+    text("dnsCustomHosts", "router.lan = 192.168.1.1\nnas.lan = 192.168.1.2");
+    boolean("tunEnabled", true);
+    text("tunStack", "gvisor");
+    integer("tunMtu", 1500);
+    integer("udpTimeout", 60);
+    text("tunDevice", "tarnwick0");
+    boolean("tunStrictRoute", true);
+    text("tunDnsHijack", "any:53");
+    text("tunRouteAddress", "0.0.0.0/1\n128.0.0.0/1");
+    text("tunRouteExcludeAddress", "192.168.0.0/16");
+    text("tunExcludeInterface", "docker0");
+    text("tunExcludeSrcPort", "5353");
+    text("tunExcludeDstPort", "123\n853");
+}
+
+QStringList profilesUnderTest()
+{
+    QStringList files;
+    const QDir dir(sharedTestData() + QStringLiteral("/profiles"));
+    const QStringList patterns{QStringLiteral("*.yaml"), QStringLiteral("*.yml")};
+    for (const QString& name : dir.entryList(patterns, QDir::Files, QDir::Name))
+        files.append(dir.filePath(name));
+    files.append(sourceDir() + QStringLiteral("/resources/Default.yaml"));
+    return files;
+}
+
+class ConfigCompilerKernelTest : public ::testing::TestWithParam<QString>
+{};
+
+} // namespace
+
+TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    TARNWICK_REQUIRE_GEODATA(mmdb);
+    const QString source = GetParam();
+    const QString name = QFileInfo(source).fileName();
+    QTemporaryDir work;
+    ASSERT_TRUE(QFile::copy(mmdb, work.filePath(QStringLiteral("Country.mmdb"))));
+
+    const KernelVerdict published = kernelTest(kernel, work.path(), source);
+    if (!published.accepted) {
+        // Only a profile the kernel accepts as published can be held to the same after compiling.
+        std::cout << "[ KERNEL   ] " << name.toStdString()
+                  << " rejected as published: " << published.lastLine.toStdString() << std::endl;
+        ASSERT_NE(name, QStringLiteral("Default.yaml")) << "the seeded profile must be valid";
+        GTEST_SKIP() << "rejected as published";
+    }
+
+    // A subscription mounted into the profile as a provider, staged beside the configuration.
+    const ConfigCompiler::MountedSubscriptions mounted{
+        {sharedTestData() + QStringLiteral("/profiles/vxiaov-provider-json-style.yaml"), QString()}};
+
+    QTemporaryDir settingsDir;
+    Settings settings(settingsDir.filePath(QStringLiteral("settings.ini")));
+    const QString config = work.filePath(QStringLiteral("config.json"));
+    ConfigCompiler::compileAndWrite(source, config, EngineSettings::buildOverridesFromDefaults(settings), {});
+    const KernelVerdict withDefaults = kernelTest(kernel, work.path(), config);
+    EXPECT_TRUE(withDefaults.accepted) << "default settings: " << withDefaults.lastLine.toStdString();
+
+    writeNonTrivialSettings(settings);
+    ConfigCompiler::compileAndWrite(source, config, EngineSettings::buildOverridesFromDefaults(settings),
+                                    mounted);
+    ASSERT_TRUE(
+        QFileInfo::exists(work.filePath(QStringLiteral("providers/vxiaov-provider-json-style.yaml"))));
+    const KernelVerdict withSettings = kernelTest(kernel, work.path(), config);
+    EXPECT_TRUE(withSettings.accepted) << "changed settings: " << withSettings.lastLine.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, ConfigCompilerKernelTest, ::testing::ValuesIn(profilesUnderTest()),
+                         [](const ::testing::TestParamInfo<QString>& info) {
+                             QString name = QFileInfo(info.param).completeBaseName();
+                             name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")),
+                                          QStringLiteral("_"));
+                             return name.toStdString();
+                         });

@@ -1,0 +1,234 @@
+#include "config/ConfigCompiler.h"
+
+#include "ConfigTestPrinters.h"
+#include "config/AtomicFile.h"
+#include "config/ConfigParser.h"
+#include "config/EngineSettings.h"
+#include "config/yaml/Parser.h"
+#include "config/yaml/YAMLError.h"
+#include "platform/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+class ConfigCompilerTest : public ::testing::Test
+{
+protected:
+    QString profile(const QString& name, const QByteArray& yaml) const
+    {
+        const QString path = m_dir.filePath(QStringLiteral("profiles/") + name);
+        writeFile(path, yaml);
+        return path;
+    }
+
+    NativeValue compiled(const QByteArray& yaml, NativeValue::Dictionary overrides,
+                         const ConfigCompiler::MountedSubscriptions& mounted = {}) const
+    {
+        const QString path = profile(QStringLiteral("p.yaml"), yaml);
+        return NativeValue::fromJson(ConfigCompiler::compile(path, std::move(overrides), mounted));
+    }
+
+    QTemporaryDir m_dir;
+};
+
+NativeValue::Dictionary quic(const char* mode)
+{
+    return {{EngineSettings::quicBlockModeKey, NativeValue(mode)}};
+}
+
+QStringList texts(const NativeValue& array)
+{
+    QStringList list;
+    for (const NativeValue& value : array.toArray())
+        list.append(value.toString());
+    return list;
+}
+
+} // namespace
+
+TEST_F(ConfigCompilerTest, KeepsOnlyRoutingContentFromTheProfile)
+{
+    QTemporaryDir settingsDir;
+    Settings settings(settingsDir.filePath(QStringLiteral("settings.ini")));
+    settings.setInteger(QStringLiteral("mixedPort"), 7893);
+    settings.setText(QStringLiteral("quicBlockMode"), QStringLiteral("off"));
+
+    const NativeValue config = compiled(R"(
+mixed-port: 1080
+external-controller: 0.0.0.0:9090
+secret: from-the-profile
+mode: global
+dns: {enable: false, nameserver: [8.8.8.8]}
+tun: {enable: true, stack: gvisor}
+proxies: []
+proxy-groups: [{name: G, type: select, proxies: [DIRECT]}]
+sub-rules: {inner: ["MATCH,DIRECT"]}
+listeners: ''
+rules:
+  - DOMAIN-SUFFIX,b.example,DIRECT
+  - SUB-RULE,(NETWORK,TCP),inner
+  - 'DOMAIN,a.example,G'
+  - MATCH,G
+)",
+                                        EngineSettings::buildOverridesFromDefaults(settings));
+    // Engine settings win; the profile's own ports, controller, DNS and TUN are dropped.
+    EXPECT_EQ(config.value(QStringLiteral("mixed-port")), NativeValue(7893));
+    for (const char* dropped : {"external-controller", "secret", "mode", "quicBlockMode", "listeners"})
+        EXPECT_FALSE(config.contains(QString::fromLatin1(dropped))) << dropped;
+    EXPECT_EQ(config.value(QStringLiteral("dns")).value(QStringLiteral("enable")), NativeValue(true));
+    EXPECT_EQ(config.value(QStringLiteral("dns")).value(QStringLiteral("enhanced-mode")),
+              NativeValue("fake-ip"));
+    EXPECT_EQ(config.value(QStringLiteral("tun")).value(QStringLiteral("stack")), NativeValue("mixed"));
+    EXPECT_EQ(texts(config.value(QStringLiteral("rules"))),
+              (QStringList{QStringLiteral("DOMAIN-SUFFIX,b.example,DIRECT"),
+                           QStringLiteral("SUB-RULE,(NETWORK,TCP),inner"),
+                           QStringLiteral("DOMAIN,a.example,G"), QStringLiteral("MATCH,G")}));
+    EXPECT_EQ(config.value(QStringLiteral("sub-rules")).value(QStringLiteral("inner")),
+              NativeValue(NativeValue::Array{"MATCH,DIRECT"}));
+    EXPECT_EQ(config.value(QStringLiteral("proxies")), NativeValue(NativeValue::Array{}));
+}
+
+TEST_F(ConfigCompilerTest, QuicBlockRule)
+{
+    // "all" without rules: exactly the one rule.
+    EXPECT_EQ(texts(compiled("proxies: []\n", quic("all")).value(QStringLiteral("rules"))),
+              QStringList{ConfigCompiler::quicBlockAllRule});
+    // "overseas" goes first, ahead of the profile's rules.
+    EXPECT_EQ(texts(compiled("rules: ['MATCH,DIRECT']\n", quic("overseas")).value(QStringLiteral("rules"))),
+              (QStringList{ConfigCompiler::quicBlockOverseasRule, QStringLiteral("MATCH,DIRECT")}));
+    // A profile that already blocks QUIC (written with blanks) gets no second rule, wherever it stands.
+    const QByteArray blocking =
+        "rules:\n  - DOMAIN,x.example,DIRECT\n  - AND, ((DST-PORT, 443), (NETWORK, UDP)), REJECT\n";
+    EXPECT_EQ(texts(compiled(blocking, quic("overseas")).value(QStringLiteral("rules"))).size(), 2);
+    // Off, unknown or mistyped modes add nothing.
+    for (NativeValue mode : {NativeValue("off"), NativeValue("sometimes"), NativeValue(1)}) {
+        const NativeValue config =
+            compiled("rules:\n  - MATCH,DIRECT\n", {{EngineSettings::quicBlockModeKey, mode}});
+        EXPECT_EQ(texts(config.value(QStringLiteral("rules"))), QStringList{QStringLiteral("MATCH,DIRECT")});
+    }
+    EXPECT_FALSE(compiled("proxies: []\n", {}).contains(QStringLiteral("rules")));
+}
+
+TEST_F(ConfigCompilerTest, MountedSubscriptionsBecomeProviders)
+{
+    const QString remote = profile(QStringLiteral("Airport.yaml"), "proxies: []\n");
+    const QString offline = profile(QStringLiteral("Offline.v2.yml"), "proxies: []\n");
+    const NativeValue config =
+        compiled(R"(
+proxy-providers:
+  Airport: {type: http, url: "https://old.example/sub", path: ./old.yaml}
+  Kept: {type: file, path: ./kept.yaml}
+)",
+                 {},
+                 {{remote, QStringLiteral("https://sub.example/api?token=a/b")},
+                  {offline, QString()},
+                  {m_dir.filePath(QStringLiteral(".yaml")), QStringLiteral("https://skipped")}});
+    const NativeValue health(NativeValue::Dictionary{{QStringLiteral("enable"), true},
+                                                     {QStringLiteral("url"), ConfigCompiler::healthCheckUrl},
+                                                     {QStringLiteral("interval"), 600}});
+    const NativeValue expected(NativeValue::Dictionary{
+        {QStringLiteral("Airport"),
+         NativeValue::Dictionary{{QStringLiteral("type"), "http"},
+                                 {QStringLiteral("url"), "https://sub.example/api?token=a/b"},
+                                 {QStringLiteral("path"), "./providers/Airport.yaml"},
+                                 {QStringLiteral("interval"), 86400},
+                                 {QStringLiteral("health-check"), health}}},
+        {QStringLiteral("Offline.v2"),
+         NativeValue::Dictionary{{QStringLiteral("type"), "file"},
+                                 {QStringLiteral("path"), "./providers/Offline.v2.yaml"},
+                                 {QStringLiteral("health-check"), health}}},
+        {QStringLiteral("Kept"),
+         NativeValue::Dictionary{{QStringLiteral("type"), "file"}, {QStringLiteral("path"), "./kept.yaml"}}},
+    });
+    EXPECT_EQ(config.value(QStringLiteral("proxy-providers")), expected);
+}
+
+TEST_F(ConfigCompilerTest, OutputIsSortedPrettyJsonWithUnescapedSlashes)
+{
+    const QString path = profile(QStringLiteral("p.yaml"), "rules:\n  - MATCH,DIRECT\nproxies: []\n");
+    const QByteArray json = ConfigCompiler::compile(
+        path, {{QStringLiteral("zeta"), 1}, {QStringLiteral("alpha"), "https://a.example/x/y"}}, {});
+    EXPECT_EQ(json, QByteArray(R"({
+  "alpha": "https://a.example/x/y",
+  "proxies": [],
+  "rules": [
+    "MATCH,DIRECT"
+  ],
+  "zeta": 1
+})"));
+}
+
+TEST_F(ConfigCompilerTest, FailuresWriteNothing)
+{
+    const QString target = m_dir.filePath(QStringLiteral("work/config.json"));
+    const QString good = profile(QStringLiteral("good.yaml"), "proxies: []\n");
+    ConfigCompiler::compileAndWrite(good, target, {}, {});
+    const QByteArray before = readFile(target).toUtf8();
+    EXPECT_EQ(before, "{\n  \"proxies\": []\n}");
+
+    const auto failure = [&](const QByteArray& yaml) -> QString {
+        try {
+            ConfigCompiler::compileAndWrite(profile(QStringLiteral("bad.yaml"), yaml), target, {}, {});
+        } catch (const Error& e) {
+            return e.description();
+        }
+        return QStringLiteral("(no error)");
+    };
+    EXPECT_EQ(failure("# only a comment\n\n"),
+              QStringLiteral("Subscription YAML is empty or contains only comments."));
+    EXPECT_EQ(failure(""), QStringLiteral("Subscription YAML is empty or contains only comments."));
+    EXPECT_EQ(failure("- a\n- b\n"),
+              QStringLiteral("Subscription YAML root is not a mapping (expected key-value pairs)."));
+    EXPECT_EQ(failure("just text\n"),
+              QStringLiteral("Subscription YAML root is not a mapping (expected key-value pairs)."));
+    EXPECT_EQ(failure("rules: [*nowhere]\n"),
+              QStringLiteral("1:9: parser error: undefined alias '*nowhere'"));
+    // A value JSON cannot hold fails the compile with the serialiser's error.
+    EXPECT_NE(failure("proxies: []\nrules: [.nan]\n"), QStringLiteral("(no error)"));
+    EXPECT_THROW(ConfigCompiler::compile(m_dir.filePath(QStringLiteral("absent.yaml")), {}, {}), FileError);
+    EXPECT_EQ(readFile(target).toUtf8(), before);
+}
+
+TEST_F(ConfigCompilerTest, StagesMountedSubscriptionFiles)
+{
+    const QString target = m_dir.filePath(QStringLiteral("work/config.json"));
+    const QString remote = profile(QStringLiteral("Airport.yaml"), "proxies: [fresh]\n");
+    writeFile(m_dir.filePath(QStringLiteral("work/providers/Airport.yaml")), "stale");
+    writeFile(m_dir.filePath(QStringLiteral("work/providers/Gone.yaml")), "stale");
+    ConfigCompiler::compileAndWrite(
+        profile(QStringLiteral("home.yaml"), "proxies: []\n"), target, {},
+        {{remote, QString()}, {m_dir.filePath(QStringLiteral("profiles/Gone.yaml")), QString()}});
+    EXPECT_EQ(readFile(m_dir.filePath(QStringLiteral("work/providers/Airport.yaml"))),
+              QStringLiteral("proxies: [fresh]\n"));
+    // A mounted file that no longer exists leaves no stale copy behind.
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("work/providers/Gone.yaml"))));
+}
+
+TEST_F(ConfigCompilerTest, CompiledGroupOrderMatchesTheProfile)
+{
+    // The proxy view lists groups in file order: the compiled JSON must keep the profile's order.
+    const QString source =
+        sharedTestData() + QStringLiteral("/profiles/snakem982-large-66k-rules-pyyaml.yaml");
+    const QString target = m_dir.filePath(QStringLiteral("config.json"));
+    ConfigCompiler::compileAndWrite(source, target, {}, {});
+    const NativeValue profile(
+        *Parser::compose(QByteArrayView(AtomicFile::read(source)))->toNativeDictionary());
+    const auto names = [](const NativeValue& list) {
+        QStringList result;
+        for (const NativeValue& entry : list.toArray())
+            result.append(entry.value(QStringLiteral("name")).toString());
+        return result;
+    };
+    const ConfigStructure fromJson = ConfigParser::parse(target);
+    EXPECT_EQ(fromJson.proxyGroups.size(), 17);
+    EXPECT_EQ(fromJson.proxyGroups, names(profile.value(QStringLiteral("proxy-groups"))));
+    EXPECT_EQ(fromJson.proxyGroups, ConfigParser::parse(source).proxyGroups);
+    EXPECT_EQ(fromJson.proxies, names(profile.value(QStringLiteral("proxies"))));
+    EXPECT_EQ(fromJson.rules.size(), 66454);
+}

@@ -1,0 +1,194 @@
+#include "config/ProfileLedger.h"
+
+#include "ConfigTestPrinters.h"
+#include "FileSizeLimit.h"
+#include "config/AsyncMutex.h"
+#include "config/AtomicFile.h"
+#include "config/MountLedger.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <qcoro/qcorotimer.h>
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+class ProfileLedgerTest : public ::testing::Test
+{
+protected:
+    QString profiles() const { return m_dir.path() + QStringLiteral("/profiles/"); }
+    void touch(const QString& fileName) const { writeFile(profiles() + fileName, "proxies: []\n"); }
+
+    QTemporaryDir m_dir;
+};
+
+ProfileNode remoteNode(const QString& fileName)
+{
+    ProfileNode node;
+    node.id = ProfileNode::newId();
+    node.name = QStringLiteral("Work");
+    node.type = ProfileType::Remote;
+    node.fileName = fileName;
+    node.url = QStringLiteral("https://sub.example/api/v1/client?token=a/b");
+    node.updateInterval = 43200;
+    node.lastUpdated = QDateTime::fromString(QStringLiteral("2001-01-01T00:00:10.500Z"), Qt::ISODateWithMs);
+    return node;
+}
+
+} // namespace
+
+TEST_F(ProfileLedgerTest, ManifestFormat)
+{
+    touch(QStringLiteral("Work.yaml"));
+    ProfileLedger ledger(profiles());
+    ProfileNode node = remoteNode(QStringLiteral("Work.yaml"));
+    node.id = QStringLiteral("5F1A9C2E-0000-4000-8000-000000000001");
+    ledger.save({node});
+
+    // Dates are seconds since 2001-01-01 UTC, as doubles; slashes stay unescaped.
+    EXPECT_EQ(readFile(ledger.manifestPath()), QStringLiteral(R"([
+  {
+    "fileName": "Work.yaml",
+    "id": "5F1A9C2E-0000-4000-8000-000000000001",
+    "lastUpdated": 10.5,
+    "name": "Work",
+    "type": "remote",
+    "updateInterval": 43200,
+    "url": "https://sub.example/api/v1/client?token=a/b"
+  }
+])"));
+    EXPECT_EQ(ledger.getNodes(), QList<ProfileNode>{node});
+
+    // A local node leaves the optional members out and reads back without them.
+    ProfileNode local;
+    local.id = ProfileNode::newId();
+    local.name = QStringLiteral("Mine");
+    local.fileName = QStringLiteral("Work.yaml");
+    ledger.save({local});
+    EXPECT_FALSE(readFile(ledger.manifestPath()).contains(QLatin1String("url")));
+    EXPECT_EQ(ledger.getNodes(), QList<ProfileNode>{local});
+    EXPECT_EQ(toReferenceSeconds(fromReferenceSeconds(-3600.25)), -3600.25);
+}
+
+TEST_F(ProfileLedgerTest, ReconcilesWithTheFilesPresent)
+{
+    touch(QStringLiteral("Work.yaml"));
+    touch(QStringLiteral("Hand Copied.yml"));
+    writeFile(profiles() + QStringLiteral("notes.txt"), "not a profile");
+    ProfileLedger ledger(profiles());
+    const ProfileNode work = remoteNode(QStringLiteral("Work.yaml"));
+    const ProfileNode gone = remoteNode(QStringLiteral("Deleted By Hand.yaml"));
+    ledger.save({gone, work});
+
+    const QList<ProfileNode> nodes = ledger.getNodes();
+    ASSERT_EQ(nodes.size(), 2);
+    EXPECT_EQ(nodes[0], work);
+    EXPECT_EQ(nodes[1].name, QStringLiteral("Hand Copied"));
+    EXPECT_EQ(nodes[1].fileName, QStringLiteral("Hand Copied.yml"));
+    EXPECT_EQ(nodes[1].type, ProfileType::Local);
+    EXPECT_FALSE(nodes[1].url || nodes[1].updateInterval || nodes[1].lastUpdated);
+    // The stand-in node keeps its id from one read to the next.
+    EXPECT_EQ(ledger.getNodes(), nodes);
+    EXPECT_EQ(ledger.nodeByFileName(QStringLiteral("Hand Copied.yml"))->id, nodes[1].id);
+
+    QFile::remove(profiles() + QStringLiteral("Work.yaml"));
+    EXPECT_FALSE(ledger.node(work.id).has_value());
+    EXPECT_EQ(ledger.getNodes().size(), 1);
+}
+
+TEST_F(ProfileLedgerTest, DamagedManifestFailsInsteadOfLosingNodes)
+{
+    touch(QStringLiteral("Work.yaml"));
+    ProfileLedger ledger(profiles());
+    for (const QByteArray& damaged :
+         {QByteArray("{\"not\": \"a list\"}"), QByteArray("[{\"id\": \"x\"}]"),
+          QByteArray("[{\"id\":\"x\",\"name\":\"n\",\"type\":\"cloud\",\"fileName\":\"Work.yaml\"}]"),
+          QByteArray("[trailing garbage")}) {
+        writeFile(ledger.manifestPath(), damaged);
+        EXPECT_ANY_THROW(ledger.getNodes()) << damaged.constData();
+        EXPECT_EQ(readFile(ledger.manifestPath()).toUtf8(), damaged);
+    }
+    writeFile(ledger.manifestPath(), "[{\"id\": \"x\"}]");
+    try {
+        ledger.getNodes();
+    } catch (const ProfileLedgerError& e) {
+        EXPECT_EQ(
+            e.description(),
+            QStringLiteral("The profile manifest is damaged: \"name\" is missing or has the wrong type."));
+    }
+}
+
+TEST_F(ProfileLedgerTest, InterruptedManifestWriteKeepsThePreviousFile)
+{
+    touch(QStringLiteral("Work.yaml"));
+    ProfileLedger ledger(profiles());
+    ledger.save({remoteNode(QStringLiteral("Work.yaml"))});
+    const QString before = readFile(ledger.manifestPath());
+
+    QList<ProfileNode> many;
+    for (int i = 0; i < 100; ++i)
+        many.append(remoteNode(QStringLiteral("Work.yaml")));
+    {
+        const FileSizeLimit limit(2048);
+        EXPECT_THROW(ledger.save(many), FileError);
+    }
+    EXPECT_EQ(readFile(ledger.manifestPath()), before);
+    EXPECT_EQ(QDir(profiles()).entryList(QDir::Files, QDir::Name),
+              (QStringList{QStringLiteral("Work.yaml"), QStringLiteral("manifest.json")}));
+}
+
+TEST_F(ProfileLedgerTest, MountLedgerTogglesAndForgets)
+{
+    MountLedger mounts(profiles());
+    EXPECT_TRUE(mounts.get().isEmpty());
+    mounts.toggle(QStringLiteral("Home.yaml"), QStringLiteral("Sub A.yaml"), true);
+    mounts.toggle(QStringLiteral("Home.yaml"), QStringLiteral("Sub A.yaml"), true);
+    mounts.toggle(QStringLiteral("Home.yaml"), QStringLiteral("Sub B.yaml"), true);
+    mounts.toggle(QStringLiteral("Office.yaml"), QStringLiteral("Sub B.yaml"), true);
+    EXPECT_EQ(mounts.mountedSubscriptions(QStringLiteral("Home.yaml")),
+              (QStringList{QStringLiteral("Sub A.yaml"), QStringLiteral("Sub B.yaml")}));
+
+    // Unmounting the last one removes the local profile's entry from the file.
+    mounts.toggle(QStringLiteral("Office.yaml"), QStringLiteral("Sub B.yaml"), false);
+    EXPECT_EQ(readFile(mounts.path()), QStringLiteral(R"({
+  "Home.yaml": [
+    "Sub A.yaml",
+    "Sub B.yaml"
+  ]
+})"));
+    mounts.forget(QStringLiteral("Sub A.yaml"));
+    EXPECT_EQ(mounts.get(),
+              (MountLedger::Map{{QStringLiteral("Home.yaml"), {QStringLiteral("Sub B.yaml")}}}));
+    mounts.forget(QStringLiteral("Home.yaml"));
+    EXPECT_EQ(readFile(mounts.path()), QStringLiteral("{}"));
+}
+
+namespace {
+
+QCoro::Task<> holdInTurn(AsyncMutex* mutex, std::shared_ptr<QStringList> log, QString name, int hops)
+{
+    const AsyncMutex::Lock lock = co_await mutex->lock();
+    log->append(name + QStringLiteral(" in"));
+    // Suspend while holding the lock, as a download would.
+    for (int i = 0; i < hops; ++i)
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+    log->append(name + QStringLiteral(" out"));
+}
+
+} // namespace
+
+TEST(AsyncMutexTest, OperationsNeverInterleaveAndKeepTheirOrder)
+{
+    AsyncMutex mutex;
+    auto log = std::make_shared<QStringList>();
+    holdInTurn(&mutex, log, QStringLiteral("a"), 3);
+    holdInTurn(&mutex, log, QStringLiteral("b"), 0);
+    holdInTurn(&mutex, log, QStringLiteral("c"), 2);
+    EXPECT_TRUE(waitFor([&] { return log->size() == 6; }));
+    EXPECT_EQ(*log, (QStringList{QStringLiteral("a in"), QStringLiteral("a out"), QStringLiteral("b in"),
+                                 QStringLiteral("b out"), QStringLiteral("c in"), QStringLiteral("c out")}));
+    EXPECT_FALSE(mutex.isLocked());
+}
