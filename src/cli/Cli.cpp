@@ -12,7 +12,7 @@ namespace {
 
 QList<CliCommand> commands()
 {
-    return {};
+    return {yamlCommand()};
 }
 
 void printHelp(QTextStream& out)

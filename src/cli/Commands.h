@@ -5,5 +5,6 @@
 namespace tarnwick::cli {
 
 // Each command lives in its own file, named after it.
+CliCommand yamlCommand();
 
 } // namespace tarnwick::cli

@@ -1,0 +1,121 @@
+#include "app/ConfigValidator.h"
+
+#include "app/ConfigValidationError.h"
+#include "support/TestSupport.h"
+
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+
+namespace {
+
+// Runs validate() to completion and returns the error's description, or an empty text when it passed.
+QString validationResult(const ConfigValidator& validator, const QString& config)
+{
+    try {
+        test::await(validator.validate(config));
+        return {};
+    } catch (const ConfigValidationError& error) {
+        return error.description();
+    }
+}
+
+class ConfigValidatorTest : public ::testing::Test
+{
+protected:
+    QString script(const QString& name, const QByteArray& body)
+    {
+        const QString path = m_dir.filePath(name);
+        test::writeFile(path, "#!/bin/sh\n" + body);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+    QString config()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("config.json"));
+        if (!QFile::exists(path))
+            test::writeFile(path, "{}");
+        return path;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ConfigValidatorTest, MissingOrNonExecutableKernelFailsBeforeAnyProcess)
+{
+    const QString missing = m_dir.filePath(QStringLiteral("nothing-here"));
+    EXPECT_EQ(validationResult(ConfigValidator(missing, m_dir.path(), 10), config()),
+              QStringLiteral("mihomo binary not found at ") + missing);
+
+    const QString plain = m_dir.filePath(QStringLiteral("not-executable"));
+    test::writeFile(plain, "#!/bin/sh\ntouch ran\n");
+    EXPECT_EQ(validationResult(ConfigValidator(plain, m_dir.path(), 10), config()),
+              QStringLiteral("mihomo binary not found at ") + plain);
+    EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("ran"))));
+}
+
+TEST_F(ConfigValidatorTest, ExitStatusAndOutputDecideTheResult)
+{
+    // Runs in the work directory with the test arguments in order.
+    const QString echoing = script(QStringLiteral("echoing"), "pwd; echo \"$@\"; exit 0\n");
+    const QString work = m_dir.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    ConfigValidator(echoing, work, 10);
+    EXPECT_EQ(validationResult(ConfigValidator(echoing, work, 10), config()), QString());
+
+    const QString silentFailure = script(QStringLiteral("silent"), "exit 1\n");
+    EXPECT_EQ(validationResult(ConfigValidator(silentFailure, work, 10), config()),
+              QStringLiteral("Configuration test failed"));
+
+    const QString noisyFailure =
+        script(QStringLiteral("noisy"), "echo '  first line'; echo 'second line' >&2; echo; exit 3\n");
+    try {
+        test::await(ConfigValidator(noisyFailure, work, 10).validate(config()));
+        FAIL() << "validation passed";
+    } catch (const ConfigValidationError& error) {
+        EXPECT_EQ(error.kind(), ConfigValidationError::Kind::failed);
+        EXPECT_EQ(error.exitCode(), 3);
+        EXPECT_EQ(error.description(), QStringLiteral("first line\nsecond line"));
+    }
+
+    const QString fingerprint =
+        script(QStringLiteral("fingerprint"), "echo 'unknown key global-client-fingerprint'; exit 1\n");
+    EXPECT_EQ(validationResult(ConfigValidator(fingerprint, work, 10), config()), QString());
+}
+
+TEST_F(ConfigValidatorTest, HangingKernelIsStoppedAfterTheTimeLimit)
+{
+    // Ignores TERM, so the validator has to escalate to KILL.
+    const QString hanging =
+        script(QStringLiteral("hanging"), "trap '' TERM\necho 'loading...'\nexec sleep 60\n");
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(validationResult(ConfigValidator(hanging, m_dir.path(), 0.3), config()),
+              QStringLiteral("mihomo -t timed out after 1s\nloading..."));
+    // Time limit plus the escalation, well below the script's own 60 s.
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST_F(ConfigValidatorTest, RealKernelAcceptsAndRejects)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    const QString work = m_dir.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    const ConfigValidator validator(kernel, work, 10);
+
+    const QString good = m_dir.filePath(QStringLiteral("good.json"));
+    test::writeFile(good, R"({"mixed-port": 0, "proxies": [], "rules": ["MATCH,DIRECT"]})");
+    EXPECT_EQ(validationResult(validator, good), QString());
+
+    const QString bad = m_dir.filePath(QStringLiteral("bad.json"));
+    test::writeFile(bad, R"({"proxy-groups": [{"name": "G", "type": "select", "proxies": ["Nowhere"]}],
+                            "rules": ["MATCH,G"]})");
+    const QString description = validationResult(validator, bad);
+    EXPECT_TRUE(description.contains(QStringLiteral("Nowhere"))) << description.toStdString();
+}
