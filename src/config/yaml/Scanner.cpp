@@ -281,7 +281,8 @@ void Scanner::saveSimpleKey()
     const bool required = m_flows.empty() && m_indent == here.column - 1;
     removeSimpleKey();
     m_simpleKeys.back() =
-        SimpleKey{true, required, m_tabBeforeToken, m_tokensParsed + qsizetype(m_tokenQueue.size()), here};
+        SimpleKey{true, required, m_tabBeforeToken ? std::optional<Mark>(m_tabMark) : std::nullopt,
+                  m_tokensParsed + qsizetype(m_tokenQueue.size()), here};
 }
 
 void Scanner::removeSimpleKey()
@@ -324,7 +325,10 @@ void Scanner::scanToNextToken()
             ++m_pos;
         const qsizetype indentation = m_pos - m_lineStart;
         while (m_pos < m_size && isBlank(m_data[m_pos])) {
-            m_tabBeforeToken = m_tabBeforeToken || m_data[m_pos] == '\t';
+            if (m_data[m_pos] == '\t' && !m_tabBeforeToken) {
+                m_tabBeforeToken = true;
+                m_tabMark = mark();
+            }
             ++m_pos;
         }
         if (m_pos >= m_size)
@@ -647,7 +651,7 @@ void Scanner::fetchBlockEntry()
     const Mark here = mark();
     if (m_flows.empty()) {
         if (m_tabBeforeToken)
-            fail(QStringLiteral("tabs are not allowed as indentation"), here);
+            fail(QStringLiteral("tabs are not allowed as indentation"), m_tabMark);
         if (!m_simpleKeyAllowed)
             fail(QStringLiteral("block sequence entries are not allowed here"), here);
         rollIndent(here.column - 1, -1, Token::Kind::blockSequenceStart, here);
@@ -663,7 +667,7 @@ void Scanner::fetchKey()
     const Mark here = mark();
     if (m_flows.empty()) {
         if (m_tabBeforeToken)
-            fail(QStringLiteral("tabs are not allowed as indentation"), here);
+            fail(QStringLiteral("tabs are not allowed as indentation"), m_tabMark);
         if (!m_simpleKeyAllowed)
             fail(QStringLiteral("mapping keys are not allowed here"), here);
         rollIndent(here.column - 1, -1, Token::Kind::blockMappingStart, here);
@@ -679,8 +683,8 @@ void Scanner::fetchValue()
     const Mark here = mark();
     SimpleKey& key = m_simpleKeys.back();
     if (key.possible) {
-        if (key.afterTab && m_flows.empty())
-            fail(QStringLiteral("tabs are not allowed as indentation"), key.mark);
+        if (key.tabMark && m_flows.empty())
+            fail(QStringLiteral("tabs are not allowed as indentation"), *key.tabMark);
         // The node that started at the simple key is a mapping key: insert the key token ahead of it, and
         // open a block mapping there when it stands deeper than the current level.
         m_tokenQueue.emplace(m_tokenQueue.begin() + (key.tokenNumber - m_tokensParsed), Token::Kind::key,
@@ -1159,18 +1163,22 @@ void Scanner::fetchPlainScalar()
         if (m_pos >= m_size || !isBlankOrBreak(m_data[m_pos]))
             break;
         whitespaceStart = m_pos;
+        qsizetype indentation = 0; // only spaces indent a continuation line
         while (m_pos < m_size && isBlankOrBreak(m_data[m_pos])) {
             if (isBlank(m_data[m_pos])) {
+                if (m_data[m_pos] == ' ' && m_pos - m_lineStart == indentation)
+                    ++indentation;
                 ++m_pos;
             } else {
                 consumeBreak();
+                indentation = 0;
                 if (leadingBlanks)
                     ++trailingBreaks;
                 else
                     leadingBlanks = true;
             }
         }
-        if (!flow && leadingBlanks && m_pos - m_lineStart < indent)
+        if (!flow && leadingBlanks && indentation < indent)
             break;
     }
     if (leadingBlanks) {

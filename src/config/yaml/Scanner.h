@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QSet>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace tarnwick {
@@ -31,7 +32,7 @@ private:
     {
         bool possible = false;
         bool required = false;
-        bool afterTab = false;
+        std::optional<Mark> tabMark; // a tab separated the key from what precedes it
         qsizetype tokenNumber = 0;
         Mark mark;
     };
@@ -117,6 +118,7 @@ private:
     // Block context: a tab separated the current token from what precedes it on its line. Tabs may
     // separate scalars and flow collections, but never open a block collection.
     bool m_tabBeforeToken = false;
+    Mark m_tabMark;
 
     QHash<QByteArray, QByteArray> m_tagDirectives;
     QSet<QByteArray> m_declaredHandles; // declared by %TAG in the current document
