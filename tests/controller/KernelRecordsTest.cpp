@@ -1,0 +1,317 @@
+#include "controller/ConnectionSnapshot.h"
+#include "controller/DelayLevel.h"
+#include "controller/LenientJson.h"
+#include "controller/LogEntry.h"
+#include "controller/MemorySnapshot.h"
+#include "controller/MihomoRuleType.h"
+#include "controller/OutboundMode.h"
+#include "controller/ProxyGroup.h"
+#include "controller/ProxyProvider.h"
+#include "controller/RuleItem.h"
+#include "controller/RuleProviderItem.h"
+#include "controller/RuleRow.h"
+#include "controller/TrafficSnapshot.h"
+#include "support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTime>
+
+using namespace tarnwick;
+
+namespace {
+
+QJsonObject json(const char* text)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+    return document.object();
+}
+
+std::optional<qint64> intOf(const char* valueJson)
+{
+    return LenientJson::intValue(json((QByteArray("{\"v\":") + valueJson + "}").constData()).value("v"));
+}
+
+} // namespace
+
+TEST(LenientJsonTest, IntegersFromNumbersAndDecimalStrings)
+{
+    EXPECT_EQ(intOf("42"), 42);
+    EXPECT_EQ(intOf("9223372036854775807"), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(intOf("1.9"), 1);
+    EXPECT_EQ(intOf("-1.9"), -1);
+    EXPECT_EQ(intOf("\"12\""), 12);
+    EXPECT_EQ(intOf("\"+7\""), 7);
+    EXPECT_EQ(intOf("\"-7\""), -7);
+    // Beyond 64 bits, or not a plain decimal: absent rather than clamped or half-parsed.
+    EXPECT_EQ(intOf("1e300"), std::nullopt);
+    EXPECT_EQ(intOf("18446744073709551615"), std::nullopt);
+    EXPECT_EQ(intOf("\"99999999999999999999\""), std::nullopt);
+    EXPECT_EQ(intOf("\"\""), std::nullopt);
+    EXPECT_EQ(intOf("\"-\""), std::nullopt);
+    EXPECT_EQ(intOf("\" 12\""), std::nullopt);
+    EXPECT_EQ(intOf("\"12ms\""), std::nullopt);
+    EXPECT_EQ(intOf("\"1.5\""), std::nullopt);
+    EXPECT_EQ(intOf("true"), std::nullopt);
+    EXPECT_EQ(intOf("null"), std::nullopt);
+    EXPECT_EQ(intOf("[1]"), std::nullopt);
+}
+
+TEST(KernelRecordsTest, GroupsDecodeWithMembersFromTheSameObject)
+{
+    const QJsonObject proxies = json(R"({
+        "Auto": {"type": "URLTEST", "all": ["HK 01", "Ghost", "Failed", "Fresh"], "now": "HK 01",
+                 "testUrl": "http://t/generate_204", "hidden": true, "icon": "https://i/a.png"},
+        "Odd": {"type": "Socks5", "all": []},
+        "Untyped": {"all": ["HK 01"]},
+        "Mixed": {"type": "Selector", "all": ["HK 01", 3]},
+        "HK 01": {"type": "Trojan", "udp": true, "xudp": false,
+                  "history": [{"delay": 0}, {"delay": 120}]},
+        "Failed": {"type": "Shadowsocks", "udp": "yes", "history": [{"delay": 80}, {"delay": 0}]},
+        "Fresh": {"type": "Vmess", "udp": true, "xudp": true, "history": []},
+        "DIRECT": {"type": "Direct", "history": []}
+    })");
+    const QList<ProxyGroup> groups = ProxyGroup::listFromJson(proxies);
+    // Keys in order; nodes and a group whose members are not all names are left out.
+    ASSERT_EQ(groups.size(), 3);
+    EXPECT_EQ(groups[0].name, "Auto");
+    EXPECT_EQ(groups[1].name, "Odd");
+    EXPECT_EQ(groups[2].name, "Untyped");
+
+    const ProxyGroup& automatic = groups[0];
+    EXPECT_EQ(automatic.type, GroupType::urlTest);
+    EXPECT_EQ(automatic.selectedProxyName, "HK 01");
+    EXPECT_EQ(automatic.testURL, "http://t/generate_204");
+    EXPECT_TRUE(automatic.isHidden);
+    EXPECT_EQ(automatic.icon, "https://i/a.png");
+    ASSERT_EQ(automatic.proxies.size(), 4);
+
+    const ProxyNode& hk = automatic.proxies[0];
+    EXPECT_EQ(hk.type, "Trojan");
+    EXPECT_EQ(hk.delay, 120); // the last history entry counts
+    EXPECT_EQ(hk.detailLabel(), "Trojan / udp");
+
+    const ProxyNode& ghost = automatic.proxies[1];
+    EXPECT_EQ(ghost, (ProxyNode{"Ghost", std::nullopt, std::nullopt, false, false}));
+    EXPECT_EQ(ghost.detailLabel(), "Proxy");
+
+    const ProxyNode& failed = automatic.proxies[2];
+    EXPECT_EQ(failed.delay, 0);
+    EXPECT_EQ(delayLevel(*failed.delay), DelayLevel::timeout);
+    EXPECT_FALSE(failed.udp); // a string is not a boolean
+
+    const ProxyNode& fresh = automatic.proxies[3];
+    EXPECT_EQ(fresh.delay, std::nullopt);
+    EXPECT_EQ(fresh.detailLabel(), "Vmess / xudp");
+
+    EXPECT_EQ(groups[1].type, GroupType::unknown);
+    EXPECT_EQ(groups[2].type, GroupType::selector);
+    EXPECT_EQ(groups[2].selectedProxyName, std::nullopt);
+}
+
+TEST(KernelRecordsTest, GroupTypesAndBuiltinPolicies)
+{
+    EXPECT_EQ(parseGroupType("LoadBalance"), GroupType::loadBalance);
+    EXPECT_EQ(parseGroupType("url-test"), GroupType::unknown);
+    EXPECT_EQ(rawValue(GroupType::urlTest), "URLTest");
+    EXPECT_TRUE(isSelectable(GroupType::fallback));
+    EXPECT_FALSE(isSelectable(GroupType::urlTest));
+
+    const auto node = [](std::optional<QString> type) {
+        return ProxyNode{"n", std::move(type), {}, false, false};
+    };
+    EXPECT_TRUE(node("REJECT-DROP").isBuiltinPolicy());
+    EXPECT_TRUE(node("Compatible").isBuiltinPolicy());
+    EXPECT_FALSE(node("Direct").isBuiltinPolicy());
+    EXPECT_FALSE(node(std::nullopt).isBuiltinPolicy());
+}
+
+TEST(KernelRecordsTest, DelayLevelThresholds)
+{
+    EXPECT_EQ(delayLevel(-5), DelayLevel::timeout);
+    EXPECT_EQ(delayLevel(0), DelayLevel::timeout);
+    EXPECT_EQ(delayLevel(1), DelayLevel::fast);
+    EXPECT_EQ(delayLevel(299), DelayLevel::fast);
+    EXPECT_EQ(delayLevel(300), DelayLevel::moderate);
+    EXPECT_EQ(delayLevel(799), DelayLevel::moderate);
+    EXPECT_EQ(delayLevel(800), DelayLevel::slow);
+}
+
+TEST(KernelRecordsTest, ProviderQuotaNeedsATotal)
+{
+    const ProxyProvider capitalised = ProxyProvider::fromJson(
+        "sub", json(R"({"subscriptionInfo": {"Upload": 5, "Total": 0}, "proxies": [{"type": "Vless"}, 7]})"));
+    EXPECT_EQ(capitalised.subscriptionInfo, std::nullopt);
+    EXPECT_EQ(capitalised.type, "Proxy");
+    EXPECT_EQ(capitalised.vehicleType, "Unknown");
+    ASSERT_EQ(capitalised.proxies.size(), 2);
+    EXPECT_EQ(capitalised.proxies[0].name, "Unknown");
+    EXPECT_EQ(capitalised.proxies[0].type, "Vless");
+
+    const ProxyProvider minimal =
+        ProxyProvider::fromJson("sub", json(R"({"subscriptionInfo": {"total": 1}})"));
+    EXPECT_EQ(minimal.subscriptionInfo, (SubscriptionInfo{0, 0, 1, 0}));
+
+    // Lower-case keys win over capitalised ones; capitalised ones fill in; numbers may come as text.
+    const ProxyProvider full = ProxyProvider::fromJson("sub", json(R"({
+        "type": "Proxy", "vehicleType": "HTTP", "updatedAt": "2024-05-01T10:00:00.5+08:00",
+        "subscriptionInfo": {"upload": 10, "Upload": 99, "Download": "20", "Total": 3e10, "Expire": 1767225600},
+        "proxies": [{"name": "JP", "type": "Hysteria2", "udp": true, "history": [{"delay": 88}]}]})"));
+    EXPECT_EQ(full.vehicleType, "HTTP");
+    EXPECT_EQ(full.updatedAt, "2024-05-01T10:00:00.5+08:00");
+    EXPECT_EQ(full.subscriptionInfo, (SubscriptionInfo{10, 20, 30000000000, 1767225600}));
+    ASSERT_EQ(full.proxies.size(), 1);
+    EXPECT_EQ(full.proxies[0], (ProxyNode{"JP", "Hysteria2", 88, true, false}));
+}
+
+TEST(KernelRecordsTest, ConnectionsDecodeLeniently)
+{
+    const ConnectionSnapshot snapshot = ConnectionSnapshot::fromJson(json(R"({
+        "downloadTotal": 1.5e3, "uploadTotal": "77",
+        "connections": [
+            {"upload": 1, "download": 2},
+            {"id": "a", "upload": 12.9, "download": 4096, "start": "2024-05-01T10:00:00Z",
+             "chains": ["HK 01", "Proxy"], "rule": "DOMAIN-SUFFIX", "rulePayload": "example.com",
+             "metadata": {"network": "udp", "type": "HTTP", "host": "", "sniffHost": "",
+                          "destinationIP": "1.2.3.4", "destinationPort": "", "sourcePort": 5000}},
+            {"id": "b", "upload": "3", "start": "2024-05-01T10:00:00.123456789+08:00", "chains": ["x", 1]},
+            {"id": "c", "start": "yesterday"},
+            "not an object"
+        ]})"));
+    EXPECT_EQ(snapshot.downloadTotal, 1500);
+    EXPECT_EQ(snapshot.uploadTotal, 77);
+    EXPECT_EQ(snapshot.activeCount, 5);
+    ASSERT_EQ(snapshot.connections.size(), 3);
+
+    const ConnectionItem& a = snapshot.connections[0];
+    EXPECT_EQ(a.id, "a");
+    EXPECT_EQ(a.upload, 12);
+    EXPECT_EQ(a.download, 4096);
+    EXPECT_EQ(a.start, QDateTime(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC));
+    EXPECT_EQ(a.metadata.sourcePort, ""); // a number where text belongs
+    EXPECT_EQ(a.outboundNode(), "HK 01");
+    EXPECT_EQ(a.chainDescription(), "Proxy \u2192 HK 01");
+    EXPECT_EQ(a.displayHost(), "1.2.3.4");
+    EXPECT_EQ(a.destination(), "1.2.3.4");
+    EXPECT_EQ(a.connectionTypeLabel(), "HTTP | udp");
+    EXPECT_EQ(a.protocolLabel(), "UDP");
+    EXPECT_FALSE(a.isClosed);
+    EXPECT_EQ(a.uploadSpeed, 0);
+
+    const ConnectionItem& b = snapshot.connections[1];
+    EXPECT_EQ(b.upload, 0); // text is not a number here
+    EXPECT_EQ(b.start, QDateTime(QDate(2024, 5, 1), QTime(2, 0, 0, 123), Qt::UTC));
+    EXPECT_TRUE(b.chains.isEmpty());
+    EXPECT_EQ(b.outboundNode(), "DIRECT");
+    EXPECT_EQ(b.destination(), "");
+
+    // An unparsable start is the time of decoding.
+    const ConnectionItem& c = snapshot.connections[2];
+    EXPECT_LT(std::abs(c.duration()), 5.0);
+}
+
+TEST(KernelRecordsTest, ConnectionLabels)
+{
+    ConnectionItem item;
+    item.metadata.network = "udp";
+    item.metadata.destinationPort = "443";
+    item.metadata.destinationIP = "9.9.9.9";
+    EXPECT_EQ(item.protocolLabel(), "QUIC");
+    EXPECT_EQ(item.connectionTypeLabel(), "udp");
+    item.metadata.network = "tcp";
+    EXPECT_EQ(item.protocolLabel(), "TCP");
+    item.metadata.network = "UDP";
+    item.metadata.destinationPort = "8443";
+    EXPECT_EQ(item.protocolLabel(), "UDP");
+    item.metadata.sniffHost = "video.example";
+    EXPECT_EQ(item.protocolLabel(), "QUIC");
+    EXPECT_EQ(item.destination(), "video.example:8443");
+    item.metadata.host = "www.example";
+    EXPECT_EQ(item.destination(), "www.example:8443");
+}
+
+TEST(KernelRecordsTest, StreamMessages)
+{
+    const auto traffic = TrafficSnapshot::fromJson(json(R"({"up": 1.9, "down": "12"})"));
+    ASSERT_TRUE(traffic);
+    EXPECT_EQ(traffic->upload, 1);
+    EXPECT_EQ(traffic->download, 12);
+    EXPECT_FALSE(traffic->id.isNull());
+    EXPECT_NE(traffic->id, TrafficSnapshot::fromJson(QJsonObject())->id);
+    const auto longNames = TrafficSnapshot::fromJson(json(R"({"upload": 5, "download": 6, "down": "x"})"));
+    EXPECT_EQ(longNames->upload, 5);
+    EXPECT_EQ(longNames->download, 6);
+
+    EXPECT_EQ(MemorySnapshot::fromJson(json(R"({"inuse": 100, "oslimit": 0})")), (MemorySnapshot{100, 0}));
+    EXPECT_EQ(MemorySnapshot::fromJson(json(R"({"inUse": "5", "osLimit": 9.9})")), (MemorySnapshot{5, 9}));
+
+    const QString before = QTime::currentTime().toString("HH:mm:ss");
+    const auto bare = LogEntry::fromJson(json(R"({"payload": 3})"));
+    const QString after = QTime::currentTime().toString("HH:mm:ss");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->level, "info");
+    EXPECT_EQ(bare->message, "");
+    ASSERT_TRUE(bare->time);
+    EXPECT_TRUE(*bare->time == before || *bare->time == after) << bare->time->toStdString();
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f-]{36}$").match(bare->id).hasMatch()) << bare->id.toStdString();
+
+    const auto structured =
+        LogEntry::fromJson(json(R"({"time": "10:11:12", "level": "warn", "message": "dial failed"})"));
+    EXPECT_EQ(structured->level, "warn");
+    EXPECT_EQ(structured->message, "dial failed");
+    EXPECT_EQ(structured->time, "10:11:12");
+    const auto plain = LogEntry::fromJson(json(R"({"type": "error", "level": "x", "payload": "boom"})"));
+    EXPECT_EQ(plain->level, "error");
+    EXPECT_EQ(plain->message, "boom");
+}
+
+TEST(KernelRecordsTest, EnumerationsByRawValue)
+{
+    ASSERT_EQ(allMihomoRuleTypes().size(), 32);
+    for (const MihomoRuleType type : allMihomoRuleTypes())
+        EXPECT_EQ(mihomoRuleTypeFromRaw(rawValue(type)), type);
+    EXPECT_EQ(rawValue(MihomoRuleType::srcIPSuffix), "SRC-IP-SUFFIX");
+    EXPECT_EQ(rawValue(MihomoRuleType::processPathRegex), "PROCESS-PATH-REGEX");
+    EXPECT_EQ(rawValue(MihomoRuleType::match), "MATCH");
+    EXPECT_EQ(mihomoRuleTypeFromRaw("domain"), std::nullopt);
+    EXPECT_EQ(mihomoRuleTypeFromRaw("FINAL"), std::nullopt);
+    int noResolve = 0;
+    for (const MihomoRuleType type : allMihomoRuleTypes())
+        noResolve += supportsNoResolve(type) ? 1 : 0;
+    EXPECT_EQ(noResolve, 6);
+    EXPECT_TRUE(supportsNoResolve(MihomoRuleType::ruleSet));
+    EXPECT_FALSE(supportsNoResolve(MihomoRuleType::srcIPCIDR));
+    EXPECT_FALSE(requiresPayload(MihomoRuleType::match));
+    EXPECT_TRUE(requiresPayload(MihomoRuleType::network));
+
+    EXPECT_EQ(allOutboundModes().size(), 3);
+    for (const OutboundMode mode : allOutboundModes())
+        EXPECT_EQ(outboundModeFromRaw(rawValue(mode)), mode);
+    EXPECT_EQ(outboundModeFromRaw("Global"), std::nullopt);
+}
+
+TEST(KernelRecordsTest, RulesAndRuleProviders)
+{
+    const RuleItem rule{12, "MATCH", "", "Proxy", true, false};
+    EXPECT_EQ(rule.identity(), "12-true");
+    EXPECT_TRUE(rule.isFinal());
+    EXPECT_TRUE((RuleItem{0, "FINAL", "", "DIRECT", false, false}).isFinal());
+    EXPECT_FALSE((RuleItem{3, "IP-CIDR", "10.0.0.0/8", "DIRECT", false, true}).isFinal());
+    const RuleRow disabledRule{RuleItem{3, "IP-CIDR", "10.0.0.0/8", "DIRECT", false, true}};
+    const RuleRow comment{RuleRow::Comment{7, "# ads"}};
+    EXPECT_EQ(disabledRule.identity(), "3-false");
+    EXPECT_EQ(comment.identity(), "comment-7");
+
+    const RuleProviderItem item = RuleProviderItem::fromJson(
+        "ads", json(R"({"behavior": "Domain", "format": "YamlRule", "ruleCount": "42", "type": "Rule",
+                       "updatedAt": "2024-05-01T10:00:00Z", "vehicleType": "HTTP"})"));
+    EXPECT_EQ(item.ruleCount, 42);
+    EXPECT_EQ(item.toJson(),
+              json(R"({"name": "ads", "behavior": "Domain", "format": "YamlRule", "ruleCount": 42,
+                                     "type": "Rule", "updatedAt": "2024-05-01T10:00:00Z", "vehicleType": "HTTP"})"));
+    EXPECT_EQ(RuleProviderItem::fromJson("ads", item.toJson()), item);
+    EXPECT_EQ(RuleProviderItem::fromJson("x", json(R"({"ruleCount": [1]})")),
+              (RuleProviderItem{"x", "", "", 0, "", "", ""}));
+}
