@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+namespace tarnwick {
+
+class Settings;
+
+// Host, port and bearer secret of the kernel's external controller.
+struct ControllerEndpoint
+{
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 9090;
+    // Empty: requests carry no authentication.
+    QString secret;
+
+    // "http://host:port"; invalid when the host cannot form a URL, and then no request is sent with it.
+    QUrl baseURL() const;
+    bool isValid() const { return baseURL().isValid(); }
+
+    // "apiHost" (default "127.0.0.1"), "apiPort" (9090 when 0 or never written) and "apiSecret" as stored:
+    // replacing an empty stored secret is the caller's decision (see generateSecret()).
+    static ControllerEndpoint fromSettings(const Settings& settings);
+    // The "external-controller:" and "secret:" lines of a kernel configuration file, later lines winning;
+    // the defaults when the file cannot be read.
+    static ControllerEndpoint fromConfigFile(const QString& path);
+    // A fresh random secret: a UUID's 32 hexadecimal digits.
+    static QString generateSecret();
+
+    // Keys "host", "port", "secret".
+    QJsonObject toJson() const;
+    static std::optional<ControllerEndpoint> fromJson(const QJsonObject& object);
+
+    bool operator==(const ControllerEndpoint&) const = default;
+};
+
+} // namespace tarnwick

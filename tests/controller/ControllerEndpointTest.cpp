@@ -1,0 +1,99 @@
+#include "controller/ControllerEndpoint.h"
+
+#include "platform/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+
+namespace tarnwick {
+void PrintTo(const ControllerEndpoint& endpoint, std::ostream* out)
+{
+    *out << QJsonDocument(endpoint.toJson()).toJson(QJsonDocument::Compact).toStdString();
+}
+} // namespace tarnwick
+
+namespace {
+
+class ControllerEndpointTest : public ::testing::Test
+{
+protected:
+    ControllerEndpoint fromConfig(const QByteArray& text)
+    {
+        const QString path = m_dir.filePath("config.yaml");
+        test::writeFile(path, text);
+        return ControllerEndpoint::fromConfigFile(path);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ControllerEndpointTest, FromSettingsFallsBackPerKey)
+{
+    Settings settings(m_dir.filePath("settings.ini"));
+    EXPECT_EQ(ControllerEndpoint::fromSettings(settings), (ControllerEndpoint{"127.0.0.1", 9090, ""}));
+
+    settings.setInteger("apiPort", 0);
+    EXPECT_EQ(ControllerEndpoint::fromSettings(settings).port, 9090);
+
+    settings.setText("apiHost", "localhost");
+    settings.setInteger("apiPort", 19090);
+    settings.setText("apiSecret", "s3cret");
+    EXPECT_EQ(ControllerEndpoint::fromSettings(settings), (ControllerEndpoint{"localhost", 19090, "s3cret"}));
+    // Reading never writes: an empty stored secret is left for the caller to replace.
+    settings.setText("apiSecret", "");
+    EXPECT_EQ(ControllerEndpoint::fromSettings(settings).secret, "");
+    EXPECT_EQ(settings.text("apiSecret"), QString(""));
+}
+
+TEST_F(ControllerEndpointTest, GeneratedSecretsAreFresh32HexDigits)
+{
+    const QString first = ControllerEndpoint::generateSecret();
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(first).hasMatch()) << first.toStdString();
+    EXPECT_NE(first, ControllerEndpoint::generateSecret());
+}
+
+TEST_F(ControllerEndpointTest, FromConfigFileReadsControllerAndSecretLines)
+{
+    EXPECT_EQ(ControllerEndpoint::fromConfigFile(m_dir.filePath("missing.yaml")),
+              (ControllerEndpoint{"127.0.0.1", 9090, ""}));
+
+    EXPECT_EQ(fromConfig("mixed-port: 7890\n"
+                         "external-controller: '0.0.0.0:9097'\n"
+                         "  secret: \"abc def\"  \n"),
+              (ControllerEndpoint{"0.0.0.0", 9097, "abc def"}));
+    // Later lines win; tabs are blanks around the value.
+    EXPECT_EQ(fromConfig("external-controller: 1.1.1.1:1\n\texternal-controller:\t127.0.0.2:2\t\n"),
+              (ControllerEndpoint{"127.0.0.2", 2, ""}));
+    // Only the first colon splits; empty parts keep what was there.
+    EXPECT_EQ(fromConfig("external-controller: :9999\n"), (ControllerEndpoint{"127.0.0.1", 9999, ""}));
+    EXPECT_EQ(fromConfig("external-controller: myhost:\n"), (ControllerEndpoint{"myhost", 9090, ""}));
+    EXPECT_EQ(fromConfig("external-controller: myhost:port\n"), (ControllerEndpoint{"myhost", 9090, ""}));
+    EXPECT_EQ(fromConfig("external-controller: 9191\n"), (ControllerEndpoint{"127.0.0.1", 9191, ""}));
+    EXPECT_EQ(fromConfig("external-controller: onlyhost\n"), (ControllerEndpoint{"127.0.0.1", 9090, ""}));
+    EXPECT_EQ(fromConfig("external-controller: \"[::1]:9090\"\n").host, "[");
+    // A key merely starting alike is another key; an emptied secret clears it.
+    EXPECT_EQ(fromConfig("secret: one\nexternal-controller-tls: 1.2.3.4:443\nsecret: ''\n"),
+              (ControllerEndpoint{"127.0.0.1", 9090, ""}));
+}
+
+TEST_F(ControllerEndpointTest, BaseUrlAndSerialisation)
+{
+    const ControllerEndpoint endpoint{"127.0.0.1", 9090, "x"};
+    EXPECT_EQ(endpoint.baseURL().toString(), "http://127.0.0.1:9090");
+    EXPECT_TRUE(endpoint.isValid());
+    EXPECT_FALSE((ControllerEndpoint{"bad host", 9090, ""}).isValid());
+    EXPECT_FALSE((ControllerEndpoint{"::1", 9090, ""}).isValid());
+    EXPECT_TRUE((ControllerEndpoint{"[::1]", 9090, ""}).isValid());
+
+    const QJsonObject json = endpoint.toJson();
+    EXPECT_EQ(json, (QJsonObject{{"host", "127.0.0.1"}, {"port", 9090}, {"secret", "x"}}));
+    EXPECT_EQ(ControllerEndpoint::fromJson(json), endpoint);
+    EXPECT_EQ(ControllerEndpoint::fromJson(QJsonObject{{"host", "h"}, {"port", "9090"}, {"secret", ""}}),
+              std::nullopt);
+}
