@@ -1,0 +1,355 @@
+#include "controller/DelayLevel.h"
+#include "controller/MihomoClient.h"
+#include "controller/MihomoClientError.h"
+#include "support/KernelProcess.h"
+#include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QThread>
+#include <iostream>
+#include <memory>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+using tarnwick::test::HttpRequest;
+using tarnwick::test::HttpResponse;
+
+namespace {
+
+const QString selectGroup = QStringLiteral("Select/Group #1");
+
+template <typename T> std::optional<MihomoClientError> clientFailure(QCoro::Task<T> task)
+{
+    try {
+        test::await(std::move(task));
+    } catch (const MihomoClientError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "the kernel accepted what it should refuse";
+    return std::nullopt;
+}
+
+const ProxyGroup* findGroup(const QList<ProxyGroup>& groups, const QString& name)
+{
+    const auto found =
+        std::find_if(groups.begin(), groups.end(), [&](const ProxyGroup& g) { return g.name == name; });
+    return found == groups.end() ? nullptr : &*found;
+}
+
+// Every controller operation against the real kernel running the test profile: selector, url-test, fallback
+// and load-balance groups, a file proxy provider and a file rule provider. Latency tests go to a local
+// endpoint answering 204; real requests go through the kernel's mixed port to a local origin server.
+class MihomoClientKernelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        TARNWICK_REQUIRE_KERNEL(kernelPath);
+        m_kernel = std::make_unique<test::KernelProcess>(kernelPath);
+        m_kernel->writeFile("providers/nodes.yaml",
+                            test::readFile(test::testData("controller/nodes.yaml")).toUtf8());
+        m_kernel->writeFile("rules/local.yaml",
+                            test::readFile(test::testData("controller/local-rules.yaml")).toUtf8());
+        m_mixedPort = test::freePort();
+        QString profile = test::readFile(test::testData("controller/profile.yaml"));
+        profile.replace("@MIXED_PORT@", QString::number(m_mixedPort))
+            .replace("@DEAD_PORT@", QString::number(test::freePort()))
+            .replace("@DELAY_URL@", m_delayServer.url("/generate_204"));
+        ASSERT_TRUE(m_kernel->start(profile.toUtf8())) << m_kernel->output().toStdString();
+
+        m_client.emplace(ControllerEndpoint{m_kernel->host(), m_kernel->controllerPort(), m_kernel->secret()},
+                         &m_network);
+        m_proxied.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", m_mixedPort));
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure() && m_kernel)
+            std::cerr << "The kernel is " << m_kernel->state().toStdString() << "; it printed:\n"
+                      << m_kernel->output().right(4000).toStdString() << std::endl;
+    }
+
+    // A request to the origin server through the kernel's mixed port; "/hold" is never answered, so its
+    // connection stays open until closed.
+    std::unique_ptr<QNetworkReply> throughKernel(const QString& path)
+    {
+        return std::unique_ptr<QNetworkReply>(m_proxied.get(QNetworkRequest(QUrl(m_origin.url(path)))));
+    }
+
+    // The connection to the origin server, if the kernel lists one.
+    std::optional<ConnectionItem> originConnection(const QList<ConnectionItem>& connections) const
+    {
+        for (const ConnectionItem& item : connections) {
+            if (item.metadata.destinationPort == QString::number(m_origin.port()))
+                return item;
+        }
+        return std::nullopt;
+    }
+
+    MihomoClient& client() { return *m_client; }
+
+    // The kernel measures whole milliseconds and counts 0 as a failure, so the endpoint takes a moment.
+    test::TestHttpServer m_delayServer{[](const HttpRequest&) {
+        QThread::msleep(25);
+        return HttpResponse{204, {}, {}, false};
+    }};
+    test::TestHttpServer m_origin{[](const HttpRequest& request) {
+        if (request.path == "/hold")
+            return HttpResponse{200, {}, {}, true};
+        return HttpResponse{200, {{"Content-Type", "text/plain"}}, "hello", false};
+    }};
+    std::unique_ptr<test::KernelProcess> m_kernel;
+    quint16 m_mixedPort = 0;
+    QNetworkAccessManager m_network;
+    QNetworkAccessManager m_proxied;
+    std::optional<MihomoClient> m_client;
+};
+
+} // namespace
+
+TEST_F(MihomoClientKernelTest, ConfigurationModesAndCaches)
+{
+    EXPECT_EQ(test::await(client().version()), "v1.19.30");
+    const QJsonObject configs = test::await(client().configs());
+    EXPECT_EQ(configs.value("mixed-port").toInt(), m_mixedPort);
+    EXPECT_EQ(test::await(client().currentMode()), OutboundMode::rule);
+    EXPECT_FALSE(test::await(client().isTunEnabled()));
+
+    for (const OutboundMode mode : {OutboundMode::global, OutboundMode::direct, OutboundMode::rule}) {
+        test::await(client().setMode(mode));
+        EXPECT_EQ(test::await(client().currentMode()), mode);
+    }
+
+    ConfigPatch patch;
+    patch.logLevel = "debug";
+    patch.allowLan = true;
+    patch.ipv6 = true;
+    test::await(client().patchConfigs(patch));
+    QJsonObject patched = test::await(client().configs());
+    EXPECT_EQ(patched.value("log-level").toString(), "debug");
+    EXPECT_TRUE(patched.value("allow-lan").toBool());
+    EXPECT_TRUE(patched.value("ipv6").toBool());
+
+    // A reload reads the profile again, which puts back what the patches and the mode changed.
+    test::await(client().setMode(OutboundMode::global));
+    test::await(client().reloadConfig(true));
+    EXPECT_EQ(test::await(client().currentMode()), OutboundMode::rule);
+    patched = test::await(client().configs());
+    EXPECT_EQ(patched.value("log-level").toString(), "info");
+    EXPECT_FALSE(patched.value("allow-lan").toBool());
+
+    test::await(client().flushDNSCache());
+    // Without fake-ip there is no pool to flush; the kernel's refusal arrives as an httpError, if any.
+    try {
+        test::await(client().flushFakeIPCache());
+    } catch (const MihomoClientError& error) {
+        EXPECT_EQ(error.kind(), MihomoClientError::Kind::httpError);
+        EXPECT_EQ(error.status(), 400);
+    }
+    // No rule of the profile needs geodata, so there is nothing to download.
+    test::await(client().updateGeoDatabases());
+
+    // A wrong secret is refused with the kernel's own message.
+    const MihomoClient stranger(ControllerEndpoint{m_kernel->host(), m_kernel->controllerPort(), "wrong"},
+                                &m_network);
+    const auto refused = clientFailure(stranger.version());
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->description(), "Mihomo: Unauthorized (HTTP 401)");
+}
+
+TEST_F(MihomoClientKernelTest, GroupsSelectionAndLatencyTests)
+{
+    QList<ProxyGroup> groups = test::await(client().proxyGroups());
+    const ProxyGroup* select = findGroup(groups, selectGroup);
+    ASSERT_TRUE(select);
+    EXPECT_EQ(select->type, GroupType::selector);
+    EXPECT_EQ(select->selectedProxyName, "direct-a");
+    QStringList members;
+    for (const ProxyNode& node : select->proxies)
+        members.append(node.name);
+    EXPECT_EQ(members, (QStringList{"direct-a", "direct-b", "dead", "Auto"}));
+    EXPECT_EQ(select->proxies[0].type, "Direct");
+    EXPECT_TRUE(select->proxies[0].udp);
+    EXPECT_EQ(select->proxies[2].type, "Socks5");
+    EXPECT_EQ(select->proxies[3].type, "URLTest");
+
+    const ProxyGroup* automatic = findGroup(groups, "Auto");
+    ASSERT_TRUE(automatic);
+    EXPECT_EQ(automatic->type, GroupType::urlTest);
+    EXPECT_EQ(automatic->testURL, m_delayServer.url("/generate_204"));
+    const ProxyGroup* fallback = findGroup(groups, "Fallback");
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->type, GroupType::fallback);
+    QStringList fallbackMembers;
+    for (const ProxyNode& node : fallback->proxies)
+        fallbackMembers.append(node.name);
+    EXPECT_EQ(fallbackMembers, (QStringList{"provided-1", "provided-2"}));
+    const ProxyGroup* balance = findGroup(groups, "Balance");
+    ASSERT_TRUE(balance);
+    EXPECT_EQ(balance->type, GroupType::loadBalance);
+    // The kernel's own GLOBAL group is listed too; plain nodes are not groups.
+    EXPECT_TRUE(findGroup(groups, "GLOBAL"));
+    EXPECT_FALSE(findGroup(groups, "direct-a"));
+
+    // A name with "/", "#" and a blank reaches the kernel as one segment.
+    test::await(client().selectProxy(selectGroup, "direct-b"));
+    groups = test::await(client().proxyGroups());
+    EXPECT_EQ(findGroup(groups, selectGroup)->selectedProxyName, "direct-b");
+
+    auto refusal = clientFailure(client().selectProxy("Balance", "direct-a"));
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->description(), "Mihomo: Must be a Selector (HTTP 400)");
+    refusal = clientFailure(client().selectProxy(selectGroup, "provided-1"));
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->status(), 400);
+    refusal = clientFailure(client().selectProxy("No Such Group", "x"));
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->status(), 404);
+
+    const auto delay = test::await(client().testDelay("direct-a", m_delayServer.url("/generate_204"), 2000));
+    ASSERT_TRUE(delay);
+    EXPECT_GE(*delay, 25);
+    const auto dead = clientFailure(client().testDelay("dead", m_delayServer.url("/generate_204"), 1000));
+    ASSERT_TRUE(dead);
+    EXPECT_TRUE(dead->status() == 503 || dead->status() == 504) << dead->status();
+
+    const QMap<QString, qint64> delays = test::await(client().testGroupDelay("Auto", std::nullopt, 3000));
+    EXPECT_EQ(delays.keys(), (QStringList{"direct-a", "direct-b"}));
+    for (const qint64 value : delays)
+        EXPECT_GE(value, 25);
+
+    // The tests are in the members' histories now, the failed one as 0.
+    groups = test::await(client().proxyGroups());
+    select = findGroup(groups, selectGroup);
+    ASSERT_TRUE(select);
+    ASSERT_TRUE(select->proxies[0].delay);
+    EXPECT_GE(*select->proxies[0].delay, 25);
+    EXPECT_EQ(select->proxies[2].delay, 0);
+    EXPECT_EQ(delayLevel(*select->proxies[2].delay), DelayLevel::timeout);
+}
+
+TEST_F(MihomoClientKernelTest, ProvidersAndRules)
+{
+    const QList<ProxyProvider> providers = test::await(client().proxyProviders());
+    const auto provider = std::find_if(providers.begin(), providers.end(),
+                                       [](const ProxyProvider& p) { return p.name == "file-provider"; });
+    ASSERT_NE(provider, providers.end());
+    EXPECT_EQ(provider->type, "Proxy");
+    EXPECT_EQ(provider->vehicleType, "File");
+    EXPECT_FALSE(provider->updatedAt.isEmpty());
+    EXPECT_EQ(provider->subscriptionInfo, std::nullopt);
+    ASSERT_EQ(provider->proxies.size(), 2);
+    EXPECT_EQ(provider->proxies[0], (ProxyNode{"provided-1", "Direct", std::nullopt, true, false}));
+
+    // The kernel starts the checks and answers at once, with no body.
+    EXPECT_EQ(test::await(client().healthCheckProvider("file-provider")), (QMap<QString, qint64>{}));
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            const QList<ProxyProvider> checked = test::await(client().proxyProviders());
+            for (const ProxyProvider& p : checked) {
+                if (p.name == "file-provider")
+                    return p.proxies.value(0).delay.value_or(0) >= 25;
+            }
+            return false;
+        },
+        10s));
+    test::await(client().updateProxyProvider("file-provider"));
+    EXPECT_EQ(clientFailure(client().updateProxyProvider("missing provider"))->status(), 404);
+
+    const QList<RuleProviderItem> ruleProviders = test::await(client().ruleProviders());
+    ASSERT_EQ(ruleProviders.size(), 1);
+    EXPECT_EQ(ruleProviders[0].name, "local-rules");
+    EXPECT_EQ(ruleProviders[0].behavior, "Domain");
+    EXPECT_EQ(ruleProviders[0].ruleCount, 3);
+    EXPECT_EQ(ruleProviders[0].vehicleType, "File");
+    EXPECT_EQ(ruleProviders[0].type, "Rule");
+    EXPECT_FALSE(ruleProviders[0].format.isEmpty());
+    test::await(client().updateRuleProvider("local-rules"));
+
+    // Nothing has matched yet.
+    EXPECT_TRUE(test::await(client().ruleHitCounts()).isEmpty());
+}
+
+TEST_F(MihomoClientKernelTest, ConnectionsThroughTheMixedPort)
+{
+    const auto done = throughKernel("/hello");
+    ASSERT_TRUE(test::waitFor([&] { return done->isFinished(); }));
+    EXPECT_EQ(done->readAll(), "hello");
+    // The IP-CIDR rule (index 1) sent it to the selector.
+    EXPECT_EQ(test::await(client().ruleHitCounts()).value(1), 1);
+
+    auto held = throughKernel("/hold");
+    std::optional<ConnectionItem> connection;
+    ASSERT_TRUE(test::waitFor([&] {
+        connection = originConnection(test::await(client().connections()));
+        return connection.has_value();
+    }));
+    EXPECT_EQ(connection->chains, (QStringList{"direct-a", selectGroup}));
+    EXPECT_EQ(connection->chainDescription(), selectGroup + " \u2192 direct-a");
+    EXPECT_EQ(connection->rule, "IPCIDR");
+    EXPECT_EQ(connection->rulePayload, "127.0.0.0/8");
+    EXPECT_EQ(connection->metadata.network, "tcp");
+    EXPECT_EQ(connection->metadata.type, "HTTP");
+    EXPECT_EQ(connection->metadata.destinationIP, "127.0.0.1");
+    EXPECT_EQ(connection->destination(), "127.0.0.1:" + QString::number(m_origin.port()));
+    EXPECT_GT(connection->upload, 0);
+    EXPECT_LT(std::abs(connection->duration()), 30.0);
+
+    test::await(client().closeConnection(connection->id));
+    ASSERT_TRUE(test::waitFor([&] { return held->isFinished(); }));
+    EXPECT_NE(held->error(), QNetworkReply::NoError);
+    EXPECT_FALSE(originConnection(test::await(client().connections())));
+
+    auto first = throughKernel("/hold");
+    auto second = throughKernel("/hold");
+    ASSERT_TRUE(test::waitFor([&] { return test::await(client().connections()).size() >= 2; }));
+    test::await(client().closeAllConnections());
+    ASSERT_TRUE(test::waitFor([&] { return first->isFinished() && second->isFinished(); }));
+    EXPECT_TRUE(test::await(client().connections()).isEmpty());
+}
+
+TEST_F(MihomoClientKernelTest, StreamsDeliverDecodedElements)
+{
+    auto traffic = client().trafficStream();
+    auto memory = client().memoryStream();
+    auto connections = client().connectionsStream();
+    auto logs = client().logsStream("info");
+    ASSERT_TRUE(test::waitFor([&] { return logs->isOpen() && connections->isOpen(); }));
+
+    auto held = throughKernel("/hold");
+    QList<MemorySnapshot> memorySamples;
+    QList<TrafficSnapshot> trafficSamples;
+    bool sawConnection = false;
+    QList<LogEntry> entries;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            memorySamples += memory->takeAll();
+            trafficSamples += traffic->takeAll();
+            for (const ConnectionSnapshot& snapshot : connections->takeAll())
+                sawConnection |=
+                    originConnection(snapshot.connections).has_value() && snapshot.activeCount >= 1;
+            entries += logs->takeAll();
+            const bool logged = std::any_of(entries.begin(), entries.end(), [](const LogEntry& e) {
+                return e.message.contains("match IPCIDR");
+            });
+            return memorySamples.size() >= 2 && !trafficSamples.isEmpty() && sawConnection && logged;
+        },
+        15s))
+        << memorySamples.size() << " memory, " << trafficSamples.size() << " traffic, " << entries.size()
+        << " logs";
+    EXPECT_GT(memorySamples.last().inUse, 0);
+    EXPECT_EQ(entries.first().level, "info");
+    EXPECT_TRUE(entries.first().time.has_value());
+    EXPECT_FALSE(traffic->isFinished());
+
+    // When the kernel goes away every stream ends with an error; the client does not reconnect.
+    m_kernel->stop();
+    ASSERT_TRUE(test::waitFor([&] {
+        return traffic->isFinished() && memory->isFinished() && connections->isFinished() &&
+               logs->isFinished();
+    }));
+    EXPECT_TRUE(traffic->error());
+}
