@@ -12,7 +12,7 @@ namespace {
 
 QList<CliCommand> commands()
 {
-    return {yamlCommand()};
+    return {yamlCommand(), compileCommand()};
 }
 
 void printHelp(QTextStream& out)

@@ -6,5 +6,6 @@ namespace tarnwick::cli {
 
 // Each command lives in its own file, named after it.
 CliCommand yamlCommand();
+CliCommand compileCommand();
 
 } // namespace tarnwick::cli

@@ -131,10 +131,12 @@ QByteArray compile(const QString& sourcePath, NativeValue::Dictionary overrides,
                    const MountedSubscriptions& mountedSubscriptions)
 {
     const QByteArray yaml = AtomicFile::read(sourcePath);
-    const std::optional<Node> root = Parser::compose(QByteArrayView(yaml), Parser::defaultMaxDepth);
+    std::optional<Node> root = Parser::compose(QByteArrayView(yaml), Parser::defaultMaxDepth);
     if (!root)
         throw CompilationError(CompilationError::Kind::EmptyConfig);
     std::optional<NativeValue::Dictionary> profile = root->toNativeDictionary();
+    // The tree is no longer needed: free it before the plain values are serialised, lowering peak memory.
+    root.reset();
     if (!profile)
         throw CompilationError(CompilationError::Kind::InvalidRootNode);
     NativeValue config(assemble(*std::move(profile), std::move(overrides), mountedSubscriptions));

@@ -1,0 +1,183 @@
+// The runtime-configuration compile of a large subscription, end to end and phase by phase, so that a
+// regression shows where it comes from. Target for the end-to-end run: 150 ms.
+#include "config/AtomicFile.h"
+#include "config/ConfigCompiler.h"
+#include "config/EngineSettings.h"
+#include "config/yaml/Parser.h"
+#include "platform/Settings.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+using namespace tarnwick;
+
+namespace {
+
+// The subscription of yaml_bench, generated the same way: about 5.6 MB, 20 000 one-line flow-mapping proxies
+// with emoji and CJK names, one group listing them all, 30 000 rules.
+QByteArray generatedSubscription()
+{
+    static const QByteArray yaml = [] {
+        const char* regions[] = {"🇭🇰 香港", "🇯🇵 日本", "🇺🇸 美国", "🇸🇬 新加坡", "🇹🇼 台湾", "🇰🇷 韩国"};
+        const char* types[] = {"vmess", "trojan", "ss", "vless"};
+        QByteArray out = "mixed-port: 7890\nallow-lan: false\nmode: rule\nlog-level: info\nproxies:\n";
+        QList<QByteArray> names;
+        for (int i = 0; i < 20000; ++i) {
+            const QByteArray number = QByteArray::number(i).rightJustified(5, '0');
+            const QByteArray name = QByteArray(regions[i % 6]) + ' ' + number + " | 高速专线";
+            const QByteArray host = "node" + number + ".example-cdn.net";
+            names.append(name);
+            out += "  - {name: " + name + ", server: " + host +
+                   ", port: " + QByteArray::number(20000 + i % 40000) + ", type: " + types[i % 4] +
+                   ", uuid: 3a966d1c-7c5e-4b1f-9a0d-" + number + "a1b2c3d" +
+                   ", udp: true, network: ws, ws-opts: {path: /ray, headers: {Host: " + host + "}}}\n";
+        }
+        out += "proxy-groups:\n  - name: 🚀 节点选择\n    type: select\n    proxies:\n";
+        for (const QByteArray& name : names)
+            out += "      - " + name + "\n";
+        out += "rules:\n";
+        for (int i = 0; i < 30000; ++i) {
+            const QByteArray number = QByteArray::number(i);
+            switch (i % 3) {
+            case 0:
+                out += "  - DOMAIN-SUFFIX,site" + number + ".example.com,🚀 节点选择\n";
+                break;
+            case 1:
+                out += "  - IP-CIDR,10." + QByteArray::number(i / 256 % 256) + '.' +
+                       QByteArray::number(i % 256) + ".0/24,DIRECT,no-resolve\n";
+                break;
+            default:
+                out += "  - DOMAIN-KEYWORD,keyword" + number + ",REJECT\n";
+            }
+        }
+        out += "  - MATCH,🚀 节点选择\n";
+        return out;
+    }();
+    return yaml;
+}
+
+struct Fixture
+{
+    QTemporaryDir dir;
+    QString source = dir.filePath(QStringLiteral("profiles/Generated.yaml"));
+    QString target = dir.filePath(QStringLiteral("work/config.json"));
+    Settings settings{dir.filePath(QStringLiteral("settings.ini"))};
+    QByteArray yaml = generatedSubscription();
+
+    Fixture() { AtomicFile::write(source, yaml); }
+};
+
+Fixture& fixture()
+{
+    static Fixture instance;
+    return instance;
+}
+
+// What the profile store does for every activation: read, compose, convert, lay over the engine settings,
+// serialise, write atomically (and free what was built).
+void BM_CompileEndToEnd(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    for (auto _ : state)
+        ConfigCompiler::compileAndWrite(f.source, f.target,
+                                        EngineSettings::buildOverridesFromDefaults(f.settings), {});
+    state.SetBytesProcessed(state.iterations() * f.yaml.size());
+    state.counters["input_MB"] = double(f.yaml.size()) / 1e6;
+}
+
+// The phases one by one; each times only its own work, so that together they account for the whole.
+void BM_Read(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(AtomicFile::read(fixture().source));
+}
+
+void BM_Compose(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::optional<Node> root = Parser::compose(QByteArrayView(fixture().yaml));
+        state.PauseTiming();
+        root.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_Convert(benchmark::State& state)
+{
+    const Node root = *Parser::compose(QByteArrayView(fixture().yaml));
+    for (auto _ : state) {
+        std::optional<NativeValue::Dictionary> profile = root.toNativeDictionary();
+        state.PauseTiming();
+        profile.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_LayOver(benchmark::State& state)
+{
+    const NativeValue::Dictionary profile =
+        *Parser::compose(QByteArrayView(fixture().yaml))->toNativeDictionary();
+    for (auto _ : state) {
+        state.PauseTiming();
+        NativeValue::Dictionary copy = profile;
+        state.ResumeTiming();
+        NativeValue::Dictionary config = ConfigCompiler::assemble(
+            std::move(copy), EngineSettings::buildOverridesFromDefaults(fixture().settings), {});
+        state.PauseTiming();
+        config.clear();
+        state.ResumeTiming();
+    }
+}
+
+void BM_Serialise(benchmark::State& state)
+{
+    const NativeValue config(ConfigCompiler::assemble(
+        *Parser::compose(QByteArrayView(fixture().yaml))->toNativeDictionary(), {}, {}));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(config.toJson(NativeValue::JsonFormat::Pretty));
+}
+
+void BM_WriteAtomically(benchmark::State& state)
+{
+    const QByteArray json =
+        NativeValue(ConfigCompiler::assemble(
+                        *Parser::compose(QByteArrayView(fixture().yaml))->toNativeDictionary(), {}, {}))
+            .toJson(NativeValue::JsonFormat::Pretty);
+    for (auto _ : state)
+        AtomicFile::write(fixture().target, json);
+    state.SetBytesProcessed(state.iterations() * json.size());
+}
+
+// Freeing the node tree and the plain values: hundreds of thousands of small allocations.
+void BM_Free(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto root = std::make_unique<Node>(*Parser::compose(QByteArrayView(fixture().yaml)));
+        auto profile = std::make_unique<NativeValue>(*root->toNativeDictionary());
+        state.ResumeTiming();
+        root.reset();
+        profile.reset();
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_CompileEndToEnd)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Read)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Compose)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Convert)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LayOver)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Serialise)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteAtomically)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Free)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
