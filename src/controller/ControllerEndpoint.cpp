@@ -50,7 +50,7 @@ QUrl ControllerEndpoint::baseURL() const
     return QUrl(QStringLiteral("http://") + host + u':' + QString::number(port), QUrl::StrictMode);
 }
 
-ControllerEndpoint ControllerEndpoint::fromSettings(const Settings& settings)
+ControllerEndpoint ControllerEndpoint::fromSettings(Settings& settings)
 {
     ControllerEndpoint endpoint;
     endpoint.host = settings.text(QStringLiteral("apiHost"), endpoint.host);
@@ -58,6 +58,11 @@ ControllerEndpoint ControllerEndpoint::fromSettings(const Settings& settings)
     if (port != 0)
         endpoint.port = static_cast<int>(port);
     endpoint.secret = settings.text(QStringLiteral("apiSecret"), QString());
+    // Created once per installation, then reused by every start.
+    if (endpoint.secret.isEmpty()) {
+        endpoint.secret = generateSecret();
+        settings.setText(QStringLiteral("apiSecret"), endpoint.secret);
+    }
     return endpoint;
 }
 

@@ -21,9 +21,9 @@ struct ControllerEndpoint
     QUrl baseURL() const;
     bool isValid() const { return baseURL().isValid(); }
 
-    // "apiHost" (default "127.0.0.1"), "apiPort" (9090 when 0 or never written) and "apiSecret" as stored:
-    // replacing an empty stored secret is the caller's decision (see generateSecret()).
-    static ControllerEndpoint fromSettings(const Settings& settings);
+    // "apiHost" (default "127.0.0.1"), "apiPort" (9090 when 0 or never written) and "apiSecret"; an empty or
+    // absent secret is replaced by a fresh one, which is stored.
+    static ControllerEndpoint fromSettings(Settings& settings);
     // The "external-controller:" and "secret:" lines of a kernel configuration file, later lines winning;
     // the defaults when the file cannot be read.
     static ControllerEndpoint fromConfigFile(const QString& path);

@@ -36,7 +36,13 @@ protected:
 TEST_F(ControllerEndpointTest, FromSettingsFallsBackPerKey)
 {
     Settings settings(m_dir.filePath("settings.ini"));
-    EXPECT_EQ(ControllerEndpoint::fromSettings(settings), (ControllerEndpoint{"127.0.0.1", 9090, ""}));
+    const ControllerEndpoint fresh = ControllerEndpoint::fromSettings(settings);
+    EXPECT_EQ(fresh.host, "127.0.0.1");
+    EXPECT_EQ(fresh.port, 9090);
+    // The first read creates the installation's secret and keeps it.
+    EXPECT_EQ(fresh.secret.size(), 32);
+    EXPECT_EQ(settings.text("apiSecret"), fresh.secret);
+    EXPECT_EQ(ControllerEndpoint::fromSettings(settings).secret, fresh.secret);
 
     settings.setInteger("apiPort", 0);
     EXPECT_EQ(ControllerEndpoint::fromSettings(settings).port, 9090);
@@ -45,10 +51,11 @@ TEST_F(ControllerEndpointTest, FromSettingsFallsBackPerKey)
     settings.setInteger("apiPort", 19090);
     settings.setText("apiSecret", "s3cret");
     EXPECT_EQ(ControllerEndpoint::fromSettings(settings), (ControllerEndpoint{"localhost", 19090, "s3cret"}));
-    // Reading never writes: an empty stored secret is left for the caller to replace.
+    // An emptied secret is replaced again.
     settings.setText("apiSecret", "");
-    EXPECT_EQ(ControllerEndpoint::fromSettings(settings).secret, "");
-    EXPECT_EQ(settings.text("apiSecret"), QString(""));
+    const QString replaced = ControllerEndpoint::fromSettings(settings).secret;
+    EXPECT_EQ(replaced.size(), 32);
+    EXPECT_EQ(settings.text("apiSecret"), replaced);
 }
 
 TEST_F(ControllerEndpointTest, GeneratedSecretsAreFresh32HexDigits)
