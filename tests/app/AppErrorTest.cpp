@@ -1,0 +1,127 @@
+#include "app/AppError.h"
+
+#include "app/AlertCoordinator.h"
+#include "app/ConfigValidationError.h"
+#include "controller/MihomoClientError.h"
+#include "controller/NetworkError.h"
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+using namespace tarnwick;
+
+TEST(AppErrorTest, CleaningKeepsWhatAPersonNeeds)
+{
+    const QString output = QStringLiteral(
+        "time=\"2026-01-01T00:00:00Z\" level=info msg=\"Start initial configuration in progress\"\n"
+        "  time=\"2026-01-01T00:00:00Z\" level=warning msg=\"geodata loader: using default\"  \n"
+        "\n"
+        "time=\"2026-01-01T00:00:00Z\" level=error msg=\"rules[3] [GEOIP,XX,DIRECT] error: bad\"\n"
+        "level=fatal msg=\"Parse config error: yaml: line 4\"\n"
+        "level=error no message field here\n"
+        "level=error msg=\"unterminated\n"
+        "level=debug msg=\"ignored\"\n"
+        "configuration file /tmp/config.json test failed\n"
+        "Failed to listen on :7890\n"
+        "panic: runtime error\n"
+        "geosite matcher failed\n"
+        "everything fine here\n");
+    EXPECT_EQ(AppError::cleanMessage(output), QStringLiteral("geodata loader: using default\n"
+                                                             "rules[3] [GEOIP,XX,DIRECT] error: bad\n"
+                                                             "Parse config error: yaml: line 4\n"
+                                                             "level=error no message field here\n"
+                                                             "level=error msg=\"unterminated\n"
+                                                             "Failed to listen on :7890\n"
+                                                             "panic: runtime error"));
+
+    // Nothing survives: the message stays as it was.
+    const QString plain = QStringLiteral("  just some words\nlevel=info msg=\"x\"");
+    EXPECT_EQ(AppError::cleanMessage(plain), plain);
+}
+
+TEST(AppErrorTest, EveryErrorMapsToAUserFacingCase)
+{
+    const AppError missing(AppError::Kind::kernelMissing, QStringLiteral("no kernel"));
+    EXPECT_EQ(AppError::from(missing, false).kind(), AppError::Kind::kernelMissing);
+
+    const AppError preflight =
+        AppError::from(ConfigValidationError::failed(1, QStringLiteral("bad rule")), true);
+    EXPECT_EQ(preflight.kind(), AppError::Kind::preflightFailed);
+    EXPECT_EQ(preflight.message(), QStringLiteral("bad rule"));
+
+    const AppError withMessage =
+        AppError::from(MihomoClientError::httpError(400, R"({"message":"Body invalid"})"), false);
+    EXPECT_EQ(withMessage.kind(), AppError::Kind::operationFailed);
+    EXPECT_EQ(withMessage.message(), QStringLiteral("Mihomo: Body invalid (HTTP 400)"));
+    EXPECT_EQ(AppError::from(MihomoClientError::httpError(502, "  upstream down \n"), false).message(),
+              QStringLiteral("HTTP 502: upstream down"));
+    const MihomoClientError empty = MihomoClientError::httpError(500, "   ");
+    EXPECT_EQ(AppError::from(empty, false).message(), empty.description());
+
+    const AppError network = AppError::from(NetworkError(1, QStringLiteral("Connection refused")), true);
+    EXPECT_EQ(network.kind(), AppError::Kind::kernelCrashed);
+    EXPECT_EQ(network.message(), QStringLiteral("Network Error: Connection refused"));
+
+    EXPECT_EQ(AppError::from(std::runtime_error("disk full"), false).message(), QStringLiteral("disk full"));
+}
+
+TEST(AppErrorTest, AlertsFollowTheTable)
+{
+    const Alert preflight = AlertCoordinator::alertFor(AppError(
+        AppError::Kind::preflightFailed, QStringLiteral("level=error msg=\"proxy group[0]: unsupported type: "
+                                                        "smart\"\nconfiguration file x test failed")));
+    EXPECT_EQ(preflight.title, QStringLiteral("Configuration Error"));
+    EXPECT_EQ(preflight.text,
+              QStringLiteral("proxy group[0]: unsupported type: smart\n\n\U0001F4A1 Requires Smart kernel. "
+                             "Please switch channel in Advanced Settings."));
+    EXPECT_EQ(preflight.style, Alert::Style::warning);
+
+    const Alert crashed = AlertCoordinator::alertFor(
+        AppError(AppError::Kind::kernelCrashed, QStringLiteral("level=fatal msg=\"boom\"")));
+    EXPECT_EQ(crashed, (Alert{QStringLiteral("Kernel Crashed"),
+                              QStringLiteral("boom"),
+                              Alert::Style::critical,
+                              {QStringLiteral("OK")}}));
+
+    // An operation failure shows its message as it is, uncleaned.
+    const Alert failed = AlertCoordinator::alertFor(
+        AppError(AppError::Kind::operationFailed, QStringLiteral("level=error msg=\"kept whole\"")));
+    EXPECT_EQ(failed.title, QStringLiteral("Operation Failed"));
+    EXPECT_EQ(failed.text, QStringLiteral("level=error msg=\"kept whole\""));
+
+    const Alert permission =
+        AlertCoordinator::alertFor(AppError(AppError::Kind::permissionDenied, QString()));
+    EXPECT_EQ(permission.title, QStringLiteral("Helper Required"));
+    EXPECT_EQ(permission.buttons, (QStringList{QStringLiteral("Open Settings"), QStringLiteral("Cancel")}));
+}
+
+TEST(AppErrorTest, CoordinatorRunsTheChosenFollowUp)
+{
+    struct Answering final : AlertPresenter
+    {
+        int present(const Alert&) override
+        {
+            ++shown;
+            return 0;
+        }
+        int shown = 0;
+    } presenter;
+    AlertCoordinator coordinator(presenter);
+    int edits = 0, downloads = 0, settings = 0;
+    coordinator.setSettingsOpener([&] { ++settings; });
+
+    coordinator.present(
+        AppError(AppError::Kind::kernelMissing, {}), [&] { ++edits; }, [&] { ++downloads; });
+    EXPECT_EQ(presenter.shown, 0);
+    EXPECT_EQ(downloads, 1);
+
+    coordinator.present(
+        AppError(AppError::Kind::preflightFailed, QStringLiteral("x")), [&] { ++edits; },
+        [&] { ++downloads; });
+    coordinator.present(
+        AppError(AppError::Kind::permissionDenied, QString()), [&] { ++edits; }, [&] { ++downloads; });
+    EXPECT_EQ(presenter.shown, 2);
+    EXPECT_EQ(edits, 1);
+    EXPECT_EQ(settings, 1);
+}
