@@ -1,6 +1,7 @@
 #include "app/ConfigValidator.h"
 
 #include "app/ConfigValidationError.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QCoro/QCoroTask>

@@ -1,0 +1,623 @@
+#include "AppState.h"
+
+#include "HelperClient.h"
+#include "config/EngineSettings.h"
+#include "config/ProfileStore.h"
+#include "config/SubscriptionManager.h"
+#include "config/UserAgentHelper.h"
+#include "platform/Logging.h"
+#include "platform/Settings.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QCoro/QCoroSignal>
+#include <QCoro/QCoroTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QSaveFile>
+#include <unistd.h>
+
+namespace tarnwick {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kHasCompletedOnboarding = QStringLiteral("hasCompletedOnboarding");
+const QString kActiveProfileName = QStringLiteral("activeProfileName");
+const QString kSystemProxyEnabled = QStringLiteral("systemProxyEnabled");
+const QString kTunEnabled = QStringLiteral("tunEnabled");
+const QString kIntentionallyStopped = QStringLiteral("isKernelIntentionallyStopped");
+const QString kGlobalUA = QStringLiteral("globalUA");
+
+// Geodata files of the work directory and the settings key holding each one's URL.
+constexpr std::pair<const char*, const char*> kGeodataFiles[] = {
+    {"GeoIP.dat", "geoxGeoIP"}, {"GeoSite.dat", "geoxGeoSite"}, {"Country.mmdb", "geoxMMDB"},
+    {"ASN.mmdb", "geoxASN"},    {"Model.bin", "geoxModelBin"},
+};
+
+constexpr std::chrono::milliseconds kGeodataTransferTimeout = 120s;
+
+// Resident memory of this process, from /proc/self/statm.
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toLongLong() * ::sysconf(_SC_PAGESIZE);
+}
+
+// The live settings the readiness sequence pushes into the kernel.
+ConfigPatch livePatch(const Settings& settings)
+{
+    ConfigPatch patch;
+    const qint64 mixed = settings.integer(QStringLiteral("mixedPort"), 0);
+    patch.mixedPort = static_cast<int>(mixed == 0 ? 7890 : mixed);
+    patch.port = static_cast<int>(settings.integer(QStringLiteral("httpPort"), 0));
+    patch.socksPort = static_cast<int>(settings.integer(QStringLiteral("socksPort"), 0));
+    patch.redirPort = static_cast<int>(settings.integer(QStringLiteral("redirPort"), 0));
+    patch.tproxyPort = static_cast<int>(settings.integer(QStringLiteral("tproxyPort"), 0));
+    patch.logLevel = settings.text(QStringLiteral("logLevel"), QStringLiteral("silent"));
+    patch.allowLan = settings.boolean(QStringLiteral("allowLan"), false);
+    patch.ipv6 = settings.boolean(QStringLiteral("ipv6Enabled"), false);
+    return patch;
+}
+
+} // namespace
+
+AppState::AppState(AppEnvironment environment, QObject* parent)
+    : QObject(parent), m_environment(std::move(environment)), m_settings(*m_environment.settings),
+      m_paths(m_environment.paths), m_helper(*m_environment.helper),
+      m_supervisor(m_paths, m_helper, m_settings), m_configValidator(m_paths, 10.0),
+      m_alertCoordinator(*m_environment.alertPresenter)
+{
+    try {
+        m_paths.prepare();
+        m_paths.seedDefaultProfileIfNeeded(m_environment.defaultProfileResource);
+    } catch (const std::exception& error) {
+        qCCritical(lcAppState, "Workspace not ready: %s", qUtf8Printable(describe(error)));
+    }
+
+    rebuildClient();
+    m_subscriptions = new SubscriptionManager(
+        m_paths.profilesDirectory() + QStringLiteral("subscription_ledger.json"), m_settings, this);
+    m_profiles = new ProfileStore(m_paths, m_settings, m_subscriptions, this);
+
+    m_helperInstalled = m_helper.isRegistered();
+    m_systemProxyEnabled = m_settings.boolean(kSystemProxyEnabled, false);
+    m_tunEnabled = m_settings.boolean(kTunEnabled, false);
+    m_activeProfileName = m_settings.text(kActiveProfileName);
+    m_isKernelIntentionallyStopped = m_settings.boolean(kIntentionallyStopped, false);
+    m_bootState =
+        m_settings.boolean(kHasCompletedOnboarding, false) ? AppBootState::booting : AppBootState::onboarding;
+
+    migrateGlobalUserAgent();
+
+    m_lastOverrideSnapshot = EngineSettings::buildOverridesFromDefaults(m_settings);
+    connect(&m_settings, &Settings::changed, this, &AppState::settingsChanged);
+
+    geodataTask(this);
+    sampleMemory();
+    connect(&m_memoryTimer, &QTimer::timeout, this, &AppState::sampleMemory);
+    m_memoryTimer.start(m_environment.memorySamplingPeriod);
+}
+
+AppState::~AppState() = default;
+
+void AppState::migrateGlobalUserAgent()
+{
+    const std::optional<QString> stored = m_settings.text(kGlobalUA);
+    if (!stored || *stored == QLatin1String("clash-meta") || *stored == QLatin1String("clash.meta"))
+        m_settings.setText(kGlobalUA, UserAgentHelper::defaultUA);
+}
+
+void AppState::rebuildClient()
+{
+    m_client = std::make_unique<MihomoClient>(ControllerEndpoint::fromSettings(m_settings), &m_network);
+}
+
+// MARK: launch and boot
+
+void AppState::launch()
+{
+    launchTask(this);
+}
+
+QCoro::Task<> AppState::launchTask(QPointer<AppState> self)
+{
+    try {
+        if (self->m_bootState == AppBootState::onboarding) {
+            co_await QCoro::sleepFor(500ms);
+            if (self && self->m_environment.openOnboarding)
+                self->m_environment.openOnboarding();
+            co_return;
+        }
+        co_await self->boot();
+    } catch (const std::exception& error) {
+        qCCritical(lcAppState, "Launch failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+QCoro::Task<> AppState::completeOnboarding()
+{
+    m_settings.setBoolean(kHasCompletedOnboarding, true);
+    co_await boot();
+}
+
+void AppState::completeOnboardingInBackground()
+{
+    onboardingTask(this);
+}
+
+QCoro::Task<> AppState::onboardingTask(QPointer<AppState> self)
+{
+    try {
+        if (self)
+            co_await self->completeOnboarding();
+    } catch (const std::exception& error) {
+        qCCritical(lcAppState, "Boot after onboarding failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+QCoro::Task<> AppState::boot()
+{
+    QPointer<AppState> self(this);
+    if (m_bootState != AppBootState::booting)
+        setBootState(AppBootState::booting);
+
+    co_await reloadProfileNodes();
+    if (!self)
+        co_return;
+    if (m_activeProfileName) {
+        const bool exists =
+            std::any_of(m_profileNodes.cbegin(), m_profileNodes.cend(),
+                        [&](const ProfileNode& node) { return node.name == *m_activeProfileName; });
+        if (!exists) {
+            qCInfo(lcAppState, "Active profile \"%s\" no longer exists; cleared",
+                   qUtf8Printable(*m_activeProfileName));
+            setActiveProfileName(std::nullopt);
+        }
+    }
+
+    const HelperStatus status = co_await m_helper.checkStatus();
+    if (!self)
+        co_return;
+    m_helperInstalled = m_helper.isRegistered();
+    qCInfo(lcAppState, "Helper status: %s",
+           status == HelperStatus::ok              ? "ok"
+           : status == HelperStatus::notRegistered ? "not registered"
+           : status == HelperStatus::outdated      ? "outdated"
+                                                   : "unreachable");
+
+    switch (status) {
+    case HelperStatus::notRegistered: {
+        const int choice = m_alertCoordinator.show(
+            {QStringLiteral("Helper Permission Required"),
+             QStringLiteral(
+                 "macOS has revoked the Privileged Helper permission.\n\nClick 'Install', then enable "
+                 "'Tarnwick' in the Login Items settings that appear."),
+             Alert::Style::warning,
+             {QStringLiteral("Install"), QStringLiteral("Later")}});
+        if (choice == 0) {
+            co_await m_helper.registerHelper();
+            if (!self)
+                co_return;
+            m_helperInstalled = m_helper.isRegistered();
+        }
+        if (m_helperInstalled)
+            co_await startKernel();
+        break;
+    }
+    case HelperStatus::outdated: {
+        const int choice = m_alertCoordinator.show(
+            {QStringLiteral("Helper Update Available"),
+             QStringLiteral(
+                 "A new Privileged Helper is available.\n\nClick 'Update', then enable 'Tarnwick' in the "
+                 "Login Items settings to apply changes."),
+             Alert::Style::warning,
+             {QStringLiteral("Update"), QStringLiteral("Later")}});
+        if (choice == 0) {
+            co_await m_helper.registerHelper();
+            if (!self)
+                co_return;
+        }
+        if (m_helperInstalled)
+            co_await startKernel();
+        break;
+    }
+    case HelperStatus::ok:
+    case HelperStatus::unreachable:
+        if (m_helperInstalled && !m_isKernelIntentionallyStopped && m_activeProfileName)
+            co_await startKernel();
+        break;
+    }
+    if (!self)
+        co_return;
+    setBootState(AppBootState::ready);
+    qCInfo(lcAppState, "Boot complete: kernel %s",
+           m_kernelStatus.isRunningOrStarting() ? "running" : "stopped");
+}
+
+QCoro::Task<> AppState::reloadProfileNodes()
+{
+    QPointer<AppState> self(this);
+    try {
+        QList<ProfileNode> nodes = co_await m_profiles->nodes();
+        if (!self)
+            co_return;
+        m_profileNodes = std::move(nodes);
+        Q_EMIT profileNodesChanged();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Profile list not loaded: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+// MARK: kernel flows
+
+QCoro::Task<> AppState::compileActiveProfile()
+{
+    if (!m_activeProfileName)
+        co_return;
+    const auto node = std::find_if(m_profileNodes.cbegin(), m_profileNodes.cend(),
+                                   [&](const ProfileNode& n) { return n.name == *m_activeProfileName; });
+    if (node == m_profileNodes.cend())
+        throw AppError(AppError::Kind::operationFailed,
+                       QStringLiteral("Profile not found: ") + *m_activeProfileName);
+    co_await m_profiles->syncToRuntime(node->fileName);
+}
+
+QCoro::Task<> AppState::startKernel()
+{
+    if (m_kernelStatus.kind != KernelStatus::Kind::stopped)
+        co_return;
+    QPointer<AppState> self(this);
+    setKernelStatus(KernelStatus::starting());
+    setKernelIntentionallyStopped(false);
+    try {
+        if (!QFileInfo(m_paths.managedCoreExecutable()).isExecutable())
+            throw AppError(AppError::Kind::kernelMissing,
+                           QStringLiteral("No kernel is installed at ") + m_paths.managedCoreExecutable());
+        co_await compileActiveProfile();
+        if (!self)
+            co_return;
+        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
+        if (!self)
+            co_return;
+        const qint32 pid = co_await m_supervisor.start();
+        if (!self)
+            co_return;
+        rebuildClient();
+        setKernelStatus(KernelStatus::running(pid));
+        readinessTask(this);
+    } catch (const std::exception& error) {
+        if (!self)
+            co_return;
+        setKernelStatus(KernelStatus::stopped());
+        presentError(error, true);
+    }
+}
+
+QCoro::Task<> AppState::readinessTask(QPointer<AppState> self)
+{
+    try {
+        if (self)
+            co_await self->runReadinessSequence();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Readiness sequence failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+QCoro::Task<> AppState::runReadinessSequence()
+{
+    QPointer<AppState> self(this);
+    std::optional<QString> version;
+    for (int attempt = 0; attempt <= readinessRetries; ++attempt) {
+        try {
+            version = co_await m_client->version();
+            break;
+        } catch (const std::exception&) {
+            if (!self)
+                co_return;
+        }
+        if (attempt < readinessRetries)
+            co_await QCoro::sleepFor(readinessInterval);
+        if (!self || !m_kernelStatus.isRunningOrStarting())
+            co_return;
+    }
+    if (!self)
+        co_return;
+    if (version)
+        setMihomoVersion(version);
+    else
+        qCWarning(lcAppState, "Kernel controller did not answer after %d retries", readinessRetries);
+
+    try {
+        co_await m_client->patchConfigs(livePatch(m_settings));
+        qCInfo(lcAppState, "Global API override applied successfully.");
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Failed to apply API override: %s", qUtf8Printable(describe(error)));
+    }
+    if (!self)
+        co_return;
+    if (onKernelReady)
+        onKernelReady();
+    Q_EMIT kernelReady();
+}
+
+QCoro::Task<> AppState::stopKernel()
+{
+    setKernelIntentionallyStopped(true);
+    setKernelStatus(KernelStatus::stopped());
+    setMihomoVersion(std::nullopt);
+    try {
+        co_await m_supervisor.stop();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Kernel stop failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+QCoro::Task<> AppState::restartKernel()
+{
+    QPointer<AppState> self(this);
+    if (m_kernelStatus.isRunningOrStarting()) {
+        setKernelStatus(KernelStatus::stopped());
+        setMihomoVersion(std::nullopt);
+        try {
+            co_await m_supervisor.stop();
+        } catch (const std::exception& error) {
+            qCWarning(lcAppState, "Kernel stop before restart failed: %s", qUtf8Printable(describe(error)));
+        }
+        if (!self)
+            co_return;
+    }
+    co_await startKernel();
+}
+
+QCoro::Task<> AppState::switchProfile(ProfileNode profile)
+{
+    QPointer<AppState> self(this);
+    const KernelStatus previous = m_kernelStatus;
+    setKernelStatus(KernelStatus::starting());
+    try {
+        co_await m_profiles->syncToRuntime(profile.fileName);
+        if (!self)
+            co_return;
+        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
+        if (!self)
+            co_return;
+    } catch (const std::exception& error) {
+        if (!self)
+            co_return;
+        // The running kernel keeps its configuration.
+        setKernelStatus(previous.kind == KernelStatus::Kind::starting ? KernelStatus::stopped() : previous);
+        presentError(error, true);
+        co_return;
+    }
+    try {
+        co_await m_profiles->syncToRuntime(profile.fileName);
+        if (!self)
+            co_return;
+        const qint32 pid = co_await m_supervisor.restart();
+        if (!self)
+            co_return;
+        setActiveProfileName(profile.name);
+        setKernelIntentionallyStopped(false);
+        rebuildClient();
+        setKernelStatus(KernelStatus::running(pid));
+        readinessTask(this);
+    } catch (const std::exception& error) {
+        if (!self)
+            co_return;
+        setKernelStatus(KernelStatus::stopped());
+        presentError(error, true);
+    }
+}
+
+QCoro::Task<> AppState::reloadRuntimeConfiguration()
+{
+    QPointer<AppState> self(this);
+    try {
+        co_await compileActiveProfile();
+        if (!self)
+            co_return;
+        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
+        if (!self)
+            co_return;
+        co_await m_client->reloadConfig(true);
+    } catch (const std::exception& error) {
+        if (self)
+            presentError(error, false);
+    }
+}
+
+void AppState::settingsChanged()
+{
+    NativeValue::Dictionary overrides = EngineSettings::buildOverridesFromDefaults(m_settings);
+    if (m_lastOverrideSnapshot && *m_lastOverrideSnapshot == overrides)
+        return;
+    m_lastOverrideSnapshot = std::move(overrides);
+    hotReloadTask(this, ++m_hotReloadGeneration);
+}
+
+QCoro::Task<> AppState::hotReloadTask(QPointer<AppState> self, quint64 generation)
+{
+    try {
+        co_await QCoro::sleepFor(hotReloadDelay);
+        // A later change restarted the quiet period.
+        if (!self || generation != self->m_hotReloadGeneration || !self->m_kernelStatus.isRunningOrStarting())
+            co_return;
+        qCInfo(lcAppState, "Hot Reload Debouncer triggered kernel configuration reload.");
+        Q_EMIT self->hotReloadTriggered();
+        co_await self->reloadRuntimeConfiguration();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Hot reload failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+QCoro::Task<> AppState::shutdown()
+{
+    QPointer<AppState> self(this);
+    const bool systemProxy = m_systemProxyEnabled;
+    const bool tun = m_tunEnabled;
+    const bool intentionallyStopped = m_isKernelIntentionallyStopped;
+    try {
+        co_await m_supervisor.stop();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Kernel stop at shutdown failed: %s", qUtf8Printable(describe(error)));
+    }
+    if (!self)
+        co_return;
+    setKernelStatus(KernelStatus::stopped());
+    m_settings.setBoolean(kSystemProxyEnabled, systemProxy);
+    m_settings.setBoolean(kTunEnabled, tun);
+    m_settings.setBoolean(kIntentionallyStopped, intentionallyStopped);
+}
+
+void AppState::presentError(const std::exception& error, bool duringKernelStart)
+{
+    const AppError appError = AppError::from(error, duringKernelStart);
+    qCWarning(lcAppState, "%s", qUtf8Printable(appError.message()));
+    const QString configFile = m_paths.runtimeConfigFile();
+    QPointer<AppState> self(this);
+    m_alertCoordinator.present(
+        appError,
+        [self, configFile] {
+            if (self && self->m_environment.openFile)
+                self->m_environment.openFile(configFile);
+        },
+        [self] {
+            if (self && self->m_environment.openKernelDownload)
+                self->m_environment.openKernelDownload();
+        });
+}
+
+// MARK: geodata
+
+QCoro::Task<> AppState::geodataTask(QPointer<AppState> self)
+{
+    try {
+        if (self)
+            co_await self->ensureGeodata();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Geodata check failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+QCoro::Task<> AppState::ensureGeodata()
+{
+    if (m_geodataRunning) {
+        co_await qCoro(this, &AppState::geodataFinished);
+        co_return;
+    }
+    m_geodataRunning = true;
+    QPointer<AppState> self(this);
+    co_await downloadGeodata();
+    if (!self)
+        co_return;
+    m_geodataRunning = false;
+    Q_EMIT geodataFinished();
+}
+
+QCoro::Task<> AppState::downloadGeodata()
+{
+    QPointer<AppState> self(this);
+    for (const auto& [fileName, key] : kGeodataFiles) {
+        const QString name = QString::fromLatin1(fileName);
+        const QString target = m_paths.workDirectory() + name;
+        if (QFileInfo::exists(target))
+            continue;
+        const EngineSettings::Setting* setting = EngineSettings::find(QString::fromLatin1(key));
+        const QString url =
+            m_settings.text(QString::fromLatin1(key), QString::fromUtf8(setting->defaultValue));
+        QNetworkRequest request{QUrl(url)};
+        request.setTransferTimeout(static_cast<int>(kGeodataTransferTimeout.count()));
+        std::unique_ptr<QNetworkReply> reply(m_network.get(request));
+        co_await qCoro(reply.get()).waitForFinished(kGeodataTransferTimeout + 5s);
+        if (!self)
+            co_return;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() != QNetworkReply::NoError && status == 0) {
+            qCWarning(lcAppState, "Geodata download failed for %s: %s", qUtf8Printable(name),
+                      qUtf8Printable(reply->errorString()));
+            continue;
+        }
+        if (status != 200)
+            continue;
+        QFile::remove(target);
+        QSaveFile file(target);
+        if (!file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) < 0 || !file.commit())
+            qCWarning(lcAppState, "Geodata download failed for %s: %s", qUtf8Printable(name),
+                      qUtf8Printable(file.errorString()));
+    }
+}
+
+// MARK: observable fields
+
+void AppState::sampleMemory()
+{
+    const qint64 bytes = residentBytes();
+    if (bytes == m_appMemoryBytes)
+        return;
+    m_appMemoryBytes = bytes;
+    Q_EMIT appMemoryBytesChanged();
+}
+
+void AppState::setBootState(AppBootState state)
+{
+    if (m_bootState == state)
+        return;
+    m_bootState = state;
+    Q_EMIT bootStateChanged();
+}
+
+void AppState::setKernelStatus(const KernelStatus& status)
+{
+    if (m_kernelStatus == status)
+        return;
+    m_kernelStatus = status;
+    Q_EMIT kernelStatusChanged();
+}
+
+void AppState::setMihomoVersion(const std::optional<QString>& version)
+{
+    if (m_mihomoVersion == version)
+        return;
+    m_mihomoVersion = version;
+    Q_EMIT mihomoVersionChanged();
+}
+
+void AppState::setActiveProfileName(const std::optional<QString>& name)
+{
+    if (name)
+        m_settings.setText(kActiveProfileName, *name);
+    else
+        m_settings.remove(kActiveProfileName);
+    if (m_activeProfileName == name)
+        return;
+    m_activeProfileName = name;
+    Q_EMIT activeProfileNameChanged();
+}
+
+void AppState::setKernelIntentionallyStopped(bool stopped)
+{
+    m_isKernelIntentionallyStopped = stopped;
+    m_settings.setBoolean(kIntentionallyStopped, stopped);
+}
+
+void AppState::setSystemProxyEnabled(bool enabled)
+{
+    m_systemProxyEnabled = enabled;
+    m_settings.setBoolean(kSystemProxyEnabled, enabled);
+    Q_EMIT modesChanged();
+}
+
+void AppState::setTunEnabled(bool enabled)
+{
+    m_tunEnabled = enabled;
+    m_settings.setBoolean(kTunEnabled, enabled);
+    Q_EMIT modesChanged();
+}
+
+} // namespace tarnwick

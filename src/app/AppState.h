@@ -1,0 +1,184 @@
+#pragma once
+
+#include "AlertCoordinator.h"
+#include "ConfigValidator.h"
+#include "CoreSupervisor.h"
+#include "KernelStatus.h"
+#include "config/ClashPaths.h"
+#include "config/ProfileNode.h"
+#include "config/yaml/NativeValue.h"
+#include "controller/MihomoClient.h"
+
+#include <QCoro/QCoroTask>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tarnwick {
+
+class HelperClient;
+class ProfileStore;
+class Settings;
+class SubscriptionManager;
+
+enum class AppBootState
+{
+    onboarding,
+    booting,
+    ready
+};
+
+// What AppState is given by the executable (or a test): the platform's pieces and the window actions.
+struct AppEnvironment
+{
+    Settings* settings = nullptr;
+    ClashPaths paths;
+    HelperClient* helper = nullptr;
+    AlertPresenter* alertPresenter = nullptr;
+    // The profile copied into an empty workspace.
+    QString defaultProfileResource = QStringLiteral(":/Default.yaml");
+    // Window actions; a headless application passes its own.
+    std::function<void()> openOnboarding;
+    std::function<void(QString)> openFile;    // "Edit Config"
+    std::function<void()> openKernelDownload; // a kernel is missing
+    std::chrono::milliseconds memorySamplingPeriod{5000};
+};
+
+// The application's one central state: owns the workspace, the controller client, the profiles, the
+// kernel supervisor and validator, and carries the flags the menu, the windows and the control socket
+// read. Main thread only.
+class AppState final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppState(AppEnvironment environment, QObject* parent = nullptr);
+    ~AppState() override;
+
+    // The launch: onboarding on first launch, else boot(). Returns at once; boot runs as a task.
+    void launch();
+    // Reloads the profiles, checks the helper, starts the kernel when it should run; ends `ready`.
+    QCoro::Task<> boot();
+    QCoro::Task<> completeOnboarding();
+    // completeOnboarding() as a task of its own, for window actions.
+    void completeOnboardingInBackground();
+    void setOnboardingOpener(std::function<void()> opener)
+    {
+        m_environment.openOnboarding = std::move(opener);
+    }
+
+    QCoro::Task<> startKernel();
+    QCoro::Task<> stopKernel();
+    QCoro::Task<> restartKernel();
+    QCoro::Task<> switchProfile(ProfileNode profile);
+    // Recompiles the active profile, validates it and has the running kernel reload it.
+    QCoro::Task<> reloadRuntimeConfiguration();
+    // Switches the system proxy and DNS back, stops the kernel and saves the modes for the next launch.
+    QCoro::Task<> shutdown();
+    // Downloads the missing geodata files into the work directory; concurrent callers share one run.
+    QCoro::Task<> ensureGeodata();
+
+    AppBootState bootState() const { return m_bootState; }
+    const KernelStatus& kernelStatus() const { return m_kernelStatus; }
+    qint64 appMemoryBytes() const { return m_appMemoryBytes; }
+    bool helperInstalled() const { return m_helperInstalled; }
+    bool systemProxyEnabled() const { return m_systemProxyEnabled; }
+    bool tunEnabled() const { return m_tunEnabled; }
+    const std::optional<QString>& mihomoVersion() const { return m_mihomoVersion; }
+    const QList<ProfileNode>& profileNodes() const { return m_profileNodes; }
+    const std::optional<QString>& activeProfileName() const { return m_activeProfileName; }
+    bool isKernelIntentionallyStopped() const { return m_isKernelIntentionallyStopped; }
+
+    void setActiveProfileName(const std::optional<QString>& name);
+    void setKernelIntentionallyStopped(bool stopped);
+    void setSystemProxyEnabled(bool enabled);
+    void setTunEnabled(bool enabled);
+
+    const ClashPaths& paths() const { return m_paths; }
+    Settings& settings() const { return m_settings; }
+    const MihomoClient& client() const { return *m_client; }
+    HelperClient& helper() const { return m_helper; }
+    CoreSupervisor& supervisor() { return m_supervisor; }
+    const ConfigValidator& configValidator() const { return m_configValidator; }
+    ProfileStore& profiles() const { return *m_profiles; }
+    AlertCoordinator& alertCoordinator() { return m_alertCoordinator; }
+    const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
+    {
+        return m_lastOverrideSnapshot;
+    }
+
+    // Called once the kernel answers after a start; other parts install it.
+    std::function<void()> onKernelReady;
+
+    // The quiet period after the last engine-setting change before the running kernel is reloaded.
+    static constexpr std::chrono::milliseconds hotReloadDelay{1500};
+    static constexpr int readinessRetries = 24;
+    static constexpr std::chrono::milliseconds readinessInterval{200};
+
+Q_SIGNALS:
+    void bootStateChanged();
+    void kernelStatusChanged();
+    void appMemoryBytesChanged();
+    void mihomoVersionChanged();
+    void profileNodesChanged();
+    void activeProfileNameChanged();
+    void modesChanged();
+    void kernelReady();
+    void hotReloadTriggered();
+    void geodataFinished();
+
+private:
+    void setBootState(AppBootState state);
+    void setKernelStatus(const KernelStatus& status);
+    void setMihomoVersion(const std::optional<QString>& version);
+    void presentError(const std::exception& error, bool duringKernelStart);
+    void migrateGlobalUserAgent();
+    void sampleMemory();
+    void settingsChanged();
+    void rebuildClient();
+    QCoro::Task<> reloadProfileNodes();
+    QCoro::Task<> compileActiveProfile();
+    QCoro::Task<> runReadinessSequence();
+    QCoro::Task<> runHotReload();
+    QCoro::Task<> downloadGeodata();
+    static QCoro::Task<> launchTask(QPointer<AppState> self);
+    static QCoro::Task<> onboardingTask(QPointer<AppState> self);
+    static QCoro::Task<> readinessTask(QPointer<AppState> self);
+    static QCoro::Task<> hotReloadTask(QPointer<AppState> self, quint64 generation);
+    static QCoro::Task<> geodataTask(QPointer<AppState> self);
+    static QCoro::Task<> kernelStartTask(QPointer<AppState> self);
+
+    AppEnvironment m_environment;
+    Settings& m_settings;
+    ClashPaths m_paths;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<MihomoClient> m_client;
+    HelperClient& m_helper;
+    CoreSupervisor m_supervisor;
+    ConfigValidator m_configValidator;
+    SubscriptionManager* m_subscriptions = nullptr;
+    ProfileStore* m_profiles = nullptr;
+    AlertCoordinator m_alertCoordinator;
+
+    AppBootState m_bootState = AppBootState::booting;
+    KernelStatus m_kernelStatus;
+    qint64 m_appMemoryBytes = 0;
+    bool m_helperInstalled = false;
+    bool m_systemProxyEnabled = false;
+    bool m_tunEnabled = false;
+    std::optional<QString> m_mihomoVersion;
+    QList<ProfileNode> m_profileNodes;
+    std::optional<QString> m_activeProfileName;
+    bool m_isKernelIntentionallyStopped = false;
+    std::optional<NativeValue::Dictionary> m_lastOverrideSnapshot;
+
+    QTimer m_memoryTimer;
+    quint64 m_hotReloadGeneration = 0;
+    bool m_geodataRunning = false;
+};
+
+} // namespace tarnwick

@@ -1,0 +1,373 @@
+#include "app/AppState.h"
+
+#include "app/HelperClient.h"
+#include "config/UserAgentHelper.h"
+#include "platform/Settings.h"
+#include "support/QtPrinters.h"
+#include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <csignal>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Alerts cannot be shown here; record them and answer with a chosen button.
+class RecordingAlertPresenter final : public AlertPresenter
+{
+public:
+    int present(const Alert& alert) override
+    {
+        alerts.append(alert);
+        return answer;
+    }
+    QList<Alert> alerts;
+    int answer = 1;
+};
+
+class AppStateTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
+        // Geodata comes from a local server that has none, so nothing leaves the machine.
+        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
+            m_settings->setText(QString::fromLatin1(key), m_geodataServer.url(QStringLiteral("/missing")));
+        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
+        m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
+
+        HelperRegistration::Options options;
+        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
+        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
+        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
+        options.systemctl = QStringLiteral("/bin/false"); // no user manager: the app starts the helper
+        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+    }
+
+    void TearDown() override
+    {
+        if (m_state && m_state->supervisor().isRunning())
+            test::await(m_state->stopKernel());
+        m_state.reset();
+        test::await(m_helper->unregisterHelper());
+    }
+
+    AppState& makeState()
+    {
+        AppEnvironment environment;
+        environment.settings = m_settings.get();
+        environment.paths = ClashPaths(workspace());
+        environment.helper = m_helper.get();
+        environment.alertPresenter = &m_alerts;
+        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
+        environment.openOnboarding = [this] { ++m_onboardingOpened; };
+        environment.openKernelDownload = [this] { ++m_kernelDownloadOpened; };
+        m_state = std::make_unique<AppState>(environment);
+        return *m_state;
+    }
+
+    QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
+
+    // The provisioned kernel as the workspace's current kernel, and the geodata it needs offline.
+    bool installKernel()
+    {
+        const QString kernel = test::kernelPath();
+        const QString geodata = test::countryMmdbPath();
+        if (kernel.isEmpty() || geodata.isEmpty())
+            return false;
+        const QString versionDir = workspace() + QStringLiteral("/core/versions/v1.19.30");
+        QDir().mkpath(versionDir);
+        QDir().mkpath(workspace() + QStringLiteral("/work"));
+        QFile::copy(kernel, versionDir + QStringLiteral("/mihomo"));
+        QFile::link(QStringLiteral("versions/v1.19.30/mihomo"),
+                    workspace() + QStringLiteral("/core/current"));
+        QFile::copy(geodata, workspace() + QStringLiteral("/work/Country.mmdb"));
+        return true;
+    }
+
+    void completedOnboarding(const QString& activeProfile)
+    {
+        m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
+        m_settings->setText(QStringLiteral("activeProfileName"), activeProfile);
+    }
+
+    QByteArray controllerGet(const QString& path)
+    {
+        QNetworkAccessManager network;
+        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2")
+                                         .arg(m_settings->integer(QStringLiteral("apiPort"), 0))
+                                         .arg(path)));
+        request.setRawHeader("Authorization",
+                             "Bearer " + m_settings->text(QStringLiteral("apiSecret"), {}).toUtf8());
+        std::unique_ptr<QNetworkReply> reply(network.get(request));
+        test::waitFor([&] { return reply->isFinished(); });
+        return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+    test::TestHttpServer m_geodataServer{[](const test::HttpRequest&) {
+        return test::HttpResponse{404, {}, {}, false};
+    }};
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<HelperClient> m_helper;
+    RecordingAlertPresenter m_alerts;
+    std::unique_ptr<AppState> m_state;
+    int m_onboardingOpened = 0;
+    int m_kernelDownloadOpened = 0;
+};
+
+} // namespace
+
+TEST_F(AppStateTest, ConstructionPreparesTheWorkspaceAndReadsTheSettings)
+{
+    m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("clash.meta"));
+    m_settings->setBoolean(QStringLiteral("tunEnabled"), true);
+    AppState& state = makeState();
+
+    for (const char* directory : {"profiles", "work", "logs", "Database", "core", "core/versions"})
+        EXPECT_TRUE(QFileInfo(workspace() + QLatin1Char('/') + QLatin1String(directory)).isDir())
+            << directory;
+    EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/profiles/Default.yaml")),
+              test::readFile(test::sourceDir() + QStringLiteral("/resources/Default.yaml")));
+    EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), UserAgentHelper::defaultUA);
+    EXPECT_TRUE(state.tunEnabled());
+    EXPECT_FALSE(state.systemProxyEnabled());
+    EXPECT_EQ(state.bootState(), AppBootState::onboarding);
+    EXPECT_GT(state.appMemoryBytes(), 0);
+}
+
+TEST_F(AppStateTest, UserAgentMigrationKeepsACustomAgent)
+{
+    m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("clash-meta"));
+    makeState();
+    EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), UserAgentHelper::defaultUA);
+
+    m_state.reset();
+    m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("my-client/2.0"));
+    makeState();
+    EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), QStringLiteral("my-client/2.0"));
+}
+
+TEST_F(AppStateTest, FirstLaunchOpensOnboardingAndStartsNothing)
+{
+    AppState& state = makeState();
+    state.launch();
+    ASSERT_TRUE(test::waitFor([&] { return m_onboardingOpened == 1; }, 3s));
+    EXPECT_EQ(state.bootState(), AppBootState::onboarding);
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+
+    test::await(state.completeOnboarding());
+    EXPECT_EQ(m_settings->boolean(QStringLiteral("hasCompletedOnboarding")), true);
+    EXPECT_EQ(state.bootState(), AppBootState::ready);
+    // The seeded profile is listed; nothing was active, so the kernel stays down.
+    ASSERT_EQ(state.profileNodes().size(), 1);
+    EXPECT_EQ(state.profileNodes().first().name, QStringLiteral("Default"));
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+}
+
+TEST_F(AppStateTest, ActiveProfileThatNoLongerExistsIsCleared)
+{
+    completedOnboarding(QStringLiteral("Deleted Profile"));
+    AppState& state = makeState();
+    test::await(state.boot());
+    EXPECT_EQ(state.bootState(), AppBootState::ready);
+    EXPECT_FALSE(state.activeProfileName().has_value());
+    EXPECT_FALSE(m_settings->contains(QStringLiteral("activeProfileName")));
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    EXPECT_TRUE(m_alerts.alerts.isEmpty());
+}
+
+TEST_F(AppStateTest, IntentionallyStoppedKernelStaysStopped)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    completedOnboarding(QStringLiteral("Default"));
+    m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+    AppState& state = makeState();
+    test::await(state.boot());
+    EXPECT_EQ(state.bootState(), AppBootState::ready);
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    EXPECT_FALSE(state.supervisor().isRunning());
+}
+
+TEST_F(AppStateTest, MissingKernelAsksForADownload)
+{
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    test::await(state.boot());
+    EXPECT_EQ(state.bootState(), AppBootState::ready);
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    EXPECT_EQ(m_kernelDownloadOpened, 1);
+    EXPECT_TRUE(m_alerts.alerts.isEmpty());
+}
+
+TEST_F(AppStateTest, UnusableWorkspaceIsReportedNotFatal)
+{
+    // A file where the workspace directory should be: nothing can be created below it.
+    test::writeFile(workspace(), "in the way");
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    test::await(state.boot());
+    EXPECT_EQ(state.bootState(), AppBootState::ready);
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    EXPECT_TRUE(state.profileNodes().isEmpty());
+}
+
+TEST_F(AppStateTest, GeodataComesFromTheConfiguredURLs)
+{
+    test::TestHttpServer server([](const test::HttpRequest& request) {
+        if (request.path == "/geoip.dat")
+            return test::HttpResponse{200, {}, "geoip-bytes", false};
+        return test::HttpResponse{404, {}, "not here", false};
+    });
+    m_settings->setText(QStringLiteral("geoxGeoIP"), server.url(QStringLiteral("/geoip.dat")));
+    m_settings->setText(QStringLiteral("geoxGeoSite"), server.url(QStringLiteral("/geosite.dat")));
+    // Present files are left alone.
+    test::writeFile(workspace() + QStringLiteral("/work/ASN.mmdb"), "mine");
+    AppState& state = makeState();
+    test::await(state.ensureGeodata());
+
+    EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/work/GeoIP.dat")), QStringLiteral("geoip-bytes"));
+    EXPECT_FALSE(QFile::exists(workspace() + QStringLiteral("/work/GeoSite.dat")));
+    EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/work/ASN.mmdb")), QStringLiteral("mine"));
+    // The construction's run and this one together asked each URL at most twice, never for ASN.mmdb.
+    for (const test::HttpRequest& request : server.requests())
+        EXPECT_NE(request.path, QByteArray("/asn"));
+}
+
+TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    QSignalSpy ready(&state, &AppState::kernelReady);
+
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running)
+        << m_alerts.alerts.value(0).text.toStdString();
+    const qint32 pid = state.kernelStatus().pid;
+    EXPECT_GT(pid, 0);
+    EXPECT_EQ(state.supervisor().currentPID(), pid);
+    // A fresh secret was generated and saved.
+    EXPECT_EQ(m_settings->text(QStringLiteral("apiSecret")).value_or(QString()).size(), 32);
+    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+    EXPECT_EQ(state.mihomoVersion(), QStringLiteral("v1.19.30"));
+    EXPECT_TRUE(controllerGet(QStringLiteral("/version")).contains("v1.19.30"));
+    // The live settings were patched in: the mixed port is ours.
+    EXPECT_TRUE(controllerGet(QStringLiteral("/configs"))
+                    .contains("\"mixed-port\":" +
+                              QByteArray::number(m_settings->integer(QStringLiteral("mixedPort"), 0))));
+
+    // A second start while running does nothing.
+    test::await(state.startKernel());
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::running(pid));
+
+    test::await(state.restartKernel(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    EXPECT_NE(state.kernelStatus().pid, pid);
+    EXPECT_EQ(::kill(pid, 0), -1); // the old kernel is gone
+
+    test::await(state.stopKernel());
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    EXPECT_TRUE(state.isKernelIntentionallyStopped());
+    EXPECT_EQ(m_settings->boolean(QStringLiteral("isKernelIntentionallyStopped")), true);
+    EXPECT_FALSE(state.mihomoVersion().has_value());
+    EXPECT_TRUE(controllerGet(QStringLiteral("/version")).isEmpty());
+}
+
+TEST_F(AppStateTest, RejectedProfileShowsTheKernelsOwnWords)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    test::writeFile(workspace() + QStringLiteral("/profiles/Broken.yaml"),
+                    "proxy-groups:\n  - name: Proxy\n    type: select\n    proxies: [Nowhere]\nrules:\n  - "
+                    "MATCH,Proxy\n");
+    completedOnboarding(QStringLiteral("Broken"));
+    AppState& state = makeState();
+    test::await(state.boot(), 60s);
+
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    ASSERT_EQ(m_alerts.alerts.size(), 1);
+    const Alert& alert = m_alerts.alerts.first();
+    EXPECT_EQ(alert.title, QStringLiteral("Configuration Error"));
+    EXPECT_EQ(alert.buttons, (QStringList{QStringLiteral("Edit Config"), QStringLiteral("OK")}));
+    // Of the kernel's three lines only the error's msg field survives the cleaning.
+    EXPECT_EQ(alert.text, QStringLiteral("proxy group[0]: Proxy: 'Nowhere' not found"));
+}
+
+TEST_F(AppStateTest, SwitchingProfilesRestartsTheKernelOnTheNewOne)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    test::writeFile(workspace() + QStringLiteral("/profiles/Work.yaml"),
+                    "proxy-groups:\n  - name: Office\n    type: select\n    proxies: [DIRECT, REJECT]\n"
+                    "rules:\n  - MATCH,Office\n");
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    const qint32 firstPid = state.kernelStatus().pid;
+
+    const auto work =
+        std::find_if(state.profileNodes().cbegin(), state.profileNodes().cend(),
+                     [](const ProfileNode& node) { return node.name == QLatin1String("Work"); });
+    ASSERT_NE(work, state.profileNodes().cend());
+    test::await(state.switchProfile(*work), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    EXPECT_NE(state.kernelStatus().pid, firstPid);
+    EXPECT_EQ(state.activeProfileName(), QStringLiteral("Work"));
+    EXPECT_EQ(m_settings->text(QStringLiteral("activeProfileName")), QStringLiteral("Work"));
+    ASSERT_TRUE(
+        test::waitFor([&] { return !controllerGet(QStringLiteral("/proxies/Office")).isEmpty(); }, 15s));
+}
+
+TEST_F(AppStateTest, EngineSettingChangeReloadsTheRunningKernelOnce)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    QSignalSpy reloads(&state, &AppState::hotReloadTriggered);
+
+    // Three changes in quick succession: one reload after the quiet period.
+    m_settings->setText(QStringLiteral("logLevel"), QStringLiteral("debug"));
+    m_settings->setText(QStringLiteral("logLevel"), QStringLiteral("warning"));
+    m_settings->setBoolean(QStringLiteral("allowLan"), true);
+    // A write that changes no override restarts nothing.
+    m_settings->setBoolean(QStringLiteral("tunEnabled"), false);
+    EXPECT_TRUE(test::waitFor([&] { return reloads.count() == 1; }, 5s));
+    EXPECT_FALSE(test::waitFor([&] { return reloads.count() > 1; }, 2500ms));
+    EXPECT_TRUE(test::waitFor(
+        [&] { return controllerGet(QStringLiteral("/configs")).contains("\"allow-lan\":true"); }, 10s));
+    EXPECT_TRUE(m_alerts.alerts.isEmpty()) << m_alerts.alerts.value(0).text.toStdString();
+}
+
+TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    completedOnboarding(QStringLiteral("Default"));
+    m_settings->setBoolean(QStringLiteral("tunEnabled"), true);
+    AppState& state = makeState();
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    const qint32 pid = state.kernelStatus().pid;
+
+    test::await(state.shutdown(), 30s);
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(m_settings->boolean(QStringLiteral("tunEnabled")), true);
+    EXPECT_EQ(m_settings->boolean(QStringLiteral("isKernelIntentionallyStopped")), false);
+}

@@ -1,0 +1,114 @@
+#include "platform/HelperRegistration.h"
+#include "platform/Settings.h"
+#include "support/QtPrinters.h"
+#include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray get(const QUrl& url, const QByteArray& secret = {},
+               const QNetworkProxy& proxy = QNetworkProxy::NoProxy)
+{
+    QNetworkAccessManager network;
+    network.setProxy(proxy);
+    QNetworkRequest request(url);
+    if (!secret.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + secret);
+    std::unique_ptr<QNetworkReply> reply(network.get(request));
+    test::waitFor([&] { return reply->isFinished(); });
+    return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+}
+
+} // namespace
+
+// The application's main job as `make run` does it: a fresh workspace with only a kernel installed, the
+// real helper started by the application, the seeded profile compiled, validated and run, traffic through
+// the kernel's mixed port, and a clean stop on SIGTERM.
+TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    TARNWICK_REQUIRE_GEODATA(geodata);
+    QTemporaryDir dir;
+    const QString workspace = dir.filePath(QStringLiteral("workspace"));
+    QDir().mkpath(workspace + QStringLiteral("/core/versions/v1.19.30"));
+    QDir().mkpath(workspace + QStringLiteral("/work"));
+    ASSERT_TRUE(QFile::copy(kernel, workspace + QStringLiteral("/core/versions/v1.19.30/mihomo")));
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("versions/v1.19.30/mihomo"), workspace + QStringLiteral("/core/current")));
+    ASSERT_TRUE(QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb")));
+
+    test::TestHttpServer origin([](const test::HttpRequest& request) {
+        return test::HttpResponse{200, {}, "origin saw " + request.path, false};
+    });
+    const QString settingsPath = dir.filePath(QStringLiteral("settings.ini"));
+    const quint16 apiPort = test::freePort();
+    const quint16 mixedPort = test::freePort();
+    {
+        Settings settings(settingsPath);
+        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
+            settings.setText(QString::fromLatin1(key), origin.url(QStringLiteral("/no-geodata-here")));
+        settings.setInteger(QStringLiteral("apiPort"), apiPort);
+        settings.setInteger(QStringLiteral("mixedPort"), mixedPort);
+    }
+    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
+
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARNWICK_SETTINGS"), settingsPath);
+    environment.insert(QStringLiteral("TARNWICK_WORKSPACE"), workspace);
+    environment.insert(QStringLiteral("TARNWICK_HELPER_SOCKET"), socketPath);
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(test::binaryDir() + QStringLiteral("/bin/tarnwick-app"), {QStringLiteral("--headless")});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    QByteArray log;
+    const bool ready = test::waitFor(
+        [&] {
+            log += app.readAll();
+            return log.contains("Global API override applied successfully.");
+        },
+        30s);
+    ASSERT_TRUE(ready) << log.toStdString();
+    EXPECT_TRUE(log.contains("Boot complete: kernel running")) << log.toStdString();
+
+    const QByteArray secret = Settings(settingsPath).text(QStringLiteral("apiSecret"), {}).toUtf8();
+    EXPECT_EQ(secret.size(), 32);
+    EXPECT_TRUE(
+        get(QUrl(QStringLiteral("http://127.0.0.1:%1/version").arg(apiPort)), secret).contains("v1.19.30"));
+    EXPECT_EQ(get(QUrl(origin.url(QStringLiteral("/hello"))), {},
+                  QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), mixedPort)),
+              QByteArray("origin saw /hello"));
+
+    const QRegularExpressionMatch started =
+        QRegularExpression(QStringLiteral("Kernel started \\(PID: (\\d+)\\)")).match(QString::fromUtf8(log));
+    ASSERT_TRUE(started.hasMatch());
+    const pid_t kernelPid = started.captured(1).toInt();
+    EXPECT_EQ(::kill(kernelPid, 0), 0);
+
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(15000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(::kill(kernelPid, 0), -1);
+    // The kernel was not stopped by the user, so the next launch starts it again.
+    EXPECT_EQ(Settings(settingsPath).boolean(QStringLiteral("isKernelIntentionallyStopped")), false);
+    EXPECT_EQ(Settings(settingsPath).text(QStringLiteral("activeProfileName")), QStringLiteral("Default"));
+
+    HelperRegistration::Options options;
+    options.socketPath = socketPath;
+    options.systemctl = QStringLiteral("/bin/false");
+    test::await(HelperRegistration(options).unregisterService());
+}
