@@ -42,7 +42,9 @@ KernelVerdict kernelTest(const QString& kernel, const QString& workDirectory, co
         if (line.contains(QLatin1String("level=error")) || line.contains(QLatin1String("level=fatal")))
             reason = line;
     }
-    const bool accepted = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (process.exitStatus() != QProcess::NormalExit)
+        return {false, QStringLiteral("the kernel crashed or was killed")};
+    const bool accepted = process.exitCode() == 0;
     return {accepted, reason.isEmpty() ? lines.value(lines.size() - 1) : reason};
 }
 
@@ -141,8 +143,12 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
     const QString name = QFileInfo(source).fileName();
     QTemporaryDir work;
     ASSERT_TRUE(QFile::copy(mmdb, work.filePath(QStringLiteral("Country.mmdb"))));
+    // Run under a name of its own, so that the orphan clean-up of another test run on this machine
+    // (pkill -f "mihomo -d") does not take it for a leftover kernel.
+    const QString kernelUnderTest = work.filePath(QStringLiteral("kernel-under-test"));
+    ASSERT_TRUE(QFile::link(kernel, kernelUnderTest));
 
-    const KernelVerdict published = kernelTest(kernel, work.path(), source);
+    const KernelVerdict published = kernelTest(kernelUnderTest, work.path(), source);
     if (!published.accepted) {
         // Only a profile the kernel accepts as published can be held to the same after compiling.
         std::cout << "[ KERNEL   ] " << name.toStdString()
@@ -159,7 +165,7 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
     Settings settings(settingsDir.filePath(QStringLiteral("settings.ini")));
     const QString config = work.filePath(QStringLiteral("config.json"));
     ConfigCompiler::compileAndWrite(source, config, EngineSettings::buildOverridesFromDefaults(settings), {});
-    const KernelVerdict withDefaults = kernelTest(kernel, work.path(), config);
+    const KernelVerdict withDefaults = kernelTest(kernelUnderTest, work.path(), config);
     EXPECT_TRUE(withDefaults.accepted) << "default settings: " << withDefaults.lastLine.toStdString();
 
     writeNonTrivialSettings(settings);
@@ -167,7 +173,7 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
                                     mounted);
     ASSERT_TRUE(
         QFileInfo::exists(work.filePath(QStringLiteral("providers/vxiaov-provider-json-style.yaml"))));
-    const KernelVerdict withSettings = kernelTest(kernel, work.path(), config);
+    const KernelVerdict withSettings = kernelTest(kernelUnderTest, work.path(), config);
     EXPECT_TRUE(withSettings.accepted) << "changed settings: " << withSettings.lastLine.toStdString();
 }
 

@@ -5,7 +5,6 @@
 #include "config/ConfigParser.h"
 #include "config/EngineSettings.h"
 #include "config/yaml/Parser.h"
-#include "config/yaml/YAMLError.h"
 #include "platform/Settings.h"
 #include "support/TestSupport.h"
 
@@ -27,11 +26,10 @@ protected:
         return path;
     }
 
-    NativeValue compiled(const QByteArray& yaml, NativeValue::Dictionary overrides,
-                         const ConfigCompiler::MountedSubscriptions& mounted = {}) const
+    NativeValue compiled(const QByteArray& yaml, NativeValue::Dictionary overrides) const
     {
         const QString path = profile(QStringLiteral("p.yaml"), yaml);
-        return NativeValue::fromJson(ConfigCompiler::compile(path, std::move(overrides), mounted));
+        return NativeValue::fromJson(ConfigCompiler::compile(path, std::move(overrides), {}));
     }
 
     QTemporaryDir m_dir;
@@ -115,38 +113,56 @@ TEST_F(ConfigCompilerTest, QuicBlockRule)
     EXPECT_FALSE(compiled("proxies: []\n", {}).contains(QStringLiteral("rules")));
 }
 
-TEST_F(ConfigCompilerTest, MountedSubscriptionsBecomeProviders)
+TEST_F(ConfigCompilerTest, MountedSubscriptionsBecomeStagedProviders)
 {
-    const QString remote = profile(QStringLiteral("Airport.yaml"), "proxies: []\n");
+    const QString remote = profile(QStringLiteral("Airport.yaml"), "proxies: [fresh]\n");
     const QString offline = profile(QStringLiteral("Offline.v2.yml"), "proxies: []\n");
-    const NativeValue config =
-        compiled(R"(
+    const QString gone = m_dir.filePath(QStringLiteral("profiles/Gone.yaml"));
+    const QString home = profile(QStringLiteral("home.yaml"), R"(
 proxy-providers:
   Airport: {type: http, url: "https://old.example/sub", path: ./old.yaml}
   Kept: {type: file, path: ./kept.yaml}
-)",
-                 {},
-                 {{remote, QStringLiteral("https://sub.example/api?token=a/b")},
-                  {offline, QString()},
-                  {m_dir.filePath(QStringLiteral(".yaml")), QStringLiteral("https://skipped")}});
-    const NativeValue health(NativeValue::Dictionary{{QStringLiteral("enable"), true},
-                                                     {QStringLiteral("url"), ConfigCompiler::healthCheckUrl},
-                                                     {QStringLiteral("interval"), 600}});
+)");
+    const QString target = m_dir.filePath(QStringLiteral("work/config.json"));
+    writeFile(m_dir.filePath(QStringLiteral("work/providers/Airport.yaml")), "stale");
+    writeFile(m_dir.filePath(QStringLiteral("work/providers/Gone.yaml")), "stale");
+    ConfigCompiler::compileAndWrite(
+        home, target, {},
+        {{remote, QStringLiteral("https://sub.example/api?token=a/b")},
+         {offline, QString()},
+         {gone, QString()},
+         {m_dir.filePath(QStringLiteral(".yaml")), QStringLiteral("https://skipped")}});
+
+    // A mounted subscription replaces the profile's provider of the same name.
+    const auto provider = [](std::initializer_list<std::pair<const char*, NativeValue>> members) {
+        NativeValue::Dictionary result{
+            {QStringLiteral("health-check"),
+             NativeValue::Dictionary{{QStringLiteral("enable"), true},
+                                     {QStringLiteral("url"), ConfigCompiler::healthCheckUrl},
+                                     {QStringLiteral("interval"), 600}}}};
+        for (const auto& [key, value] : members)
+            result.insert_or_assign(QString::fromLatin1(key), value);
+        return NativeValue(result);
+    };
     const NativeValue expected(NativeValue::Dictionary{
-        {QStringLiteral("Airport"),
-         NativeValue::Dictionary{{QStringLiteral("type"), "http"},
-                                 {QStringLiteral("url"), "https://sub.example/api?token=a/b"},
-                                 {QStringLiteral("path"), "./providers/Airport.yaml"},
-                                 {QStringLiteral("interval"), 86400},
-                                 {QStringLiteral("health-check"), health}}},
-        {QStringLiteral("Offline.v2"),
-         NativeValue::Dictionary{{QStringLiteral("type"), "file"},
-                                 {QStringLiteral("path"), "./providers/Offline.v2.yaml"},
-                                 {QStringLiteral("health-check"), health}}},
+        {QStringLiteral("Airport"), provider({{"type", "http"},
+                                              {"url", "https://sub.example/api?token=a/b"},
+                                              {"path", "./providers/Airport.yaml"},
+                                              {"interval", 86400}})},
+        {QStringLiteral("Offline.v2"), provider({{"type", "file"}, {"path", "./providers/Offline.v2.yaml"}})},
+        {QStringLiteral("Gone"), provider({{"type", "file"}, {"path", "./providers/Gone.yaml"}})},
         {QStringLiteral("Kept"),
          NativeValue::Dictionary{{QStringLiteral("type"), "file"}, {QStringLiteral("path"), "./kept.yaml"}}},
     });
+    const NativeValue config = NativeValue::fromJson(readFile(target).toUtf8());
     EXPECT_EQ(config.value(QStringLiteral("proxy-providers")), expected);
+
+    // Staged beside the configuration, fresh; a mounted file that is gone leaves no stale copy behind.
+    EXPECT_EQ(readFile(m_dir.filePath(QStringLiteral("work/providers/Airport.yaml"))),
+              QStringLiteral("proxies: [fresh]\n"));
+    EXPECT_EQ(readFile(m_dir.filePath(QStringLiteral("work/providers/Offline.v2.yaml"))),
+              QStringLiteral("proxies: []\n"));
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("work/providers/Gone.yaml"))));
 }
 
 TEST_F(ConfigCompilerTest, OutputIsSortedPrettyJsonWithUnescapedSlashes)
@@ -193,21 +209,6 @@ TEST_F(ConfigCompilerTest, FailuresWriteNothing)
     EXPECT_NE(failure("proxies: []\nrules: [.nan]\n"), QStringLiteral("(no error)"));
     EXPECT_THROW(ConfigCompiler::compile(m_dir.filePath(QStringLiteral("absent.yaml")), {}, {}), FileError);
     EXPECT_EQ(readFile(target).toUtf8(), before);
-}
-
-TEST_F(ConfigCompilerTest, StagesMountedSubscriptionFiles)
-{
-    const QString target = m_dir.filePath(QStringLiteral("work/config.json"));
-    const QString remote = profile(QStringLiteral("Airport.yaml"), "proxies: [fresh]\n");
-    writeFile(m_dir.filePath(QStringLiteral("work/providers/Airport.yaml")), "stale");
-    writeFile(m_dir.filePath(QStringLiteral("work/providers/Gone.yaml")), "stale");
-    ConfigCompiler::compileAndWrite(
-        profile(QStringLiteral("home.yaml"), "proxies: []\n"), target, {},
-        {{remote, QString()}, {m_dir.filePath(QStringLiteral("profiles/Gone.yaml")), QString()}});
-    EXPECT_EQ(readFile(m_dir.filePath(QStringLiteral("work/providers/Airport.yaml"))),
-              QStringLiteral("proxies: [fresh]\n"));
-    // A mounted file that no longer exists leaves no stale copy behind.
-    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("work/providers/Gone.yaml"))));
 }
 
 TEST_F(ConfigCompilerTest, CompiledGroupOrderMatchesTheProfile)

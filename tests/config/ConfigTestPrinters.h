@@ -3,7 +3,6 @@
 #include "config/yaml/NativeValue.h"
 
 #include <QString>
-#include <QStringList>
 #include <cmath>
 #include <ostream>
 
@@ -11,14 +10,6 @@
 inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList& list, std::ostream* out)
-{
-    *out << '[';
-    for (qsizetype i = 0; i < list.size(); ++i)
-        *out << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
-    *out << ']';
 }
 
 namespace tarnwick {
