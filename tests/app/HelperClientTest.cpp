@@ -2,7 +2,7 @@
 // tarnwick-helper it starts itself, and with a recording stand-in for systemctl.
 #include "app/HelperClient.h"
 
-#include "helper/HelperProcess.h"
+#include "support/HelperProcess.h"
 #include "helper/HelperProtocol.h"
 #include "support/TestSupport.h"
 

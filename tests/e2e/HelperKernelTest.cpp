@@ -2,7 +2,7 @@
 // controller, stopped; a stray kernel removed by the orphan clean-up.
 #include "app/HelperClient.h"
 #include "config/KernelCommand.h"
-#include "helper/HelperProcess.h"
+#include "support/HelperProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

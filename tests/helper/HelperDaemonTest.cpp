@@ -1,5 +1,5 @@
 // The real tarnwick-helper binary: where and how it listens, and whom it serves.
-#include "helper/HelperProcess.h"
+#include "support/HelperProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

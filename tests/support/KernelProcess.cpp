@@ -1,6 +1,9 @@
 #include "KernelProcess.h"
 
+#include "HelperProcess.h"
 #include "TestSupport.h"
+#include "app/HelperClient.h"
+#include "config/KernelCommand.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -8,6 +11,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QUuid>
+#include <csignal>
 #include <memory>
 
 namespace tarnwick::test {
@@ -18,8 +22,6 @@ KernelProcess::KernelProcess(QString kernelPath, QString secret)
     const QString mmdb = countryMmdbPath();
     if (!mmdb.isEmpty())
         QFile::copy(mmdb, path(QStringLiteral("Country.mmdb")));
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    QObject::connect(&m_process, &QProcess::readyRead, [this] { m_output += m_process.readAll(); });
 }
 
 KernelProcess::~KernelProcess()
@@ -45,15 +47,25 @@ void KernelProcess::writeFile(const QString& relative, const QByteArray& bytes) 
 bool KernelProcess::start(const QByteArray& config, std::chrono::milliseconds bound)
 {
     writeFile(QStringLiteral("config.yaml"), config);
-    QStringList arguments{QStringLiteral("-d"),       workDirectory(),
-                          QStringLiteral("-f"),       configPath(),
-                          QStringLiteral("-ext-ctl"), host() + u':' + QString::number(m_controllerPort)};
-    if (!m_secret.isEmpty())
-        arguments << QStringLiteral("-secret") << m_secret;
-    m_process.setWorkingDirectory(workDirectory());
-    m_process.start(m_kernelPath, arguments);
-    if (!m_process.waitForStarted(5000))
+    const QString socketPath = m_runDirectory.filePath(QStringLiteral("helper.sock"));
+    m_helper = std::make_unique<HelperProcess>(socketPath);
+    if (!m_helper->start()) {
+        m_startError = QStringLiteral("the helper did not start");
         return false;
+    }
+    HelperRegistration::Options options;
+    options.socketPath = socketPath;
+    options.helperExecutable = HelperProcess::executable();
+    options.systemctl = QStringLiteral("/bin/false");
+    m_client = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+    const QStringList arguments =
+        KernelCommand::runArguments(workDirectory(), configPath(), host(), m_controllerPort, m_secret);
+    try {
+        m_pid = await(m_client->startKernel(m_kernelPath, arguments, path(QStringLiteral("kernel.log"))));
+    } catch (const std::exception& error) {
+        m_startError = QString::fromUtf8(error.what());
+        return false;
+    }
     return controllerAnswers(bound);
 }
 
@@ -100,25 +112,39 @@ bool KernelProcess::controllerAnswers(std::chrono::milliseconds bound)
     return applied;
 }
 
+bool KernelProcess::isRunning() const
+{
+    return m_pid > 0 && ::kill(static_cast<pid_t>(m_pid), 0) == 0;
+}
+
 QString KernelProcess::state() const
 {
     if (isRunning())
         return QStringLiteral("running");
-    if (m_process.exitStatus() == QProcess::CrashExit)
-        return QStringLiteral("killed by a signal");
-    return QStringLiteral("exited with code %1").arg(m_process.exitCode());
+    if (m_pid == 0)
+        return QStringLiteral("not started: ") + m_startError;
+    return QStringLiteral("ended");
+}
+
+QString KernelProcess::output() const
+{
+    QString text = readFile(path(QStringLiteral("kernel.log")));
+    if (m_helper)
+        text += QStringLiteral("\n[helper]\n") + m_helper->log();
+    return text;
 }
 
 void KernelProcess::stop()
 {
-    if (!isRunning())
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    if (m_pid > 0 && isRunning()) {
+        try {
+            await(m_client->stopKernel(static_cast<qint32>(m_pid)));
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << "the helper did not stop the kernel: " << error.what();
+        }
     }
-    m_output += m_process.readAll();
+    m_client.reset();
+    m_helper.reset();
 }
 
 } // namespace tarnwick::test

@@ -1,17 +1,24 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
+#include <memory>
+
+namespace tarnwick {
+class HelperClient;
+}
 
 namespace tarnwick::test {
 
-// The real kernel run directly as a child process, for tests: a temporary work directory (holding a copy
-// of the provisioned Country.mmdb, so the kernel never tries to download geodata), a free controller port
-// on 127.0.0.1 and a secret. Write the files the configuration refers to, then start() it with the
-// configuration text; the kernel is stopped when the fixture goes away.
+class HelperProcess;
+
+// The real kernel, launched as the application launches it: through a tarnwick-helper of this build on a
+// private socket. A temporary work directory (holding a copy of the provisioned Country.mmdb, so the kernel
+// never tries to download geodata), a free controller port on 127.0.0.1 and a secret. Write the files the
+// configuration refers to, then start() it with the configuration text; the kernel and its helper are
+// stopped when the fixture goes away.
 class KernelProcess final
 {
 public:
@@ -38,12 +45,12 @@ public:
     // tells why.
     bool start(const QByteArray& config, std::chrono::milliseconds bound = std::chrono::seconds(20));
     void stop();
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
-    qint64 pid() const { return m_process.processId(); }
-    // "running", "exited with code N" or "killed by a signal" — for failure messages.
+    bool isRunning() const;
+    qint64 pid() const { return m_pid; }
+    // "running", "not started: <why>" or "ended" — for failure messages.
     QString state() const;
-    // Everything the kernel printed so far.
-    QString output() const { return QString::fromUtf8(m_output); }
+    // Everything the kernel printed so far (its log file), and the helper's log.
+    QString output() const;
 
 private:
     bool controllerAnswers(std::chrono::milliseconds bound);
@@ -51,9 +58,12 @@ private:
     QString m_kernelPath;
     QString m_secret;
     QTemporaryDir m_workDirectory;
+    QTemporaryDir m_runDirectory; // the helper's socket, short enough for sun_path
     quint16 m_controllerPort = 0;
-    QProcess m_process;
-    QByteArray m_output;
+    std::unique_ptr<HelperProcess> m_helper;
+    std::unique_ptr<HelperClient> m_client;
+    qint64 m_pid = 0;
+    QString m_startError;
 };
 
 } // namespace tarnwick::test

@@ -3,12 +3,17 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <ostream>
 
 // Readable gtest output for Qt's text types (found by argument-dependent lookup in the global namespace).
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    *out << '"' << bytes.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& list, std::ostream* out)
 {
     *out << '[';
