@@ -83,7 +83,7 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     rebuildClient();
     m_subscriptions = new SubscriptionManager(
         m_paths.profilesDirectory() + QStringLiteral("subscription_ledger.json"), m_settings, this);
-    m_profiles = new ProfileStore(m_paths, m_settings, m_subscriptions, this);
+    m_profiles = new ProfileStore(m_paths, m_settings, m_subscriptions, &m_supervisor, this);
 
     m_helperInstalled = m_helper.isRegistered();
     m_systemProxyEnabled = m_settings.boolean(kSystemProxyEnabled, false);
@@ -396,10 +396,7 @@ QCoro::Task<> AppState::switchProfile(ProfileNode profile)
         co_return;
     }
     try {
-        co_await m_profiles->syncToRuntime(profile.fileName);
-        if (!self)
-            co_return;
-        const qint32 pid = co_await m_supervisor.restart();
+        const qint32 pid = co_await m_profiles->activate(profile.fileName);
         if (!self)
             co_return;
         setActiveProfileName(profile.name);

@@ -2,6 +2,7 @@
 
 #include "config/AsyncMutex.h"
 #include "config/ClashPaths.h"
+#include "config/KernelRestarter.h"
 
 #include <QCoro/QCoroTask>
 #include <optional>
@@ -13,14 +14,14 @@ class Settings;
 
 // Owns the kernel process: builds its command line, has the helper launch or stop it and remembers the
 // pid. One operation at a time; a start while running returns the running kernel's pid.
-class CoreSupervisor final
+class CoreSupervisor final : public KernelRestarter
 {
 public:
     CoreSupervisor(ClashPaths paths, CoreXPCLauncher& launcher, Settings& settings);
 
     QCoro::Task<qint32> start();
     QCoro::Task<> stop();
-    QCoro::Task<qint32> restart();
+    QCoro::Task<qint32> restart() override;
 
     std::optional<qint32> currentPID() const { return m_currentPID; }
     bool isRunning() const { return m_isRunning; }

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "ConfigCompiler.h"
 #include "EngineSettings.h"
+#include "KernelRestarter.h"
 #include "ProfileDownloader.h"
 #include "SubscriptionManager.h"
 #include "platform/Logging.h"
@@ -56,10 +57,10 @@ QString withoutYamlExtension(const QString& name)
 } // namespace
 
 ProfileStore::ProfileStore(ClashPaths paths, const Settings& settings, SubscriptionManager* subscriptions,
-                           QObject* parent)
+                           KernelRestarter* supervisor, QObject* parent)
     : QObject(parent), m_paths(std::move(paths)), m_settings(settings), m_subscriptions(subscriptions),
-      m_downloader(new ProfileDownloader(settings, this)), m_ledger(m_paths.profilesDirectory()),
-      m_mounts(m_paths.profilesDirectory())
+      m_supervisor(supervisor), m_downloader(new ProfileDownloader(settings, this)),
+      m_ledger(m_paths.profilesDirectory()), m_mounts(m_paths.profilesDirectory())
 {}
 
 ProfileStore::~ProfileStore() = default;
@@ -283,6 +284,17 @@ QCoro::Task<> ProfileStore::syncToRuntime(QString fileName)
     const AsyncMutex::Lock lock = co_await m_mutex.lock();
     ensureAlive(self);
     compileToRuntime(fileName);
+}
+
+QCoro::Task<qint32> ProfileStore::activate(QString fileName)
+{
+    if (!m_supervisor)
+        throw std::logic_error("ProfileStore::activate needs a kernel supervisor");
+    QPointer<ProfileStore> self(this);
+    const AsyncMutex::Lock lock = co_await m_mutex.lock();
+    ensureAlive(self);
+    compileToRuntime(fileName);
+    co_return co_await m_supervisor->restart();
 }
 
 QCoro::Task<MountLedger::Map> ProfileStore::getMountLedger()

@@ -16,6 +16,7 @@
 
 namespace tarnwick {
 
+class KernelRestarter;
 class ProfileDownloader;
 class Settings;
 class SubscriptionManager;
@@ -52,9 +53,10 @@ class ProfileStore final : public QObject
     Q_OBJECT
 
 public:
-    // `subscriptions` (optional) records the quota of every download.
+    // `subscriptions` (optional) records the quota of every download; `supervisor` restarts the kernel when
+    // a profile is activated.
     ProfileStore(ClashPaths paths, const Settings& settings, SubscriptionManager* subscriptions = nullptr,
-                 QObject* parent = nullptr);
+                 KernelRestarter* supervisor = nullptr, QObject* parent = nullptr);
     ~ProfileStore() override;
 
     const ClashPaths& paths() const { return m_paths; }
@@ -78,6 +80,9 @@ public:
     // Compiles profiles/<fileName> with the current engine settings and its mounted subscriptions into
     // the runtime configuration.
     QCoro::Task<> syncToRuntime(QString fileName);
+    // syncToRuntime(), then the supervisor restarts the kernel on it; the new kernel's pid. Nothing else
+    // runs on the store in between.
+    QCoro::Task<qint32> activate(QString fileName);
 
     QCoro::Task<MountLedger::Map> getMountLedger();
     QCoro::Task<> saveMountLedger(MountLedger::Map map);
@@ -97,6 +102,7 @@ private:
     ClashPaths m_paths;
     const Settings& m_settings;
     QPointer<SubscriptionManager> m_subscriptions;
+    KernelRestarter* m_supervisor;
     ProfileDownloader* m_downloader;
     ProfileLedger m_ledger;
     MountLedger m_mounts;

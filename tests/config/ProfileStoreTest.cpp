@@ -2,6 +2,7 @@
 
 #include "ConfigTestPrinters.h"
 #include "config/ConfigCompiler.h"
+#include "config/KernelRestarter.h"
 #include "config/ProfileDownloader.h"
 #include "config/SubscriptionManager.h"
 #include "config/yaml/YAMLError.h"
@@ -282,4 +283,41 @@ TEST_F(ProfileStoreTest, OperationsNeverInterleave)
     EXPECT_EQ(*log, (QStringList{QStringLiteral("update"), QStringLiteral("rename")}));
     EXPECT_EQ(readFile(profiles() + QStringLiteral("Moved.yaml")).toUtf8(), kProfileV2);
     EXPECT_EQ(await(m_store.nodes()).size(), 1);
+}
+
+namespace {
+
+// The supervisor's side of an activation: records when it was asked to restart and what the runtime
+// configuration held at that moment.
+class RecordingRestarter final : public KernelRestarter
+{
+public:
+    explicit RecordingRestarter(QString runtimeConfig) : m_runtimeConfig(std::move(runtimeConfig)) {}
+    QCoro::Task<qint32> restart() override
+    {
+        configsSeen.append(readFile(m_runtimeConfig));
+        co_return 4242;
+    }
+    QStringList configsSeen;
+
+private:
+    QString m_runtimeConfig;
+};
+
+} // namespace
+
+TEST_F(ProfileStoreTest, ActivateCompilesThenRestartsTheKernel)
+{
+    RecordingRestarter restarter(m_paths.runtimeConfigFile());
+    ProfileStore store(m_paths, m_settings, nullptr, &restarter);
+    writeFile(profiles() + QStringLiteral("Home.yaml"), kProfile);
+
+    EXPECT_EQ(await(store.activate(QStringLiteral("Home.yaml"))), 4242);
+    ASSERT_EQ(restarter.configsSeen.size(), 1);
+    EXPECT_TRUE(restarter.configsSeen.first().contains(QStringLiteral("\"MATCH,G\"")));
+
+    // A profile that is gone restarts nothing and leaves the runtime configuration as it was.
+    expectFailure(store.activate(QStringLiteral("Gone.yaml")),
+                  QStringLiteral("Profile not found in profiles directory: Gone.yaml"));
+    EXPECT_EQ(restarter.configsSeen.size(), 1);
 }
