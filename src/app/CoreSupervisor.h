@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/AsyncMutex.h"
+#include "platform/AsyncMutex.h"
 #include "config/ClashPaths.h"
 #include "config/KernelRestarter.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AsyncMutex.h"
+#include "platform/AsyncMutex.h"
 #include "ClashPaths.h"
 #include "MountLedger.h"
 #include "ProfileLedger.h"
