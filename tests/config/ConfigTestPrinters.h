@@ -1,16 +1,12 @@
 #pragma once
 
 #include "config/yaml/NativeValue.h"
+#include "support/QtPrinters.h"
 
-#include <QString>
 #include <cmath>
 #include <ostream>
 
-// Readable failure messages for the Qt and plain-value types these tests compare.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
+// Readable failure messages for the plain values these tests compare.
 
 namespace tarnwick {
 
