@@ -98,7 +98,7 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     m_lastOverrideSnapshot = EngineSettings::buildOverridesFromDefaults(m_settings);
     connect(&m_settings, &Settings::changed, this, &AppState::settingsChanged);
 
-    geodataTask(this);
+    detach(this, &AppState::ensureGeodata, "Geodata check");
     sampleMemory();
     connect(&m_memoryTimer, &QTimer::timeout, this, &AppState::sampleMemory);
     m_memoryTimer.start(m_environment.memorySamplingPeriod);
@@ -148,16 +148,16 @@ QCoro::Task<> AppState::completeOnboarding()
 
 void AppState::completeOnboardingInBackground()
 {
-    onboardingTask(this);
+    detach(this, &AppState::completeOnboarding, "Boot after onboarding");
 }
 
-QCoro::Task<> AppState::onboardingTask(QPointer<AppState> self)
+QCoro::Task<> AppState::detach(QPointer<AppState> self, QCoro::Task<> (AppState::*work)(), const char* what)
 {
     try {
         if (self)
-            co_await self->completeOnboarding();
+            co_await (self.data()->*work)();
     } catch (const std::exception& error) {
-        qCCritical(lcAppState, "Boot after onboarding failed: %s", qUtf8Printable(describe(error)));
+        qCCritical(lcAppState, "%s failed: %s", what, qUtf8Printable(describe(error)));
     }
 }
 
@@ -290,22 +290,12 @@ QCoro::Task<> AppState::startKernel()
             co_return;
         rebuildClient();
         setKernelStatus(KernelStatus::running(pid));
-        readinessTask(this);
+        detach(this, &AppState::runReadinessSequence, "Readiness sequence");
     } catch (const std::exception& error) {
         if (!self)
             co_return;
         setKernelStatus(KernelStatus::stopped());
         presentError(error, true);
-    }
-}
-
-QCoro::Task<> AppState::readinessTask(QPointer<AppState> self)
-{
-    try {
-        if (self)
-            co_await self->runReadinessSequence();
-    } catch (const std::exception& error) {
-        qCWarning(lcAppState, "Readiness sequence failed: %s", qUtf8Printable(describe(error)));
     }
 }
 
@@ -403,7 +393,7 @@ QCoro::Task<> AppState::switchProfile(ProfileNode profile)
         setKernelIntentionallyStopped(false);
         rebuildClient();
         setKernelStatus(KernelStatus::running(pid));
-        readinessTask(this);
+        detach(this, &AppState::runReadinessSequence, "Readiness sequence");
     } catch (const std::exception& error) {
         if (!self)
             co_return;
@@ -491,16 +481,6 @@ void AppState::presentError(const std::exception& error, bool duringKernelStart)
 }
 
 // MARK: geodata
-
-QCoro::Task<> AppState::geodataTask(QPointer<AppState> self)
-{
-    try {
-        if (self)
-            co_await self->ensureGeodata();
-    } catch (const std::exception& error) {
-        qCWarning(lcAppState, "Geodata check failed: %s", qUtf8Printable(describe(error)));
-    }
-}
 
 QCoro::Task<> AppState::ensureGeodata()
 {

@@ -146,11 +146,9 @@ private:
     QCoro::Task<> runHotReload();
     QCoro::Task<> downloadGeodata();
     static QCoro::Task<> launchTask(QPointer<AppState> self);
-    static QCoro::Task<> onboardingTask(QPointer<AppState> self);
-    static QCoro::Task<> readinessTask(QPointer<AppState> self);
+    // Runs one of the flows as a task of its own that logs any failure.
+    static QCoro::Task<> detach(QPointer<AppState> self, QCoro::Task<> (AppState::*work)(), const char* what);
     static QCoro::Task<> hotReloadTask(QPointer<AppState> self, quint64 generation);
-    static QCoro::Task<> geodataTask(QPointer<AppState> self);
-    static QCoro::Task<> kernelStartTask(QPointer<AppState> self);
 
     AppEnvironment m_environment;
     Settings& m_settings;
