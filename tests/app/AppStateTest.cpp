@@ -211,6 +211,31 @@ TEST_F(AppStateTest, MissingKernelAsksForADownload)
     EXPECT_TRUE(m_alerts.alerts.isEmpty());
 }
 
+TEST_F(AppStateTest, MissingHelperAsksForPermissionFirst)
+{
+    HelperRegistration::Options options;
+    options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
+    options.helperExecutable = m_dir.filePath(QStringLiteral("no-helper-here"));
+    options.systemctl = QStringLiteral("/bin/false");
+    m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    EXPECT_FALSE(state.helperInstalled());
+
+    m_alerts.answer = 1; // "Later"
+    test::await(state.boot());
+    ASSERT_EQ(m_alerts.alerts.size(), 1);
+    EXPECT_EQ(
+        m_alerts.alerts.first(),
+        (Alert{QStringLiteral("Helper Permission Required"),
+               QStringLiteral("macOS has revoked the Privileged Helper permission.\n\nClick 'Install', then "
+                              "enable 'Tarnwick' in the Login Items settings that appear."),
+               Alert::Style::warning,
+               {QStringLiteral("Install"), QStringLiteral("Later")}}));
+    EXPECT_EQ(state.bootState(), AppBootState::ready);
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+}
+
 TEST_F(AppStateTest, UnusableWorkspaceIsReportedNotFatal)
 {
     // A file where the workspace directory should be: nothing can be created below it.
