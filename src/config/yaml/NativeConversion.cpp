@@ -186,14 +186,14 @@ void mergeInto(const NodeData* source, NativeValue::Dictionary& out)
 
 void convertMapping(const MappingData* mapping, NativeValue::Dictionary& out)
 {
-    for (const Node::Pair& pair : mapping->pairs) {
+    for (const Node::Pair& pair : mapping->view()) {
         const NodeData* key = NodeData::of(pair.key);
         const NodeData* value = NodeData::of(pair.value);
         if (key->type == Node::Type::scalar && static_cast<const ScalarData*>(key)->utf8() == "<<") {
             if (value->type == Node::Type::mapping) {
                 mergeInto(value, out);
             } else if (value->type == Node::Type::sequence) {
-                for (const Node& element : static_cast<const SequenceData*>(value)->nodes) {
+                for (const Node& element : static_cast<const SequenceData*>(value)->view()) {
                     if (element.isMapping())
                         mergeInto(NodeData::of(element), out);
                 }
@@ -217,7 +217,7 @@ NativeValue convert(const NodeData* data)
         return resolvePlain(scalar->utf8());
     }
     case Node::Type::sequence: {
-        const auto& nodes = static_cast<const SequenceData*>(data)->nodes;
+        const auto nodes = static_cast<const SequenceData*>(data)->view();
         NativeValue::Array array;
         array.reserve(nodes.size());
         for (const Node& node : nodes)

@@ -2,28 +2,70 @@
 
 #include "NodeData.h"
 
+#include <algorithm>
+#include <memory>
+
 namespace tarnwick {
 
 namespace detail {
+
+Arena::~Arena()
+{
+    for (char* chunk : m_chunks)
+        ::operator delete(chunk);
+}
+
+void* Arena::allocate(size_t bytes)
+{
+    bytes = (bytes + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+    if (size_t(m_limit - m_cursor) < bytes) {
+        // Chunks grow with the document, up to 1 MiB; an item larger than that gets a chunk of its own.
+        const size_t size = std::max(bytes, m_nextChunkSize);
+        m_nextChunkSize = std::min<size_t>(m_nextChunkSize * 2, 1024 * 1024);
+        m_chunks.push_back(static_cast<char*>(::operator new(size)));
+        m_cursor = m_chunks.back();
+        m_limit = m_cursor + size;
+    }
+    void* memory = m_cursor;
+    m_cursor += bytes;
+    return memory;
+}
+
+namespace {
+
+template <typename Data> void destroy(Data* data)
+{
+    Arena* arena = data->arena;
+    if constexpr (!std::is_same_v<Data, ScalarData>) {
+        std::destroy_n(data->items, data->count);
+        if (!arena)
+            ::operator delete(data->items);
+    }
+    data->~Data();
+    if (!arena)
+        ::operator delete(data);
+}
+
+} // namespace
 
 void NodeData::release(NodeData* data)
 {
     if (!data || data->references.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
+    Arena* arena = data->arena;
     switch (data->type) {
-    case Node::Type::scalar: {
-        auto* scalar = static_cast<ScalarData*>(data);
-        scalar->~ScalarData();
-        ::operator delete(scalar);
+    case Node::Type::scalar:
+        destroy(static_cast<ScalarData*>(data));
         break;
-    }
     case Node::Type::sequence:
-        delete static_cast<SequenceData*>(data);
+        destroy(static_cast<SequenceData*>(data));
         break;
     case Node::Type::mapping:
-        delete static_cast<MappingData*>(data);
+        destroy(static_cast<MappingData*>(data));
         break;
     }
+    if (arena)
+        arena->release();
 }
 
 void CollectionData::account(const Node& child, bool fromAlias)
@@ -56,7 +98,7 @@ namespace {
 NodeData* emptyScalar()
 {
     static NodeData* const data = [] {
-        NodeData* created = ScalarData::create(QByteArrayView());
+        NodeData* created = ScalarData::create(QByteArrayView(), nullptr);
         created->retain();
         return created;
     }();
@@ -113,7 +155,7 @@ Node::~Node()
 Node Node::makeScalar(QByteArrayView utf8, ScalarStyle style, const std::optional<QString>& tag,
                       const std::optional<Mark>& mark, const std::optional<Mark>& endMark)
 {
-    ScalarData* data = ScalarData::create(utf8);
+    ScalarData* data = ScalarData::create(utf8, nullptr);
     data->style = style;
     setMarkAndTag(data, tag, mark);
     if (endMark) {
@@ -132,24 +174,24 @@ Node Node::makeScalar(const QString& text, ScalarStyle style, const std::optiona
 Node Node::makeSequence(std::vector<Node> nodes, const std::optional<QString>& tag,
                         const std::optional<Mark>& mark)
 {
-    auto* data = new SequenceData();
+    SequenceData* data = SequenceData::create(nullptr);
     setMarkAndTag(data, tag, mark);
     for (const Node& node : nodes)
         data->account(node, false);
-    data->nodes = std::move(nodes);
+    data->adopt(nodes);
     return Node(data);
 }
 
 Node Node::makeMapping(std::vector<Pair> pairs, const std::optional<QString>& tag,
                        const std::optional<Mark>& mark)
 {
-    auto* data = new MappingData();
+    MappingData* data = MappingData::create(nullptr);
     setMarkAndTag(data, tag, mark);
     for (const Pair& pair : pairs) {
         data->account(pair.key, false);
         data->account(pair.value, false);
     }
-    data->pairs = std::move(pairs);
+    data->adopt(pairs);
     return Node(data);
 }
 
@@ -210,9 +252,11 @@ bool Node::operator==(const Node& other) const
                (!x->hasEndMark || x->endMark == y->endMark);
     }
     case Type::sequence:
-        return static_cast<const SequenceData*>(a)->nodes == static_cast<const SequenceData*>(b)->nodes;
+        return std::ranges::equal(static_cast<const SequenceData*>(a)->view(),
+                                  static_cast<const SequenceData*>(b)->view());
     case Type::mapping:
-        return static_cast<const MappingData*>(a)->pairs == static_cast<const MappingData*>(b)->pairs;
+        return std::ranges::equal(static_cast<const MappingData*>(a)->view(),
+                                  static_cast<const MappingData*>(b)->view());
     }
     return false;
 }
@@ -263,9 +307,9 @@ std::optional<QString> Node::Scalar::tag() const
     return m_node.tag();
 }
 
-const std::vector<Node::Pair>& Node::Mapping::pairs() const
+std::span<const Node::Pair> Node::Mapping::pairs() const
 {
-    return static_cast<const MappingData*>(NodeData::of(m_node))->pairs;
+    return static_cast<const MappingData*>(NodeData::of(m_node))->view();
 }
 
 std::optional<Node::Pair> Node::Mapping::first() const
@@ -283,9 +327,9 @@ std::optional<Node> Node::Mapping::value(QStringView key) const
     return std::nullopt;
 }
 
-const std::vector<Node>& Node::Sequence::nodes() const
+std::span<const Node> Node::Sequence::nodes() const
 {
-    return static_cast<const SequenceData*>(NodeData::of(m_node))->nodes;
+    return static_cast<const SequenceData*>(NodeData::of(m_node))->view();
 }
 
 } // namespace tarnwick

@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tarnwick {
@@ -117,7 +118,7 @@ private:
 class Node::Mapping final
 {
 public:
-    const std::vector<Pair>& pairs() const;
+    std::span<const Pair> pairs() const;
     qsizetype count() const { return qsizetype(pairs().size()); }
     bool isEmpty() const { return pairs().empty(); }
     std::optional<Pair> first() const;
@@ -138,7 +139,7 @@ private:
 class Node::Sequence final
 {
 public:
-    const std::vector<Node>& nodes() const;
+    std::span<const Node> nodes() const;
     qsizetype count() const { return qsizetype(nodes().size()); }
     bool isEmpty() const { return nodes().empty(); }
     const Node& operator[](qsizetype index) const { return nodes()[size_t(index)]; }

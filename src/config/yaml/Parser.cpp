@@ -13,18 +13,36 @@ using detail::SequenceData;
 
 namespace {
 
-template <typename Data> Data* newCollection(const Mark& mark, const QString& tag)
+template <typename Data> Data* newCollection(detail::Arena* arena, const Mark& mark, const QString& tag)
 {
-    auto* data = new Data();
+    Data* data = Data::create(arena);
     data->hasMark = true;
     data->mark = mark;
     data->tag = tag;
     return data;
 }
 
+// Moves the children of one collection, those above `start`, off the stack and into the collection.
+template <typename Data, typename Item> void takeChildren(Data* data, std::vector<Item>& stack, size_t start)
+{
+    data->adopt(std::span<Item>(stack).subspan(start));
+    stack.resize(start);
+}
+
 } // namespace
 
-Parser::Parser(QByteArrayView utf8, int maxDepth) : m_scanner(utf8), m_maxDepth(maxDepth) {}
+Parser::Parser(QByteArrayView utf8, int maxDepth)
+    : m_scanner(utf8), m_arena(detail::Arena::create()), m_maxDepth(maxDepth)
+{}
+
+Parser::~Parser()
+{
+    // Nodes go before the arena reference that keeps their memory.
+    m_anchors.clear();
+    m_nodeStack.clear();
+    m_pairStack.clear();
+    m_arena->release();
+}
 
 QList<Node> Parser::composeAll(QByteArrayView utf8, int maxDepth)
 {
@@ -82,6 +100,9 @@ std::optional<Node> Parser::nextDocument()
         return std::nullopt;
 
     m_anchors.clear();
+    m_nodeStack.clear();
+    m_pairStack.clear();
+    m_currentDepth = 0;
     bool explicitStart = false;
     if (nextIs(Token::Kind::documentStart)) {
         next();
@@ -149,7 +170,7 @@ Node Parser::emptyNode(const Properties& properties)
         m_lastWasAlias = false;
         return Node();
     }
-    ScalarData* data = ScalarData::create(QByteArrayView());
+    ScalarData* data = ScalarData::create(QByteArrayView(), m_arena);
     data->tag = properties.tag;
     return finish(NodeData::adopt(data), properties);
 }
@@ -157,7 +178,7 @@ Node Parser::emptyNode(const Properties& properties)
 Node Parser::parseScalar(const Properties& properties)
 {
     const Token token = next();
-    ScalarData* data = ScalarData::create(token.text);
+    ScalarData* data = ScalarData::create(token.text, m_arena);
     data->style = token.style;
     data->tag = properties.tag;
     data->hasMark = data->hasEndMark = true;
@@ -224,8 +245,9 @@ Node Parser::parseBlockSequence(const Properties& properties)
 {
     const Token start = next();
     enter(start.mark);
-    auto* data = newCollection<SequenceData>(start.mark, properties.tag);
+    auto* data = newCollection<SequenceData>(m_arena, start.mark, properties.tag);
     Node node = NodeData::adopt(data);
+    const size_t stackStart = m_nodeStack.size();
     for (;;) {
         const Token& token = peek();
         if (token.kind == Token::Kind::blockEnd) {
@@ -239,8 +261,9 @@ Node Parser::parseBlockSequence(const Properties& properties)
         Node child = kind == Token::Kind::blockEntry || kind == Token::Kind::blockEnd ? emptyNode({})
                                                                                       : parseBlockNode(false);
         data->account(child, m_lastWasAlias);
-        data->nodes.push_back(std::move(child));
+        m_nodeStack.push_back(std::move(child));
     }
+    takeChildren(data, m_nodeStack, stackStart);
     leave();
     return finish(std::move(node), properties);
 }
@@ -249,8 +272,9 @@ Node Parser::parseIndentlessSequence(const Properties& properties)
 {
     const Mark mark = peek().mark;
     enter(mark);
-    auto* data = newCollection<SequenceData>(mark, properties.tag);
+    auto* data = newCollection<SequenceData>(m_arena, mark, properties.tag);
     Node node = NodeData::adopt(data);
+    const size_t stackStart = m_nodeStack.size();
     while (nextIs(Token::Kind::blockEntry)) {
         next();
         const Token::Kind kind = peek().kind;
@@ -259,8 +283,9 @@ Node Parser::parseIndentlessSequence(const Properties& properties)
                          ? emptyNode({})
                          : parseBlockNode(false);
         data->account(child, m_lastWasAlias);
-        data->nodes.push_back(std::move(child));
+        m_nodeStack.push_back(std::move(child));
     }
+    takeChildren(data, m_nodeStack, stackStart);
     leave();
     return finish(std::move(node), properties);
 }
@@ -269,8 +294,9 @@ Node Parser::parseBlockMapping(const Properties& properties)
 {
     const Token start = next();
     enter(start.mark);
-    auto* data = newCollection<MappingData>(start.mark, properties.tag);
+    auto* data = newCollection<MappingData>(m_arena, start.mark, properties.tag);
     Node node = NodeData::adopt(data);
+    const size_t stackStart = m_pairStack.size();
     const auto blockValue = [this] {
         const Token::Kind kind = peek().kind;
         if (kind == Token::Kind::key || kind == Token::Kind::value || kind == Token::Kind::blockEnd)
@@ -300,8 +326,9 @@ Node Parser::parseBlockMapping(const Properties& properties)
             value = blockValue();
         }
         data->account(value, m_lastWasAlias);
-        data->pairs.push_back(Node::Pair{std::move(key), std::move(value)});
+        m_pairStack.push_back(Node::Pair{std::move(key), std::move(value)});
     }
+    takeChildren(data, m_pairStack, stackStart);
     leave();
     return finish(std::move(node), properties);
 }
@@ -310,8 +337,9 @@ Node Parser::parseFlowSequence(const Properties& properties)
 {
     const Token start = next();
     enter(start.mark);
-    auto* data = newCollection<SequenceData>(start.mark, properties.tag);
+    auto* data = newCollection<SequenceData>(m_arena, start.mark, properties.tag);
     Node node = NodeData::adopt(data);
+    const size_t stackStart = m_nodeStack.size();
     for (bool first = true;; first = false) {
         if (nextIs(Token::Kind::flowSequenceEnd)) {
             next();
@@ -331,8 +359,9 @@ Node Parser::parseFlowSequence(const Properties& properties)
                          ? parseFlowPair(token.mark)
                          : parseFlowNode();
         data->account(child, m_lastWasAlias);
-        data->nodes.push_back(std::move(child));
+        m_nodeStack.push_back(std::move(child));
     }
+    takeChildren(data, m_nodeStack, stackStart);
     leave();
     return finish(std::move(node), properties);
 }
@@ -341,7 +370,7 @@ Node Parser::parseFlowSequence(const Properties& properties)
 Node Parser::parseFlowPair(const Mark& mark)
 {
     enter(mark);
-    auto* data = newCollection<MappingData>(mark, QString());
+    auto* data = newCollection<MappingData>(m_arena, mark, QString());
     Node node = NodeData::adopt(data);
     const auto flowValue = [this] {
         const Token::Kind kind = peek().kind;
@@ -365,7 +394,8 @@ Node Parser::parseFlowPair(const Mark& mark)
         value = flowValue();
     }
     data->account(value, m_lastWasAlias);
-    data->pairs.push_back(Node::Pair{std::move(key), std::move(value)});
+    Node::Pair pair{std::move(key), std::move(value)};
+    data->adopt(std::span<Node::Pair>(&pair, 1));
     leave();
     m_lastWasAlias = false;
     return node;
@@ -375,8 +405,9 @@ Node Parser::parseFlowMapping(const Properties& properties)
 {
     const Token start = next();
     enter(start.mark);
-    auto* data = newCollection<MappingData>(start.mark, properties.tag);
+    auto* data = newCollection<MappingData>(m_arena, start.mark, properties.tag);
     Node node = NodeData::adopt(data);
+    const size_t stackStart = m_pairStack.size();
     const auto flowValue = [this] {
         const Token::Kind kind = peek().kind;
         if (kind == Token::Kind::value || kind == Token::Kind::flowEntry ||
@@ -415,8 +446,9 @@ Node Parser::parseFlowMapping(const Properties& properties)
             value = flowValue();
         }
         data->account(value, m_lastWasAlias);
-        data->pairs.push_back(Node::Pair{std::move(key), std::move(value)});
+        m_pairStack.push_back(Node::Pair{std::move(key), std::move(value)});
     }
+    takeChildren(data, m_pairStack, stackStart);
     leave();
     return finish(std::move(node), properties);
 }

@@ -8,8 +8,13 @@
 #include <QList>
 #include <QStringView>
 #include <optional>
+#include <vector>
 
 namespace tarnwick {
+
+namespace detail {
+class Arena;
+}
 
 // Composes the node tree of YAML documents from the scanner's tokens. Nesting deeper than the limit fails
 // with depthLimitExceeded; no recursion goes deeper than the limit. Every failure is a YAMLError and
@@ -21,6 +26,9 @@ public:
 
     // The bytes are not copied: they must outlive the parser (nodes keep copies of their texts).
     explicit Parser(QByteArrayView utf8, int maxDepth = defaultMaxDepth);
+    ~Parser();
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
 
     // The root of the next document, or nothing at the end of the stream.
     std::optional<Node> nextDocument();
@@ -65,7 +73,11 @@ private:
     void leave() { --m_currentDepth; }
 
     Scanner m_scanner;
+    detail::Arena* m_arena;
     QHash<QByteArray, Node> m_anchors;
+    // Children of the collections being composed, innermost last; each collection takes its own when done.
+    std::vector<Node> m_nodeStack;
+    std::vector<Node::Pair> m_pairStack;
     int m_maxDepth;
     int m_currentDepth = 0;
     bool m_started = false;

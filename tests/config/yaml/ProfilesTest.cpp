@@ -59,7 +59,8 @@ void collectTargets(const Node& node, QList<YamlPathSegment>& path, std::vector<
         }
     } else {
         QSet<QString> seen;
-        for (const Node::Pair& pair : *node.mapping()) {
+        const auto mapping = node.mapping();
+        for (const Node::Pair& pair : *mapping) {
             const auto key = pair.key.scalar();
             // A path reaches the first pair of a key only.
             if (!key || seen.contains(key->string()) || key->string() == QLatin1String("<<"))

@@ -62,6 +62,10 @@ TEST(YamlPatcherTest, ReplacesOnlyTheScalar)
     // A value shared through an alias is patched at its anchor.
     EXPECT_EQ(patched(QStringLiteral("base: &p 7890\nport: *p\n"), {key("port")}, QStringLiteral("7891")),
               QStringLiteral("base: &p 7891\nport: *p\n"));
+    // An alias may share a key's scalar: patching through it changes the key (found by fuzzing).
+    EXPECT_EQ(patched(QStringLiteral("!str &a1 \"foo\":\n ~ !!str &a2 baz : *a1\n"),
+                      {key("foo"), key("~ !!str &a2 baz")}, QStringLiteral("x")),
+              QStringLiteral("!str &a1 \"x\":\n ~ !!str &a2 baz : *a1\n"));
     // Literal and folded scalars: the header line is the replaced range.
     EXPECT_EQ(patched(QStringLiteral("k: | # keep?\n  text\nz: 1\n"), {key("k")}, QStringLiteral("v")),
               QStringLiteral("k: v\n  text\nz: 1\n"));

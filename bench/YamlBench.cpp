@@ -1,0 +1,166 @@
+// Composing (with the full marked tree) and converting YAML, against libyaml parsing the same bytes to
+// events. Inputs: a generated subscription of about 5.6 MB (20 000 one-line flow-mapping proxies with
+// emoji and CJK names, one group listing them all, 30 000 rules) and every file of
+// ../shared/testdata/profiles.
+
+#include "config/yaml/Parser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <benchmark/benchmark.h>
+#include <yaml.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace tarnwick;
+
+namespace {
+
+QByteArray generatedSubscription()
+{
+    static const QByteArray yaml = [] {
+        const char* regions[] = {"🇭🇰 香港", "🇯🇵 日本", "🇺🇸 美国", "🇸🇬 新加坡", "🇹🇼 台湾", "🇰🇷 韩国"};
+        const char* types[] = {"vmess", "trojan", "ss", "vless"};
+        QByteArray out = "mixed-port: 7890\nallow-lan: false\nmode: rule\nlog-level: info\nproxies:\n";
+        QList<QByteArray> names;
+        for (int i = 0; i < 20000; ++i) {
+            const QByteArray number = QByteArray::number(i).rightJustified(5, '0');
+            const QByteArray name = QByteArray(regions[i % 6]) + ' ' + number + " | 高速专线";
+            const QByteArray host = "node" + number + ".example-cdn.net";
+            names.append(name);
+            out += "  - {name: " + name + ", server: " + host + ", port: " + QByteArray::number(20000 + i % 40000) +
+                   ", type: " + types[i % 4] + ", uuid: 3a966d1c-7c5e-4b1f-9a0d-" + number + "a1b2c3d" +
+                   ", udp: true, network: ws, ws-opts: {path: /ray, headers: {Host: " + host + "}}}\n";
+        }
+        out += "proxy-groups:\n  - name: 🚀 节点选择\n    type: select\n    proxies:\n";
+        for (const QByteArray& name : names)
+            out += "      - " + name + "\n";
+        out += "rules:\n";
+        for (int i = 0; i < 30000; ++i) {
+            const QByteArray number = QByteArray::number(i);
+            switch (i % 3) {
+            case 0:
+                out += "  - DOMAIN-SUFFIX,site" + number + ".example.com,🚀 节点选择\n";
+                break;
+            case 1:
+                out += "  - IP-CIDR,10." + QByteArray::number(i / 256 % 256) + '.' + QByteArray::number(i % 256) +
+                       ".0/24,DIRECT,no-resolve\n";
+                break;
+            default:
+                out += "  - DOMAIN-KEYWORD,keyword" + number + ",REJECT\n";
+            }
+        }
+        out += "  - MATCH,🚀 节点选择\n";
+        return out;
+    }();
+    return yaml;
+}
+
+// Resident memory of this process, in bytes.
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+void compose(benchmark::State& state, const QByteArray& yaml)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Parser::composeAll(QByteArrayView(yaml)));
+    state.SetBytesProcessed(qint64(state.iterations()) * yaml.size());
+    // What holding the tree costs.
+    const qint64 before = residentBytes();
+    const QList<Node> documents = Parser::composeAll(QByteArrayView(yaml));
+    state.counters["tree_MB"] = double(residentBytes() - before) / 1e6;
+}
+
+void composeAndConvert(benchmark::State& state, const QByteArray& yaml)
+{
+    for (auto _ : state) {
+        for (const Node& document : Parser::composeAll(QByteArrayView(yaml)))
+            benchmark::DoNotOptimize(document.toNative());
+    }
+    state.SetBytesProcessed(qint64(state.iterations()) * yaml.size());
+    const qint64 before = residentBytes();
+    const QList<Node> documents = Parser::composeAll(QByteArrayView(yaml));
+    QList<NativeValue> values;
+    for (const Node& document : documents)
+        values.append(document.toNative());
+    state.counters["tree_and_values_MB"] = double(residentBytes() - before) / 1e6;
+}
+
+void libyamlEvents(benchmark::State& state, const QByteArray& yaml)
+{
+    for (auto _ : state) {
+        yaml_parser_t parser;
+        yaml_parser_initialize(&parser);
+        yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(yaml.constData()),
+                                     size_t(yaml.size()));
+        yaml_event_t event;
+        bool done = false;
+        while (!done) {
+            if (!yaml_parser_parse(&parser, &event)) {
+                state.SkipWithError("libyaml rejected the input");
+                break;
+            }
+            done = event.type == YAML_STREAM_END_EVENT;
+            yaml_event_delete(&event);
+        }
+        yaml_parser_delete(&parser);
+    }
+    state.SetBytesProcessed(qint64(state.iterations()) * yaml.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void registerAll()
+{
+    const QByteArray subscription = generatedSubscription();
+    std::printf("generated subscription: %.2f MB\n", double(subscription.size()) / 1e6);
+    benchmark::RegisterBenchmark("subscription/compose", compose, subscription)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("subscription/compose+convert", composeAndConvert, subscription)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("subscription/libyaml_events", libyamlEvents, subscription)
+        ->Unit(benchmark::kMillisecond);
+
+    const QDir profiles(QStringLiteral(TARNWICK_SOURCE_DIR "/../shared/testdata/profiles"));
+    for (const QFileInfo& file :
+         profiles.entryInfoList({QStringLiteral("*.yaml"), QStringLiteral("*.yml")}, QDir::Files, QDir::Name)) {
+        const QByteArray yaml = readFile(file.filePath());
+        const std::string name = "profile/" + file.completeBaseName().toStdString();
+        bool valid = true;
+        try {
+            Parser::composeAll(QByteArrayView(yaml));
+        } catch (const Error&) {
+            valid = false; // the two files that are invalid on purpose
+        }
+        if (valid)
+            benchmark::RegisterBenchmark((name + "/compose+convert").c_str(), composeAndConvert, yaml)
+                ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((name + "/libyaml_events").c_str(), libyamlEvents, yaml)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
