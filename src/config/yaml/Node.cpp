@@ -17,7 +17,7 @@ Arena::~Arena()
 
 void* Arena::allocate(size_t bytes)
 {
-    bytes = (bytes + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+    bytes = (bytes + alignof(qint64) - 1) & ~(alignof(qint64) - 1);
     if (size_t(m_limit - m_cursor) < bytes) {
         // Chunks grow with the document, up to 1 MiB; an item larger than that gets a chunk of its own.
         const size_t size = std::max(bytes, m_nextChunkSize);
@@ -108,7 +108,7 @@ NodeData* emptyScalar()
 void setMarkAndTag(NodeData* data, const std::optional<QString>& tag, const std::optional<Mark>& mark)
 {
     if (tag)
-        data->tag = *tag;
+        data->setTag(*tag);
     if (mark) {
         data->hasMark = true;
         data->mark = *mark;
@@ -207,7 +207,7 @@ std::optional<Mark> Node::mark() const
 
 std::optional<QString> Node::tag() const
 {
-    return m_data->tag.isNull() ? std::nullopt : std::optional<QString>(m_data->tag);
+    return m_data->tag ? std::optional<QString>(*m_data->tag) : std::nullopt;
 }
 
 std::optional<Node::Scalar> Node::scalar() const
@@ -242,7 +242,7 @@ bool Node::operator==(const Node& other) const
     if (a == b)
         return true;
     if (a->type != b->type || a->hasMark != b->hasMark || (a->hasMark && a->mark != b->mark) ||
-        a->tag != b->tag)
+        a->tagText() != b->tagText())
         return false;
     switch (a->type) {
     case Type::scalar: {

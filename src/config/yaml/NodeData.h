@@ -16,21 +16,21 @@ namespace tarnwick::detail {
 class Arena final
 {
 public:
-    // The creator holds the first reference.
-    static Arena* create() { return new Arena(); }
-    void retain() { m_references.fetch_add(1, std::memory_order_relaxed); }
-    void release()
+    // One reference per live node, and one for the creator. The parser does not count the nodes it
+    // creates one by one: it holds a large advance instead and settles it when done (see Parser).
+    static Arena* create(qint64 references) { return new Arena(references); }
+    void release(qint64 count = 1)
     {
-        if (m_references.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (m_references.fetch_sub(count, std::memory_order_acq_rel) == count)
             delete this;
     }
     void* allocate(size_t bytes);
 
 private:
-    Arena() = default;
+    explicit Arena(qint64 references) : m_references(references) {}
     ~Arena();
 
-    std::atomic<qint64> m_references{1};
+    std::atomic<qint64> m_references;
     std::vector<char*> m_chunks;
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
@@ -39,11 +39,8 @@ private:
 
 struct NodeData
 {
-    NodeData(Node::Type type, Arena* arena) : type(type), arena(arena)
-    {
-        if (arena)
-            arena->retain();
-    }
+    NodeData(Node::Type type, Arena* arena) : type(type), arena(arena) {}
+    ~NodeData() { delete tag; }
 
     std::atomic<int> references{1};
     Node::Type type;
@@ -52,7 +49,14 @@ struct NodeData
     bool hasEndMark = false;
     Arena* arena; // null for a node allocated on its own
     Mark mark;
-    QString tag; // null when none was written
+    QString* tag = nullptr; // when one was written (rare, so kept out of line)
+
+    void setTag(const QString& text)
+    {
+        if (!text.isNull())
+            tag = new QString(text);
+    }
+    QString tagText() const { return tag ? *tag : QString(); }
 
     void retain() { references.fetch_add(1, std::memory_order_relaxed); }
     static void release(NodeData* data);

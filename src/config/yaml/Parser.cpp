@@ -13,12 +13,14 @@ using detail::SequenceData;
 
 namespace {
 
-template <typename Data> Data* newCollection(detail::Arena* arena, const Mark& mark, const QString& tag)
+template <typename Data>
+Data* newCollection(detail::Arena* arena, qint64& created, const Mark& mark, const QString& tag)
 {
     Data* data = Data::create(arena);
+    ++created;
     data->hasMark = true;
     data->mark = mark;
-    data->tag = tag;
+    data->setTag(tag);
     return data;
 }
 
@@ -29,10 +31,14 @@ template <typename Data, typename Item> void takeChildren(Data* data, std::vecto
     stack.resize(start);
 }
 
+// References the parser holds on its arena instead of counting each node it creates: more than any
+// input can produce, so that nodes released while composing never bring the count to zero.
+constexpr qint64 arenaAdvance = qint64(1) << 62;
+
 } // namespace
 
 Parser::Parser(QByteArrayView utf8, int maxDepth)
-    : m_scanner(utf8), m_arena(detail::Arena::create()), m_maxDepth(maxDepth)
+    : m_scanner(utf8), m_arena(detail::Arena::create(1 + arenaAdvance)), m_maxDepth(maxDepth)
 {}
 
 Parser::~Parser()
@@ -41,6 +47,8 @@ Parser::~Parser()
     m_anchors.clear();
     m_nodeStack.clear();
     m_pairStack.clear();
+    // Settle the advance: keep one reference per node created, then drop the parser's own.
+    m_arena->release(arenaAdvance - m_nodesCreated);
     m_arena->release();
 }
 
@@ -89,13 +97,14 @@ void Parser::enter(const Mark& mark)
 std::optional<Node> Parser::nextDocument()
 {
     if (!m_started) {
-        const Token first = next();
+        const Token& first = peek();
         if (first.kind != Token::Kind::streamStart)
             fail(QStringLiteral("expected stream start"), first.mark);
+        skip();
         m_started = true;
     }
     while (nextIs(Token::Kind::documentEnd))
-        next();
+        skip();
     if (nextIs(Token::Kind::streamEnd))
         return std::nullopt;
 
@@ -105,7 +114,7 @@ std::optional<Node> Parser::nextDocument()
     m_currentDepth = 0;
     bool explicitStart = false;
     if (nextIs(Token::Kind::documentStart)) {
-        next();
+        skip();
         explicitStart = true;
     }
     const Token::Kind kind = peek().kind;
@@ -139,13 +148,13 @@ Parser::Properties Parser::parseProperties(bool flow)
         } else {
             return properties;
         }
-        next();
+        skip();
     }
 }
 
 Node Parser::parseAlias()
 {
-    const Token token = next();
+    const Token& token = peek();
     const auto found = m_anchors.constFind(QByteArray::fromRawData(token.text.data(), token.text.size()));
     if (found == m_anchors.cend())
         fail(QStringLiteral("undefined alias '*%1'").arg(QString::fromUtf8(token.text)), token.mark);
@@ -153,6 +162,7 @@ Node Parser::parseAlias()
     if (m_currentDepth + found->height() > m_maxDepth)
         throw YAMLError::depthLimitExceeded(token.mark);
     m_lastWasAlias = true;
+    skip();
     return *found;
 }
 
@@ -171,19 +181,22 @@ Node Parser::emptyNode(const Properties& properties)
         return Node();
     }
     ScalarData* data = ScalarData::create(QByteArrayView(), m_arena);
-    data->tag = properties.tag;
+    ++m_nodesCreated;
+    data->setTag(properties.tag);
     return finish(NodeData::adopt(data), properties);
 }
 
 Node Parser::parseScalar(const Properties& properties)
 {
-    const Token token = next();
+    const Token& token = peek();
     ScalarData* data = ScalarData::create(token.text, m_arena);
+    ++m_nodesCreated;
     data->style = token.style;
-    data->tag = properties.tag;
+    data->setTag(properties.tag);
     data->hasMark = data->hasEndMark = true;
     data->mark = token.mark;
     data->endMark = token.endMark;
+    skip();
     return finish(NodeData::adopt(data), properties);
 }
 
@@ -243,20 +256,21 @@ Node Parser::parseFlowNode()
 
 Node Parser::parseBlockSequence(const Properties& properties)
 {
-    const Token start = next();
-    enter(start.mark);
-    auto* data = newCollection<SequenceData>(m_arena, start.mark, properties.tag);
+    const Mark start = peek().mark;
+    skip();
+    enter(start);
+    auto* data = newCollection<SequenceData>(m_arena, m_nodesCreated, start, properties.tag);
     Node node = NodeData::adopt(data);
     const size_t stackStart = m_nodeStack.size();
     for (;;) {
         const Token& token = peek();
         if (token.kind == Token::Kind::blockEnd) {
-            next();
+            skip();
             break;
         }
         if (token.kind != Token::Kind::blockEntry)
             failExpected(Token::describe(Token::Kind::blockEnd), token);
-        next();
+        skip();
         const Token::Kind kind = peek().kind;
         Node child = kind == Token::Kind::blockEntry || kind == Token::Kind::blockEnd ? emptyNode({})
                                                                                       : parseBlockNode(false);
@@ -272,11 +286,11 @@ Node Parser::parseIndentlessSequence(const Properties& properties)
 {
     const Mark mark = peek().mark;
     enter(mark);
-    auto* data = newCollection<SequenceData>(m_arena, mark, properties.tag);
+    auto* data = newCollection<SequenceData>(m_arena, m_nodesCreated, mark, properties.tag);
     Node node = NodeData::adopt(data);
     const size_t stackStart = m_nodeStack.size();
     while (nextIs(Token::Kind::blockEntry)) {
-        next();
+        skip();
         const Token::Kind kind = peek().kind;
         Node child = kind == Token::Kind::blockEntry || kind == Token::Kind::key ||
                              kind == Token::Kind::value || kind == Token::Kind::blockEnd
@@ -292,9 +306,10 @@ Node Parser::parseIndentlessSequence(const Properties& properties)
 
 Node Parser::parseBlockMapping(const Properties& properties)
 {
-    const Token start = next();
-    enter(start.mark);
-    auto* data = newCollection<MappingData>(m_arena, start.mark, properties.tag);
+    const Mark start = peek().mark;
+    skip();
+    enter(start);
+    auto* data = newCollection<MappingData>(m_arena, m_nodesCreated, start, properties.tag);
     Node node = NodeData::adopt(data);
     const size_t stackStart = m_pairStack.size();
     const auto blockValue = [this] {
@@ -306,12 +321,12 @@ Node Parser::parseBlockMapping(const Properties& properties)
     for (;;) {
         const Token& token = peek();
         if (token.kind == Token::Kind::blockEnd) {
-            next();
+            skip();
             break;
         }
         Node key;
         if (token.kind == Token::Kind::key) {
-            next();
+            skip();
             key = blockValue();
         } else if (token.kind == Token::Kind::value) {
             key = emptyNode({}); // a value where a key was expected: the key is empty
@@ -322,7 +337,7 @@ Node Parser::parseBlockMapping(const Properties& properties)
         Node value;
         m_lastWasAlias = false;
         if (nextIs(Token::Kind::value)) {
-            next();
+            skip();
             value = blockValue();
         }
         data->account(value, m_lastWasAlias);
@@ -335,22 +350,23 @@ Node Parser::parseBlockMapping(const Properties& properties)
 
 Node Parser::parseFlowSequence(const Properties& properties)
 {
-    const Token start = next();
-    enter(start.mark);
-    auto* data = newCollection<SequenceData>(m_arena, start.mark, properties.tag);
+    const Mark start = peek().mark;
+    skip();
+    enter(start);
+    auto* data = newCollection<SequenceData>(m_arena, m_nodesCreated, start, properties.tag);
     Node node = NodeData::adopt(data);
     const size_t stackStart = m_nodeStack.size();
     for (bool first = true;; first = false) {
         if (nextIs(Token::Kind::flowSequenceEnd)) {
-            next();
+            skip();
             break;
         }
         if (!first) {
             if (!nextIs(Token::Kind::flowEntry))
                 fail(QStringLiteral("unexpected token in flow: ") + peek().description(), peek().mark);
-            next();
+            skip();
             if (nextIs(Token::Kind::flowSequenceEnd)) {
-                next();
+                skip();
                 break;
             }
         }
@@ -370,7 +386,7 @@ Node Parser::parseFlowSequence(const Properties& properties)
 Node Parser::parseFlowPair(const Mark& mark)
 {
     enter(mark);
-    auto* data = newCollection<MappingData>(m_arena, mark, QString());
+    auto* data = newCollection<MappingData>(m_arena, m_nodesCreated, mark, QString());
     Node node = NodeData::adopt(data);
     const auto flowValue = [this] {
         const Token::Kind kind = peek().kind;
@@ -381,7 +397,7 @@ Node Parser::parseFlowPair(const Mark& mark)
     };
     Node key;
     if (nextIs(Token::Kind::key)) {
-        next();
+        skip();
         key = flowValue();
     } else {
         m_lastWasAlias = false;
@@ -390,7 +406,7 @@ Node Parser::parseFlowPair(const Mark& mark)
     Node value;
     m_lastWasAlias = false;
     if (nextIs(Token::Kind::value)) {
-        next();
+        skip();
         value = flowValue();
     }
     data->account(value, m_lastWasAlias);
@@ -403,9 +419,10 @@ Node Parser::parseFlowPair(const Mark& mark)
 
 Node Parser::parseFlowMapping(const Properties& properties)
 {
-    const Token start = next();
-    enter(start.mark);
-    auto* data = newCollection<MappingData>(m_arena, start.mark, properties.tag);
+    const Mark start = peek().mark;
+    skip();
+    enter(start);
+    auto* data = newCollection<MappingData>(m_arena, m_nodesCreated, start, properties.tag);
     Node node = NodeData::adopt(data);
     const size_t stackStart = m_pairStack.size();
     const auto flowValue = [this] {
@@ -417,21 +434,21 @@ Node Parser::parseFlowMapping(const Properties& properties)
     };
     for (bool first = true;; first = false) {
         if (nextIs(Token::Kind::flowMappingEnd)) {
-            next();
+            skip();
             break;
         }
         if (!first) {
             if (!nextIs(Token::Kind::flowEntry))
                 fail(QStringLiteral("unexpected token in flow: ") + peek().description(), peek().mark);
-            next();
+            skip();
             if (nextIs(Token::Kind::flowMappingEnd)) {
-                next();
+                skip();
                 break;
             }
         }
         Node key;
         if (nextIs(Token::Kind::key)) {
-            next();
+            skip();
             key = flowValue();
         } else if (nextIs(Token::Kind::value)) {
             key = emptyNode({});
@@ -442,7 +459,7 @@ Node Parser::parseFlowMapping(const Properties& properties)
         Node value;
         m_lastWasAlias = false;
         if (nextIs(Token::Kind::value)) {
-            next();
+            skip();
             value = flowValue();
         }
         data->account(value, m_lastWasAlias);

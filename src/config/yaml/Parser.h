@@ -51,7 +51,7 @@ private:
     };
 
     const Token& peek() { return m_scanner.peek(); }
-    Token next() { return m_scanner.next(); }
+    void skip() { m_scanner.skip(); }
     bool nextIs(Token::Kind kind) { return peek().kind == kind; }
     [[noreturn]] void fail(const QString& message, const Mark& mark) const;
     [[noreturn]] void failExpected(const QString& expected, const Token& token) const;
@@ -74,6 +74,7 @@ private:
 
     Scanner m_scanner;
     detail::Arena* m_arena;
+    qint64 m_nodesCreated = 0; // in the arena
     QHash<QByteArray, Node> m_anchors;
     // Children of the collections being composed, innermost last; each collection takes its own when done.
     std::vector<Node> m_nodeStack;

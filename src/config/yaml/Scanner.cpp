@@ -4,6 +4,7 @@
 #include "YAMLError.h"
 
 #include <array>
+#include <cstring>
 
 namespace tarnwick {
 
@@ -118,12 +119,20 @@ inline bool isUriChar(char c)
     }
 }
 
-// Number of Unicode scalars in well-formed UTF-8 bytes.
+// Number of Unicode scalars in well-formed UTF-8 bytes: the bytes that are not continuation bytes.
 inline int countScalars(const char* begin, const char* end)
 {
-    int count = 0;
-    for (const char* p = begin; p != end; ++p)
-        count += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+    int count = int(end - begin);
+    const char* p = begin;
+    for (; end - p >= 8; p += 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        // A continuation byte is 10xxxxxx: high bit set, next bit clear.
+        const quint64 continuation = (word & ~(word << 1) & 0x8080808080808080ULL) >> 7;
+        count -= int((continuation * 0x0101010101010101ULL) >> 56); // sums the eight flags
+    }
+    for (; p != end; ++p)
+        count -= (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
     return count;
 }
 
@@ -148,19 +157,40 @@ Scanner::Scanner(QByteArrayView utf8) : m_data(utf8.data()), m_size(utf8.size())
 
 Token Scanner::next()
 {
-    fetchMoreTokens();
-    if (m_tokenQueue.front().kind == Token::Kind::streamEnd)
-        return m_tokenQueue.front();
-    Token token = std::move(m_tokenQueue.front());
-    m_tokenQueue.pop_front();
+    if (!m_tokenAvailable)
+        fetchMoreTokens();
+    Token& front = m_tokenQueue[m_queueHead];
+    if (front.kind == Token::Kind::streamEnd)
+        return front;
+    Token token = std::move(front);
+    if (++m_queueHead == m_tokenQueue.size()) {
+        m_tokenQueue.clear();
+        m_queueHead = 0;
+    }
     ++m_tokensParsed;
+    m_tokenAvailable = false;
     return token;
+}
+
+void Scanner::skip()
+{
+    if (!m_tokenAvailable)
+        fetchMoreTokens();
+    if (m_tokenQueue[m_queueHead].kind == Token::Kind::streamEnd)
+        return;
+    if (++m_queueHead == m_tokenQueue.size()) {
+        m_tokenQueue.clear();
+        m_queueHead = 0;
+    }
+    ++m_tokensParsed;
+    m_tokenAvailable = false;
 }
 
 const Token& Scanner::peek()
 {
-    fetchMoreTokens();
-    return m_tokenQueue.front();
+    if (!m_tokenAvailable)
+        fetchMoreTokens();
+    return m_tokenQueue[m_queueHead];
 }
 
 bool Scanner::blankOrEndAt(qsizetype pos) const
@@ -224,16 +254,38 @@ void Scanner::failAtOffset(const QString& message, qsizetype offset) const
 void Scanner::validateInput() const
 {
     const qsizetype valid = utf8::validPrefix(m_data, m_data + m_size);
-    for (qsizetype i = 0; i < valid; ++i) {
-        const auto c = static_cast<unsigned char>(m_data[i]);
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
-            failAtOffset(QStringLiteral("control characters are not allowed"), i);
+    const auto check = [this](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            const auto c = static_cast<unsigned char>(m_data[i]);
+            if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
+                failAtOffset(QStringLiteral("control characters are not allowed"), i);
+        }
+    };
+    qsizetype i = 0;
+    for (; valid - i >= 8; i += 8) {
+        quint64 word;
+        std::memcpy(&word, m_data + i, 8);
+        // Only words that may hold a byte below 0x20 or a DEL need the exact check (the "has less than"
+        // bit trick; it may flag a word falsely, never miss one).
+        constexpr quint64 ones = 0x0101010101010101ULL;
+        constexpr quint64 highs = 0x8080808080808080ULL;
+        const quint64 below = (word - ones * 0x20) & ~word & highs;
+        const quint64 del = word ^ (ones * 0x7F);
+        if ((below | ((del - ones) & ~del & highs)) != 0)
+            check(i, i + 8);
     }
+    check(i, valid);
     if (valid != m_size)
         failAtOffset(QStringLiteral("invalid UTF-8"), valid);
 }
 
 // Token queue -------------------------------------------------------------------------------------------
+
+void Scanner::insertToken(qsizetype tokenNumber, Token::Kind kind, const Mark& mark)
+{
+    m_tokenQueue.emplace(m_tokenQueue.begin() + qsizetype(m_queueHead) + (tokenNumber - m_tokensParsed), kind,
+                         mark);
+}
 
 Token& Scanner::addToken(Token::Kind kind, const Mark& mark)
 {
@@ -244,10 +296,12 @@ Token& Scanner::addToken(Token::Kind kind, const Mark& mark)
 void Scanner::fetchMoreTokens()
 {
     for (;;) {
-        bool needMore = m_tokenQueue.empty();
+        bool needMore = queued() == 0;
         if (!needMore) {
-            if (m_streamEnded)
+            if (m_streamEnded) {
+                m_tokenAvailable = true;
                 return;
+            }
             staleSimpleKeys();
             for (const SimpleKey& key : m_simpleKeys) {
                 if (key.possible && key.tokenNumber == m_tokensParsed) {
@@ -256,8 +310,10 @@ void Scanner::fetchMoreTokens()
                 }
             }
         }
-        if (!needMore)
+        if (!needMore) {
+            m_tokenAvailable = true;
             return;
+        }
         fetchNextToken();
     }
 }
@@ -282,7 +338,7 @@ void Scanner::saveSimpleKey()
     removeSimpleKey();
     m_simpleKeys.back() =
         SimpleKey{true, required, m_tabBeforeToken ? std::optional<Mark>(m_tabMark) : std::nullopt,
-                  m_tokensParsed + qsizetype(m_tokenQueue.size()), here};
+                  m_tokensParsed + queued(), here};
 }
 
 void Scanner::removeSimpleKey()
@@ -302,7 +358,7 @@ void Scanner::rollIndent(int column, qsizetype tokenNumber, Token::Kind kind, co
     if (tokenNumber < 0)
         m_tokenQueue.emplace_back(kind, mark);
     else
-        m_tokenQueue.emplace(m_tokenQueue.begin() + (tokenNumber - m_tokensParsed), kind, mark);
+        insertToken(tokenNumber, kind, mark);
 }
 
 void Scanner::unrollIndent(int column)
@@ -687,8 +743,7 @@ void Scanner::fetchValue()
             fail(QStringLiteral("tabs are not allowed as indentation"), *key.tabMark);
         // The node that started at the simple key is a mapping key: insert the key token ahead of it, and
         // open a block mapping there when it stands deeper than the current level.
-        m_tokenQueue.emplace(m_tokenQueue.begin() + (key.tokenNumber - m_tokensParsed), Token::Kind::key,
-                             key.mark);
+        insertToken(key.tokenNumber, Token::Kind::key, key.mark);
         rollIndent(key.mark.column - 1, key.tokenNumber, Token::Kind::blockMappingStart, key.mark);
         key.possible = false;
         m_simpleKeyAllowed = false;

@@ -7,7 +7,6 @@
 #include <QByteArrayView>
 #include <QHash>
 #include <QSet>
-#include <deque>
 #include <optional>
 #include <vector>
 
@@ -24,8 +23,10 @@ public:
 
     // The next token; the first is streamStart, and after streamEnd every call returns streamEnd again.
     Token next();
-    // The next token without consuming it.
+    // The next token without consuming it; the reference holds until the token is consumed.
     const Token& peek();
+    // Consumes the next token.
+    void skip();
 
 private:
     struct SimpleKey
@@ -59,7 +60,6 @@ private:
     // Token queue and simple keys.
     void fetchMoreTokens();
     void fetchNextToken();
-    void addToken(Token token) { m_tokenQueue.push_back(std::move(token)); }
     Token& addToken(Token::Kind kind, const Mark& mark);
     void staleSimpleKeys();
     void saveSimpleKey();
@@ -101,8 +101,14 @@ private:
     qsizetype m_columnPos = 0;
     int m_column = 1;
 
-    std::deque<Token> m_tokenQueue;
+    // Tokens scanned but not handed out are m_tokenQueue[m_queueHead...]; the slots before the head are
+    // spent and reused once the queue drains.
+    std::vector<Token> m_tokenQueue;
+    size_t m_queueHead = 0;
+    qsizetype queued() const { return qsizetype(m_tokenQueue.size() - m_queueHead); }
+    void insertToken(qsizetype tokenNumber, Token::Kind kind, const Mark& mark);
     qsizetype m_tokensParsed = 0;
+    bool m_tokenAvailable = false; // the queue's front may be handed out
     bool m_streamStarted = false;
     bool m_streamEnded = false;
     bool m_documentStarted = false; // content or a start marker since the last end marker

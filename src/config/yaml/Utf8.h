@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <cstring>
 
 namespace tarnwick::utf8 {
 
@@ -47,6 +48,14 @@ inline qsizetype validPrefix(const char* begin, const char* end)
     while (p != e) {
         if (*p < 0x80) {
             ++p;
+            // Runs of ASCII go eight bytes at a time.
+            while (e - p >= 8) {
+                quint64 word;
+                std::memcpy(&word, p, 8);
+                if (word & 0x8080808080808080ULL)
+                    break;
+                p += 8;
+            }
             continue;
         }
         const int length = sequenceLength(*p);
