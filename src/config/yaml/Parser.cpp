@@ -155,21 +155,22 @@ Parser::Properties Parser::parseProperties(bool flow)
 Node Parser::parseAlias()
 {
     const Token& token = peek();
-    const auto found = m_anchors.constFind(QByteArray::fromRawData(token.text.data(), token.text.size()));
-    if (found == m_anchors.cend())
+    const auto found = m_anchors.find(std::string_view(token.text.data(), size_t(token.text.size())));
+    if (found == m_anchors.end())
         fail(QStringLiteral("undefined alias '*%1'").arg(QString::fromUtf8(token.text)), token.mark);
     // The alias stands where its node would: its expansion must fit in the remaining depth too.
-    if (m_currentDepth + found->height() > m_maxDepth)
+    if (m_currentDepth + found->second.height() > m_maxDepth)
         throw YAMLError::depthLimitExceeded(token.mark);
     m_lastWasAlias = true;
     skip();
-    return *found;
+    return found->second;
 }
 
 Node Parser::finish(Node node, const Properties& properties)
 {
     if (properties.hasAnchor)
-        m_anchors.insert(properties.anchor.toByteArray(), node);
+        m_anchors.insert_or_assign(std::string(properties.anchor.data(), size_t(properties.anchor.size())),
+                                   node);
     m_lastWasAlias = false;
     return node;
 }

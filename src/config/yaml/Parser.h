@@ -4,10 +4,12 @@
 #include "Scanner.h"
 
 #include <QByteArrayView>
-#include <QHash>
 #include <QList>
 #include <QStringView>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnwick {
@@ -75,7 +77,12 @@ private:
     Scanner m_scanner;
     detail::Arena* m_arena;
     qint64 m_nodesCreated = 0; // in the arena
-    QHash<QByteArray, Node> m_anchors;
+    struct NameHash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+    };
+    std::unordered_map<std::string, Node, NameHash, std::equal_to<>> m_anchors;
     // Children of the collections being composed, innermost last; each collection takes its own when done.
     std::vector<Node> m_nodeStack;
     std::vector<Node::Pair> m_pairStack;
