@@ -302,21 +302,24 @@ QCoro::Task<> AppState::startKernel()
 QCoro::Task<> AppState::runReadinessSequence()
 {
     QPointer<AppState> self(this);
+    // Everything below is about this kernel; once it is stopped or replaced the sequence has nothing to do.
+    const KernelStatus kernel = m_kernelStatus;
+    const auto stillCurrent = [&] { return self && self->m_kernelStatus == kernel; };
     std::optional<QString> version;
     for (int attempt = 0; attempt <= readinessRetries; ++attempt) {
         try {
             version = co_await m_client->version();
             break;
         } catch (const std::exception&) {
-            if (!self)
-                co_return;
         }
+        if (!stillCurrent())
+            co_return;
         if (attempt < readinessRetries)
             co_await QCoro::sleepFor(readinessInterval);
-        if (!self || !m_kernelStatus.isRunningOrStarting())
+        if (!stillCurrent())
             co_return;
     }
-    if (!self)
+    if (!stillCurrent())
         co_return;
     if (version)
         setMihomoVersion(version);
@@ -329,7 +332,7 @@ QCoro::Task<> AppState::runReadinessSequence()
     } catch (const std::exception& error) {
         qCWarning(lcAppState, "Failed to apply API override: %s", qUtf8Printable(describe(error)));
     }
-    if (!self)
+    if (!stillCurrent())
         co_return;
     if (onKernelReady)
         onKernelReady();

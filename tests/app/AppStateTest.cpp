@@ -303,6 +303,7 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
     EXPECT_NE(state.kernelStatus().pid, pid);
     EXPECT_EQ(::kill(pid, 0), -1); // the old kernel is gone
 
+    // Stopped while its readiness sequence may still be asking for the version: nothing of it sticks.
     test::await(state.stopKernel());
     EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
     EXPECT_TRUE(state.isKernelIntentionallyStopped());
