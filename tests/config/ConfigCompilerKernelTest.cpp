@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -119,13 +120,33 @@ void writeNonTrivialSettings(Settings& settings)
     text("tunExcludeDstPort", "123\n853");
 }
 
+// Published profiles the kernel itself refuses, with the words of its refusal.
+const QMap<QString, QString> kRejectedAsPublished{
+    {QStringLiteral("aiboboxx-clashfree-subscription.yml"), QStringLiteral("unknown method: ss")},
+    {QStringLiteral("mfuu-proxies-only-invalid-quoting.yaml"),
+     QStringLiteral("did not find expected ',' or '}'")},
+    {QStringLiteral("xvsvt-logic-not-subrules.yaml"), QStringLiteral("`use` or `proxies` missing")},
+};
+
+// A profile that uses GeoSite categories (GEOSITE rules, "geosite:" in DNS policies) makes the kernel fetch
+// GeoSite.dat from the internet, which tests never do; such profiles (ermaozi-block-style-rule-providers.yml,
+// mihomo-docs-config.yaml) are left out of the kernel runs.
+bool needsGeoSite(const QString& path)
+{
+    static const QRegularExpression use(QStringLiteral("GEOSITE,|geosite:[^/\\s]"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return readFile(path).contains(use);
+}
+
 QStringList profilesUnderTest()
 {
     QStringList files;
     const QDir dir(sharedTestData() + QStringLiteral("/profiles"));
     const QStringList patterns{QStringLiteral("*.yaml"), QStringLiteral("*.yml")};
-    for (const QString& name : dir.entryList(patterns, QDir::Files, QDir::Name))
-        files.append(dir.filePath(name));
+    for (const QString& name : dir.entryList(patterns, QDir::Files, QDir::Name)) {
+        if (!needsGeoSite(dir.filePath(name)))
+            files.append(dir.filePath(name));
+    }
     files.append(sourceDir() + QStringLiteral("/resources/Default.yaml"));
     return files;
 }
@@ -149,13 +170,14 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
     ASSERT_TRUE(QFile::link(kernel, kernelUnderTest));
 
     const KernelVerdict published = kernelTest(kernelUnderTest, work.path(), source);
-    if (!published.accepted) {
-        // Only a profile the kernel accepts as published can be held to the same after compiling.
-        std::cout << "[ KERNEL   ] " << name.toStdString()
-                  << " rejected as published: " << published.lastLine.toStdString() << std::endl;
-        ASSERT_NE(name, QStringLiteral("Default.yaml")) << "the seeded profile must be valid";
-        GTEST_SKIP() << "rejected as published";
+    // Only a profile the kernel accepts as published can be held to the same after compiling.
+    if (kRejectedAsPublished.contains(name)) {
+        EXPECT_FALSE(published.accepted);
+        EXPECT_TRUE(published.lastLine.contains(kRejectedAsPublished.value(name)))
+            << published.lastLine.toStdString();
+        return;
     }
+    ASSERT_TRUE(published.accepted) << "as published: " << published.lastLine.toStdString();
 
     // A subscription mounted into the profile as a provider, staged beside the configuration.
     const ConfigCompiler::MountedSubscriptions mounted{
