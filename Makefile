@@ -1,20 +1,26 @@
 # Thin wrapper over CMake presets: `make run`, `make test`, `make bench`.
-.PHONY: all deps build kernel run test bench fuzz format clean
+.PHONY: all deps configure build apps kernel run test bench fuzz format clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	@cmake --preset default >/dev/null
+
+build: configure
 	@cmake --build --preset default
+
+# Only the three executables: what `make run` needs.
+apps: configure
+	@cmake --build --preset default --target tarnwick-app tarnwick-helper tarnwick
 
 kernel:
 	@bash scripts/provision-mihomo.sh >/dev/null
 	@bash scripts/provision-geodata.sh >/dev/null
 
-run: build
+run: apps
 	@bash scripts/run-app.sh
 
 test: build kernel
