@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 using namespace tarnwick;
@@ -20,7 +21,8 @@ struct Target
     Node::Scalar scalar;
 };
 
-void collect(const Node& node, QList<YamlPathSegment>& path, std::vector<Target>& targets)
+void collect(const Node& node, QList<YamlPathSegment>& path, std::vector<Target>& targets,
+             std::set<qint64>& keys)
 {
     if (targets.size() >= 256)
         return;
@@ -29,18 +31,20 @@ void collect(const Node& node, QList<YamlPathSegment>& path, std::vector<Target>
     } else if (const auto sequence = node.sequence()) {
         for (qsizetype i = 0; i < sequence->count(); ++i) {
             path.append(YamlPathSegment::index(i));
-            collect((*sequence)[i], path, targets);
+            collect((*sequence)[i], path, targets, keys);
             path.removeLast();
         }
     } else {
         const auto mapping = node.mapping();
         for (const Node::Pair& pair : *mapping) {
             const auto key = pair.key.scalar();
+            if (key && key->mark())
+                keys.insert(key->mark()->utf8Offset);
             // The patcher finds the first pair of a key: only those are reachable.
             if (!key || mapping->value(key->string())->mark() != pair.value.mark())
                 continue;
             path.append(YamlPathSegment::key(key->string()));
-            collect(pair.value, path, targets);
+            collect(pair.value, path, targets, keys);
             path.removeLast();
         }
     }
@@ -63,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     std::vector<Target> targets;
     QList<YamlPathSegment> path;
-    collect(*root, path, targets);
+    std::set<qint64> keys;
+    collect(*root, path, targets, keys);
     if (targets.empty())
         return 0;
     const Target& target = targets[data[0] % targets.size()];
@@ -87,14 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                               : endMark->utf8Offset;
     if (!patched.startsWith(yaml.first(start)) || !patched.endsWith(yaml.sliced(std::min(end, yaml.size()))))
         std::abort();
-    if (style == ScalarStyle::singleQuoted || style == ScalarStyle::doubleQuoted) {
+    // A key's scalar reached through an alias changes the key, and with it what the path finds.
+    const bool isKey = keys.contains(start);
+    if (!isKey && (style == ScalarStyle::singleQuoted || style == ScalarStyle::doubleQuoted)) {
         std::optional<Node> reread;
         try {
             reread = Parser::compose(QByteArrayView(patched));
         } catch (const YAMLError&) {
             std::abort();
         }
-        // The path may have changed: an alias can share a key's scalar, and then the key was patched.
         std::optional<Node> node = reread;
         for (const YamlPathSegment& segment : target.path) {
             if (!node)

@@ -66,6 +66,9 @@ TEST(YamlPatcherTest, ReplacesOnlyTheScalar)
     EXPECT_EQ(patched(QStringLiteral("!str &a1 \"foo\":\n ~ !!str &a2 baz : *a1\n"),
                       {key("foo"), key("~ !!str &a2 baz")}, QStringLiteral("x")),
               QStringLiteral("!str &a1 \"x\":\n ~ !!str &a2 baz : *a1\n"));
+    EXPECT_EQ(
+        patched(QStringLiteral("!)~r &a1 \"\": *a1\n!)~r &a1 \"\": *a1\n"), {key("")}, QStringLiteral("x")),
+        QStringLiteral("!)~r &a1 \"x\": *a1\n!)~r &a1 \"\": *a1\n"));
     // Literal and folded scalars: the header line is the replaced range.
     EXPECT_EQ(patched(QStringLiteral("k: | # keep?\n  text\nz: 1\n"), {key("k")}, QStringLiteral("v")),
               QStringLiteral("k: v\n  text\nz: 1\n"));
