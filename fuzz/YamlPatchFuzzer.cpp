@@ -41,7 +41,8 @@ void collect(const Node& node, QList<YamlPathSegment>& path, std::vector<Target>
             if (key && key->mark())
                 keys.insert(key->mark()->utf8Offset);
             // The patcher finds the first pair of a key: only those are reachable.
-            if (!key || mapping->value(key->string())->mark() != pair.value.mark())
+            const auto first = key ? mapping->value(key->string()) : std::nullopt;
+            if (!first || first->mark() != pair.value.mark())
                 continue;
             path.append(YamlPathSegment::key(key->string()));
             collect(pair.value, path, targets, keys);

@@ -13,6 +13,7 @@
 
 #include "DecimalNumber.h"
 #include "NodeData.h"
+#include "Utf8.h"
 #include "YAMLError.h"
 
 #include <charconv>
@@ -169,7 +170,7 @@ NativeValue resolvePlain(QByteArrayView text)
     default:
         break;
     }
-    return QString::fromUtf8(text);
+    return utf8::toString(text);
 }
 
 NativeValue convert(const NodeData* data);
@@ -201,7 +202,7 @@ void convertMapping(const MappingData* mapping, NativeValue::Dictionary& out)
             continue;
         }
         QString text = key->type == Node::Type::scalar
-                           ? QString::fromUtf8(static_cast<const ScalarData*>(key)->utf8())
+                           ? utf8::toString(static_cast<const ScalarData*>(key)->utf8())
                            : QString::fromUtf8(convert(key).toJson());
         out.insert_or_assign(std::move(text), convert(value));
     }
@@ -213,7 +214,7 @@ NativeValue convert(const NodeData* data)
     case Node::Type::scalar: {
         const auto* scalar = static_cast<const ScalarData*>(data);
         if (scalar->style == ScalarStyle::singleQuoted || scalar->style == ScalarStyle::doubleQuoted)
-            return QString::fromUtf8(scalar->utf8());
+            return utf8::toString(scalar->utf8());
         return resolvePlain(scalar->utf8());
     }
     case Node::Type::sequence: {

@@ -304,7 +304,7 @@ private:
             const char c = *m_pos;
             if (c == '"') {
                 ++m_pos;
-                return QString::fromUtf8(bytes);
+                return utf8::toString(bytes);
             }
             if (c != '\\')
                 fail("control character in string");

@@ -1,6 +1,7 @@
 #include "Node.h"
 
 #include "NodeData.h"
+#include "Utf8.h"
 
 #include <algorithm>
 #include <memory>
@@ -278,7 +279,7 @@ size_t qHash(const Node& node, size_t seed)
 
 QString Node::Scalar::string() const
 {
-    return QString::fromUtf8(utf8());
+    return utf8::toString(utf8());
 }
 
 QByteArrayView Node::Scalar::utf8() const

@@ -1,6 +1,7 @@
 #include "Parser.h"
 
 #include "NodeData.h"
+#include "Utf8.h"
 #include "YAMLError.h"
 
 namespace tarnwick {
@@ -157,7 +158,7 @@ Node Parser::parseAlias()
     const Token& token = peek();
     const auto found = m_anchors.find(std::string_view(token.text.data(), size_t(token.text.size())));
     if (found == m_anchors.end())
-        fail(QStringLiteral("undefined alias '*%1'").arg(QString::fromUtf8(token.text)), token.mark);
+        fail(QStringLiteral("undefined alias '*%1'").arg(utf8::toString(token.text)), token.mark);
     // The alias stands where its node would: its expansion must fit in the remaining depth too.
     if (m_currentDepth + found->second.height() > m_maxDepth)
         throw YAMLError::depthLimitExceeded(token.mark);

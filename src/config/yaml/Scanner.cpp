@@ -140,7 +140,7 @@ inline int countScalars(const char* begin, const char* end)
 QString characterAt(const char* data, qsizetype size, qsizetype pos)
 {
     const int length = std::max(1, utf8::sequenceLength(static_cast<unsigned char>(data[pos])));
-    return QString::fromUtf8(data + pos, std::min<qsizetype>(length, size - pos));
+    return utf8::toString(QByteArrayView(data + pos, std::min<qsizetype>(length, size - pos)));
 }
 
 constexpr qsizetype maxSimpleKeyLength = 1024;

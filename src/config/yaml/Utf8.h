@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
 #include <cstring>
 
 namespace tarnwick::utf8 {
@@ -102,6 +104,15 @@ inline void append(QByteArray& out, char32_t code)
                               char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
         out.append(bytes, 4);
     }
+}
+
+// The text of UTF-8 bytes, every character kept: QString::fromUtf8 drops a leading byte-order mark, but a
+// scalar or a key may start with U+FEFF (written as an escape, or inside quotes).
+inline QString toString(QByteArrayView utf8)
+{
+    if (utf8.startsWith("\xEF\xBB\xBF"))
+        return QChar(0xFEFF) + toString(utf8.sliced(3));
+    return QString::fromUtf8(utf8);
 }
 
 } // namespace tarnwick::utf8

@@ -150,7 +150,7 @@ QByteArray YamlPatcher::patch(QByteArrayView yaml, const QList<YamlPathSegment>&
 QString YamlPatcher::patch(const QString& yaml, const QList<YamlPathSegment>& keyPath,
                            const QString& newValue)
 {
-    return QString::fromUtf8(patch(QByteArrayView(yaml.toUtf8()), keyPath, newValue));
+    return utf8::toString(patch(QByteArrayView(yaml.toUtf8()), keyPath, newValue));
 }
 
 } // namespace tarnwick

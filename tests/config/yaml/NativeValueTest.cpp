@@ -114,6 +114,7 @@ TEST(NativeValueTest, ReadsJson)
     EXPECT_TRUE(value.value(QStringLiteral("a")).isArray());
     EXPECT_EQ(value.value(QStringLiteral("o")).value(QStringLiteral("k")).toArray().at(0), NativeValue(1));
 
+    EXPECT_EQ(NativeValue::fromJson("\"\xEF\xBB\xBFx\"").toString(), QStringLiteral("\uFEFFx"));
     // What is written reads back as the same value.
     EXPECT_EQ(NativeValue::fromJson(value.toJson()).toJson(), value.toJson());
 }

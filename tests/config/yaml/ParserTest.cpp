@@ -135,6 +135,10 @@ TEST(ParserTest, ConvertsMappingsWithMergeKeys)
     EXPECT_EQ(root.mapping()->value(u"k")->scalar()->string(), QStringLiteral("1"));
     EXPECT_EQ(root.toNativeDictionary(), json(R"({"k":2})").toDictionary());
     EXPECT_FALSE(root.toNativeArray().has_value());
+    // A leading U+FEFF is a character like any other inside a scalar.
+    const Node bom = *Parser::compose(QByteArrayView("\"\\uFEFFk\": '\xEF\xBB\xBFv'"));
+    EXPECT_EQ(bom.toNative(), json("{\"\\ufeffk\": \"\\ufeffv\"}"));
+    EXPECT_EQ(bom.mapping()->value(u"\uFEFFk")->scalar()->string(), QStringLiteral("\uFEFFv"));
     // Keys stay text; a key that is not a scalar is keyed by its JSON.
     EXPECT_EQ(native("1: a\ntrue: b\n? [x, 2]\n: c\n"), json(R"({"1":"a","true":"b","[\"x\",2]":"c"})"));
 }

@@ -72,6 +72,9 @@ TEST(YamlPatcherTest, ReplacesOnlyTheScalar)
     // Literal and folded scalars: the header line is the replaced range.
     EXPECT_EQ(patched(QStringLiteral("k: | # keep?\n  text\nz: 1\n"), {key("k")}, QStringLiteral("v")),
               QStringLiteral("k: v\n  text\nz: 1\n"));
+    // A byte-order mark stays in front of the text.
+    EXPECT_EQ(patched(QStringLiteral("\uFEFFport: 1\n"), {key("port")}, QStringLiteral("2")),
+              QStringLiteral("\uFEFFport: 2\n"));
     // The root itself, and the byte form of the interface.
     EXPECT_EQ(patched(QStringLiteral("--- 'solo'\n"), {}, QStringLiteral("x")), QStringLiteral("--- 'x'\n"));
     EXPECT_EQ(YamlPatcher::patch(QByteArrayView("a: [1, 2]\n"), {key("a"), index(1)}, QStringLiteral("3")),
