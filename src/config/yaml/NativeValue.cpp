@@ -3,8 +3,10 @@
 #include "DecimalNumber.h"
 #include "Utf8.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace tarnwick {
 
@@ -17,119 +19,208 @@ const NativeValue nullValue;
 // Deep enough for any real document; bounds the recursion of the reader.
 constexpr int maxJsonDepth = 512;
 
-void writeString(QByteArray& out, QStringView text)
+// Serialises into one growing buffer through a raw cursor: a large configuration has hundreds of
+// thousands of strings, and per-string temporaries or per-append size checks dominated the time.
+class JsonWriter final
 {
-    static constexpr char hex[] = "0123456789abcdef";
-    const QByteArray utf8 = text.toUtf8();
-    out.reserve(out.size() + utf8.size() + 2);
-    out.append('"');
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (byte) {
-        case '"':
-            out.append("\\\"");
+public:
+    explicit JsonWriter(bool pretty) : m_pretty(pretty) { grow(64 * 1024); }
+
+    QByteArray finish()
+    {
+        m_buffer.truncate(m_pos - m_buffer.data());
+        return std::move(m_buffer);
+    }
+
+    void writeValue(const NativeValue& value, int indent)
+    {
+        switch (value.type()) {
+        case NativeValue::Type::Null:
+            literal("null", 4);
             break;
-        case '\\':
-            out.append("\\\\");
+        case NativeValue::Type::Bool:
+            if (value.toBool())
+                literal("true", 4);
+            else
+                literal("false", 5);
             break;
-        case '\b':
-            out.append("\\b");
+        case NativeValue::Type::Integer: {
+            reserve(24);
+            m_pos = std::to_chars(m_pos, m_end, value.toInteger()).ptr;
             break;
-        case '\f':
-            out.append("\\f");
+        }
+        case NativeValue::Type::Double:
+            writeDouble(value.toDouble());
             break;
-        case '\n':
-            out.append("\\n");
+        case NativeValue::Type::String:
+            writeString(value.stringView());
             break;
-        case '\r':
-            out.append("\\r");
+        case NativeValue::Type::Array: {
+            const auto& array = value.toArray();
+            put('[');
+            bool first = true;
+            for (const NativeValue& element : array) {
+                if (!first)
+                    put(',');
+                first = false;
+                newline(indent + 1);
+                writeValue(element, indent + 1);
+            }
+            if (!array.empty())
+                newline(indent);
+            put(']');
             break;
-        case '\t':
-            out.append("\\t");
+        }
+        case NativeValue::Type::Dictionary: {
+            const auto& dictionary = value.toDictionary();
+            put('{');
+            bool first = true;
+            for (const auto& [key, element] : dictionary) {
+                if (!first)
+                    put(',');
+                first = false;
+                newline(indent + 1);
+                writeString(key);
+                if (m_pretty)
+                    literal(": ", 2);
+                else
+                    put(':');
+                writeValue(element, indent + 1);
+            }
+            if (!dictionary.empty())
+                newline(indent);
+            put('}');
             break;
-        default:
-            if (byte < 0x20) {
-                const char escape[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xF]};
-                out.append(escape, sizeof escape);
+        }
+        }
+    }
+
+    void writeString(QStringView text)
+    {
+        // Worst case: every unit a six-byte \u escape; a UTF-16 unit never needs more than three bytes
+        // of UTF-8 otherwise (a surrogate pair, two units, needs four).
+        reserve(text.size() * 6 + 2);
+        char* out = m_pos;
+        *out++ = '"';
+        const char16_t* p = text.utf16();
+        const char16_t* const end = p + text.size();
+        while (p != end) {
+            const char16_t unit = *p++;
+            if (unit < 0x80) {
+                if (unit >= 0x20 && unit != '"' && unit != '\\') {
+                    *out++ = char(unit);
+                    continue;
+                }
+                out = escape(out, unit);
+            } else if (unit < 0x800) {
+                *out++ = char(0xC0 | (unit >> 6));
+                *out++ = char(0x80 | (unit & 0x3F));
+            } else if (unit < 0xD800 || unit > 0xDFFF) {
+                *out++ = char(0xE0 | (unit >> 12));
+                *out++ = char(0x80 | ((unit >> 6) & 0x3F));
+                *out++ = char(0x80 | (unit & 0x3F));
+            } else if (unit <= 0xDBFF && p != end && *p >= 0xDC00 && *p <= 0xDFFF) {
+                const char32_t code = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(*p++) - 0xDC00);
+                *out++ = char(0xF0 | (code >> 18));
+                *out++ = char(0x80 | ((code >> 12) & 0x3F));
+                *out++ = char(0x80 | ((code >> 6) & 0x3F));
+                *out++ = char(0x80 | (code & 0x3F));
             } else {
-                out.append(c);
+                // A lone surrogate is written as Qt's UTF-8 encoder writes it.
+                const QByteArray replacement = QStringView(p - 1, 1).toUtf8();
+                std::memcpy(out, replacement.constData(), size_t(replacement.size()));
+                out += replacement.size();
             }
         }
+        *out++ = '"';
+        m_pos = out;
     }
-    out.append('"');
-}
 
-void writeDouble(QByteArray& out, double value)
-{
-    if (!std::isfinite(value))
-        throw NativeValueError(QStringLiteral("Cannot write a non-finite number as JSON"));
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr - buffer);
-}
-
-void newline(QByteArray& out, int indent)
-{
-    out.append('\n');
-    out.append(QByteArray(indent * 2, ' '));
-}
-
-void writeValue(QByteArray& out, const NativeValue& value, bool pretty, int indent)
-{
-    switch (value.type()) {
-    case NativeValue::Type::Null:
-        out.append("null");
-        break;
-    case NativeValue::Type::Bool:
-        out.append(value.toBool() ? "true" : "false");
-        break;
-    case NativeValue::Type::Integer:
-        out.append(QByteArray::number(value.toInteger()));
-        break;
-    case NativeValue::Type::Double:
-        writeDouble(out, value.toDouble());
-        break;
-    case NativeValue::Type::String:
-        writeString(out, value.toString());
-        break;
-    case NativeValue::Type::Array: {
-        const auto& array = value.toArray();
-        out.append('[');
-        bool first = true;
-        for (const NativeValue& element : array) {
-            if (!first)
-                out.append(',');
-            first = false;
-            if (pretty)
-                newline(out, indent + 1);
-            writeValue(out, element, pretty, indent + 1);
+private:
+    static char* escape(char* out, char16_t unit)
+    {
+        static constexpr char hex[] = "0123456789abcdef";
+        *out++ = '\\';
+        switch (unit) {
+        case '"':
+        case '\\':
+            *out++ = char(unit);
+            break;
+        case '\b':
+            *out++ = 'b';
+            break;
+        case '\f':
+            *out++ = 'f';
+            break;
+        case '\n':
+            *out++ = 'n';
+            break;
+        case '\r':
+            *out++ = 'r';
+            break;
+        case '\t':
+            *out++ = 't';
+            break;
+        default:
+            *out++ = 'u';
+            *out++ = '0';
+            *out++ = '0';
+            *out++ = hex[unit >> 4];
+            *out++ = hex[unit & 0xF];
         }
-        if (pretty && !array.empty())
-            newline(out, indent);
-        out.append(']');
-        break;
+        return out;
     }
-    case NativeValue::Type::Dictionary: {
-        const auto& dictionary = value.toDictionary();
-        out.append('{');
-        bool first = true;
-        for (const auto& [key, element] : dictionary) {
-            if (!first)
-                out.append(',');
-            first = false;
-            if (pretty)
-                newline(out, indent + 1);
-            writeString(out, key);
-            out.append(pretty ? ": " : ":");
-            writeValue(out, element, pretty, indent + 1);
-        }
-        if (pretty && !dictionary.empty())
-            newline(out, indent);
-        out.append('}');
-        break;
+
+    void writeDouble(double value)
+    {
+        if (!std::isfinite(value))
+            throw NativeValueError(QStringLiteral("Cannot write a non-finite number as JSON"));
+        reserve(32);
+        m_pos = std::to_chars(m_pos, m_end, value).ptr;
     }
+
+    void newline(int indent)
+    {
+        if (!m_pretty)
+            return;
+        reserve(1 + qsizetype(indent) * 2);
+        *m_pos++ = '\n';
+        std::memset(m_pos, ' ', size_t(indent) * 2);
+        m_pos += indent * 2;
     }
-}
+
+    void put(char c)
+    {
+        reserve(1);
+        *m_pos++ = c;
+    }
+
+    void literal(const char* text, qsizetype size)
+    {
+        reserve(size);
+        std::memcpy(m_pos, text, size_t(size));
+        m_pos += size;
+    }
+
+    void reserve(qsizetype size)
+    {
+        if (m_end - m_pos < size)
+            grow(size);
+    }
+
+    void grow(qsizetype size)
+    {
+        const qsizetype used = m_pos ? m_pos - m_buffer.data() : 0;
+        m_buffer.resize(std::max(used + size, m_buffer.size() * 2));
+        m_pos = m_buffer.data() + used;
+        m_end = m_buffer.data() + m_buffer.size();
+    }
+
+    bool m_pretty;
+    QByteArray m_buffer;
+    char* m_pos = nullptr;
+    char* m_end = nullptr;
+};
 
 // A strict RFC 8259 reader over UTF-8 bytes.
 class JsonReader final
@@ -539,9 +630,9 @@ bool NativeValue::operator==(const NativeValue& other) const
 
 QByteArray NativeValue::toJson(JsonFormat format) const
 {
-    QByteArray out;
-    writeValue(out, *this, format == JsonFormat::Pretty, 0);
-    return out;
+    JsonWriter writer(format == JsonFormat::Pretty);
+    writer.writeValue(*this, 0);
+    return writer.finish();
 }
 
 NativeValue NativeValue::fromJson(QByteArrayView json)

@@ -68,6 +68,8 @@ public:
     qint64 toInteger() const;
     double toDouble() const;
     QString toString() const;
+    // The text of a string without a copy; empty for any other type.
+    QStringView stringView() const { return m_string; }
     const Array& toArray() const;
     const Dictionary& toDictionary() const;
 
