@@ -18,6 +18,7 @@
 
 #include <charconv>
 #include <limits>
+#include <unordered_map>
 
 namespace tarnwick {
 
@@ -173,66 +174,84 @@ NativeValue resolvePlain(QByteArrayView text)
     return utf8::toString(text);
 }
 
-NativeValue convert(const NodeData* data);
-
-void convertMapping(const MappingData* mapping, NativeValue::Dictionary& out);
-
-void mergeInto(const NodeData* source, NativeValue::Dictionary& out)
+// Walks a tree once. Mapping keys are interned: a subscription repeats "name", "type", "server" … tens
+// of thousands of times, and one shared text per distinct key saves as many allocations and frees.
+class Converter final
 {
-    NativeValue::Dictionary merged;
-    convertMapping(static_cast<const MappingData*>(source), merged);
-    for (auto& [key, value] : merged)
-        out.try_emplace(key, std::move(value));
-}
-
-void convertMapping(const MappingData* mapping, NativeValue::Dictionary& out)
-{
-    for (const Node::Pair& pair : mapping->view()) {
-        const NodeData* key = NodeData::of(pair.key);
-        const NodeData* value = NodeData::of(pair.value);
-        if (key->type == Node::Type::scalar && static_cast<const ScalarData*>(key)->utf8() == "<<") {
-            if (value->type == Node::Type::mapping) {
-                mergeInto(value, out);
-            } else if (value->type == Node::Type::sequence) {
-                for (const Node& element : static_cast<const SequenceData*>(value)->view()) {
-                    if (element.isMapping())
-                        mergeInto(NodeData::of(element), out);
-                }
-            }
-            continue;
+public:
+    NativeValue convert(const NodeData* data)
+    {
+        switch (data->type) {
+        case Node::Type::scalar: {
+            const auto* scalar = static_cast<const ScalarData*>(data);
+            if (scalar->style == ScalarStyle::singleQuoted || scalar->style == ScalarStyle::doubleQuoted)
+                return utf8::toString(scalar->utf8());
+            return resolvePlain(scalar->utf8());
         }
-        QString text = key->type == Node::Type::scalar
-                           ? utf8::toString(static_cast<const ScalarData*>(key)->utf8())
-                           : QString::fromUtf8(convert(key).toJson());
-        out.insert_or_assign(std::move(text), convert(value));
+        case Node::Type::sequence: {
+            const auto nodes = static_cast<const SequenceData*>(data)->view();
+            NativeValue::Array array;
+            array.reserve(nodes.size());
+            for (const Node& node : nodes)
+                array.push_back(convert(NodeData::of(node)));
+            return array;
+        }
+        case Node::Type::mapping: {
+            NativeValue::Dictionary dictionary;
+            convertMapping(static_cast<const MappingData*>(data), dictionary);
+            return dictionary;
+        }
+        }
+        return NativeValue();
     }
-}
 
-NativeValue convert(const NodeData* data)
-{
-    switch (data->type) {
-    case Node::Type::scalar: {
-        const auto* scalar = static_cast<const ScalarData*>(data);
-        if (scalar->style == ScalarStyle::singleQuoted || scalar->style == ScalarStyle::doubleQuoted)
-            return utf8::toString(scalar->utf8());
-        return resolvePlain(scalar->utf8());
+    void convertMapping(const MappingData* mapping, NativeValue::Dictionary& out)
+    {
+        for (const Node::Pair& pair : mapping->view()) {
+            const NodeData* key = NodeData::of(pair.key);
+            const NodeData* value = NodeData::of(pair.value);
+            if (key->type == Node::Type::scalar && static_cast<const ScalarData*>(key)->utf8() == "<<") {
+                if (value->type == Node::Type::mapping) {
+                    mergeInto(value, out);
+                } else if (value->type == Node::Type::sequence) {
+                    for (const Node& element : static_cast<const SequenceData*>(value)->view()) {
+                        if (element.isMapping())
+                            mergeInto(NodeData::of(element), out);
+                    }
+                }
+                continue;
+            }
+            QString text = key->type == Node::Type::scalar
+                               ? intern(static_cast<const ScalarData*>(key)->utf8())
+                               : QString::fromUtf8(convert(key).toJson());
+            out.insert_or_assign(std::move(text), convert(value));
+        }
     }
-    case Node::Type::sequence: {
-        const auto nodes = static_cast<const SequenceData*>(data)->view();
-        NativeValue::Array array;
-        array.reserve(nodes.size());
-        for (const Node& node : nodes)
-            array.push_back(convert(NodeData::of(node)));
-        return array;
+
+private:
+    void mergeInto(const NodeData* source, NativeValue::Dictionary& out)
+    {
+        NativeValue::Dictionary merged;
+        convertMapping(static_cast<const MappingData*>(source), merged);
+        for (auto& [key, value] : merged)
+            out.try_emplace(key, std::move(value));
     }
-    case Node::Type::mapping: {
-        NativeValue::Dictionary dictionary;
-        convertMapping(static_cast<const MappingData*>(data), dictionary);
-        return dictionary;
+
+    // The views point into the tree being converted, which outlives the converter.
+    QString intern(QByteArrayView utf8)
+    {
+        const auto [it, inserted] = m_keys.try_emplace(utf8);
+        if (inserted)
+            it->second = utf8::toString(utf8);
+        return it->second;
     }
-    }
-    return NativeValue();
-}
+
+    struct ViewHash
+    {
+        size_t operator()(QByteArrayView view) const noexcept { return qHash(view); }
+    };
+    std::unordered_map<QByteArrayView, QString, ViewHash> m_keys;
+};
 
 void checkExpansion(const NodeData* data)
 {
@@ -252,7 +271,7 @@ std::optional<NativeValue::Dictionary> Node::toNativeDictionary() const
         return std::nullopt;
     checkExpansion(m_data);
     NativeValue::Dictionary dictionary;
-    convertMapping(static_cast<const MappingData*>(m_data), dictionary);
+    Converter().convertMapping(static_cast<const MappingData*>(m_data), dictionary);
     return dictionary;
 }
 
@@ -261,14 +280,14 @@ std::optional<NativeValue::Array> Node::toNativeArray() const
     if (!isSequence())
         return std::nullopt;
     checkExpansion(m_data);
-    NativeValue value = convert(m_data);
+    NativeValue value = Converter().convert(m_data);
     return std::move(value.array());
 }
 
 NativeValue Node::toNative() const
 {
     checkExpansion(m_data);
-    return convert(m_data);
+    return Converter().convert(m_data);
 }
 
 } // namespace tarnwick
