@@ -97,6 +97,26 @@ TEST(NativeValueTest, WritesJson)
     }
 }
 
+// The writer grows one buffer as it goes: a document far beyond its first allocation, with texts in
+// every UTF-8 length and a lone surrogate (encoded as Qt's own encoder does), must come out whole.
+TEST(NativeValueTest, WritesLargeDocumentsWhole)
+{
+    const QString mixed = QStringLiteral("a\u00e9\u9999🚀") + QChar(0xD800) + QStringLiteral("z\x1f");
+    const QByteArray mixedJson = "\"a\u00e9\u9999🚀" + QString(QChar(0xD800)).toUtf8() + "z\\u001f\"";
+    NativeValue::Array rows;
+    QByteArray expected = "[";
+    for (int i = 0; i < 20000; ++i) {
+        rows.push_back(NativeValue::Dictionary{{QStringLiteral("n"), i}, {QStringLiteral("t"), mixed}});
+        expected += (i ? ",{\"n\":" : "{\"n\":") + QByteArray::number(i) + ",\"t\":" + mixedJson + '}';
+    }
+    expected += ']';
+    const NativeValue value(std::move(rows));
+    EXPECT_EQ(value.toJson(), expected);
+    const QByteArray pretty = value.toJson(NativeValue::JsonFormat::Pretty);
+    EXPECT_TRUE(pretty.endsWith("\n  }\n]"));
+    EXPECT_EQ(pretty.count('\n'), 20000 * 4 + 1);
+}
+
 TEST(NativeValueTest, ReadsJson)
 {
     const NativeValue value = NativeValue::fromJson(
