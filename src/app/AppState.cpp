@@ -288,15 +288,24 @@ QCoro::Task<> AppState::startKernel()
         const qint32 pid = co_await m_supervisor.start();
         if (!self)
             co_return;
-        rebuildClient();
-        setKernelStatus(KernelStatus::running(pid));
-        detach(this, &AppState::runReadinessSequence, "Readiness sequence");
+        kernelLaunched(pid);
     } catch (const std::exception& error) {
-        if (!self)
-            co_return;
-        setKernelStatus(KernelStatus::stopped());
-        presentError(error, true);
+        if (self)
+            kernelStartFailed(error);
     }
+}
+
+void AppState::kernelLaunched(qint32 pid)
+{
+    rebuildClient();
+    setKernelStatus(KernelStatus::running(pid));
+    detach(this, &AppState::runReadinessSequence, "Readiness sequence");
+}
+
+void AppState::kernelStartFailed(const std::exception& error)
+{
+    setKernelStatus(KernelStatus::stopped());
+    presentError(error, true);
 }
 
 QCoro::Task<> AppState::runReadinessSequence()
@@ -394,14 +403,10 @@ QCoro::Task<> AppState::switchProfile(ProfileNode profile)
             co_return;
         setActiveProfileName(profile.name);
         setKernelIntentionallyStopped(false);
-        rebuildClient();
-        setKernelStatus(KernelStatus::running(pid));
-        detach(this, &AppState::runReadinessSequence, "Readiness sequence");
+        kernelLaunched(pid);
     } catch (const std::exception& error) {
-        if (!self)
-            co_return;
-        setKernelStatus(KernelStatus::stopped());
-        presentError(error, true);
+        if (self)
+            kernelStartFailed(error);
     }
 }
 

@@ -136,6 +136,9 @@ private:
     void setKernelStatus(const KernelStatus& status);
     void setMihomoVersion(const std::optional<QString>& version);
     void presentError(const std::exception& error, bool duringKernelStart);
+    // The end of a start or switch: the new kernel runs and its readiness sequence begins; or it failed.
+    void kernelLaunched(qint32 pid);
+    void kernelStartFailed(const std::exception& error);
     void migrateGlobalUserAgent();
     void sampleMemory();
     void settingsChanged();
