@@ -16,9 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QTcpServer>
 #include <QTemporaryDir>
-
 #include <benchmark/benchmark.h>
-
 #include <exception>
 
 using namespace tarnwick;
