@@ -7,7 +7,6 @@
 #include "config/yaml/Parser.h"
 #include "platform/Settings.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
@@ -130,12 +129,3 @@ BENCHMARK(BM_LayOver)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Serialise)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteAtomically)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Free)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

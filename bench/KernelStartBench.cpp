@@ -139,12 +139,3 @@ void BM_KernelStartToController(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_KernelStartToController)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
