@@ -109,17 +109,16 @@ NativeValue::Dictionary assemble(NativeValue::Dictionary profile, NativeValue::D
 {
     NativeValue::Dictionary config = std::move(overrides);
     QString quicBlockMode = QStringLiteral("off");
-    if (auto mode = config.extract(EngineSettings::quicBlockModeKey);
-        !mode.empty() && mode.mapped().isString())
-        quicBlockMode = mode.mapped().toString();
+    if (const auto mode = config.take(EngineSettings::quicBlockModeKey); mode && mode->isString())
+        quicBlockMode = mode->toString();
 
     for (const QString& key : profileOwnedKeys) {
-        auto entry = profile.extract(key);
-        if (entry.empty())
+        auto entry = profile.take(key);
+        if (!entry)
             continue;
-        if (entry.mapped().isString() && entry.mapped().toString().isEmpty())
+        if (entry->isString() && entry->stringView().isEmpty())
             continue;
-        config.insert_or_assign(key, std::move(entry.mapped()));
+        config.insert_or_assign(key, *std::move(entry));
     }
     prependQuicBlock(config, quicBlockMode);
     if (!mountedSubscriptions.isEmpty())

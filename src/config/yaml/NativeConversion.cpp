@@ -196,27 +196,27 @@ public:
                 array.push_back(convert(NodeData::of(node)));
             return array;
         }
-        case Node::Type::mapping: {
-            NativeValue::Dictionary dictionary;
-            convertMapping(static_cast<const MappingData*>(data), dictionary);
-            return dictionary;
-        }
+        case Node::Type::mapping:
+            return convertMapping(static_cast<const MappingData*>(data));
         }
         return NativeValue();
     }
 
-    void convertMapping(const MappingData* mapping, NativeValue::Dictionary& out)
+    NativeValue::Dictionary convertMapping(const MappingData* mapping)
     {
+        std::vector<NativeValue::Dictionary::value_type> entries;
+        entries.reserve(size_t(mapping->count));
+        std::vector<const MappingData*> merged;
         for (const Node::Pair& pair : mapping->view()) {
             const NodeData* key = NodeData::of(pair.key);
             const NodeData* value = NodeData::of(pair.value);
             if (key->type == Node::Type::scalar && static_cast<const ScalarData*>(key)->utf8() == "<<") {
                 if (value->type == Node::Type::mapping) {
-                    mergeInto(value, out);
+                    merged.push_back(static_cast<const MappingData*>(value));
                 } else if (value->type == Node::Type::sequence) {
                     for (const Node& element : static_cast<const SequenceData*>(value)->view()) {
                         if (element.isMapping())
-                            mergeInto(NodeData::of(element), out);
+                            merged.push_back(static_cast<const MappingData*>(NodeData::of(element)));
                     }
                 }
                 continue;
@@ -224,19 +224,16 @@ public:
             QString text = key->type == Node::Type::scalar
                                ? intern(static_cast<const ScalarData*>(key)->utf8())
                                : QString::fromUtf8(convert(key).toJson());
-            out.insert_or_assign(std::move(text), convert(value));
+            entries.emplace_back(std::move(text), convert(value));
         }
+        NativeValue::Dictionary dictionary = NativeValue::Dictionary::fromEntries(std::move(entries));
+        // Explicit keys win over merged ones wherever they stand; among merged mappings the first wins.
+        for (const MappingData* source : merged)
+            dictionary.insertMissing(convertMapping(source));
+        return dictionary;
     }
 
 private:
-    void mergeInto(const NodeData* source, NativeValue::Dictionary& out)
-    {
-        NativeValue::Dictionary merged;
-        convertMapping(static_cast<const MappingData*>(source), merged);
-        for (auto& [key, value] : merged)
-            out.try_emplace(key, std::move(value));
-    }
-
     // The views point into the tree being converted, which outlives the converter.
     QString intern(QByteArrayView utf8)
     {
@@ -270,9 +267,7 @@ std::optional<NativeValue::Dictionary> Node::toNativeDictionary() const
     if (!isMapping())
         return std::nullopt;
     checkExpansion(m_data);
-    NativeValue::Dictionary dictionary;
-    Converter().convertMapping(static_cast<const MappingData*>(m_data), dictionary);
-    return dictionary;
+    return Converter().convertMapping(static_cast<const MappingData*>(m_data));
 }
 
 std::optional<NativeValue::Array> Node::toNativeArray() const

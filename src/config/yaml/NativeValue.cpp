@@ -302,11 +302,11 @@ private:
         if (depth > maxJsonDepth)
             fail("nesting too deep");
         ++m_pos;
-        NativeValue::Dictionary dictionary;
+        std::vector<NativeValue::Dictionary::value_type> entries;
         skipWhitespace();
         if (m_pos != m_end && *m_pos == '}') {
             ++m_pos;
-            return dictionary;
+            return NativeValue::Dictionary();
         }
         for (;;) {
             skipWhitespace();
@@ -318,13 +318,13 @@ private:
                 fail("expected ':'");
             ++m_pos;
             skipWhitespace();
-            dictionary.insert_or_assign(std::move(key), readValue(depth));
+            entries.emplace_back(std::move(key), readValue(depth));
             skipWhitespace();
             if (m_pos == m_end)
                 fail("unexpected end of input");
             if (*m_pos == '}') {
                 ++m_pos;
-                return dictionary;
+                return NativeValue::Dictionary::fromEntries(std::move(entries));
             }
             if (*m_pos != ',')
                 fail("expected ',' or '}'");
@@ -510,19 +510,49 @@ private:
 
 } // namespace
 
-NativeValue::NativeValue(Array value)
-    : m_type(Type::Array), m_array(std::make_unique<Array>(std::move(value)))
-{}
+NativeValue::NativeValue(Array value) : m_type(Type::Array)
+{
+    new (&m_storage.array) Array(std::move(value));
+}
 
-NativeValue::NativeValue(Dictionary value)
-    : m_type(Type::Dictionary), m_dictionary(std::make_unique<Dictionary>(std::move(value)))
-{}
+NativeValue::NativeValue(Dictionary value) : m_type(Type::Dictionary)
+{
+    new (&m_storage.dictionary) Dictionary(std::move(value));
+}
 
-NativeValue::NativeValue(const NativeValue& other)
-    : m_type(other.m_type), m_scalar(other.m_scalar), m_string(other.m_string),
-      m_array(other.m_array ? std::make_unique<Array>(*other.m_array) : nullptr),
-      m_dictionary(other.m_dictionary ? std::make_unique<Dictionary>(*other.m_dictionary) : nullptr)
-{}
+NativeValue::NativeValue(const NativeValue& other) : m_type(other.m_type)
+{
+    switch (m_type) {
+    case Type::String:
+        new (&m_storage.string) QString(other.m_storage.string);
+        break;
+    case Type::Array:
+        new (&m_storage.array) Array(other.m_storage.array);
+        break;
+    case Type::Dictionary:
+        new (&m_storage.dictionary) Dictionary(other.m_storage.dictionary);
+        break;
+    default:
+        copyScalar(other);
+    }
+}
+
+NativeValue::NativeValue(NativeValue&& other) noexcept : m_type(other.m_type)
+{
+    switch (m_type) {
+    case Type::String:
+        new (&m_storage.string) QString(std::move(other.m_storage.string));
+        break;
+    case Type::Array:
+        new (&m_storage.array) Array(std::move(other.m_storage.array));
+        break;
+    case Type::Dictionary:
+        new (&m_storage.dictionary) Dictionary(std::move(other.m_storage.dictionary));
+        break;
+    default:
+        copyScalar(other);
+    }
+}
 
 NativeValue& NativeValue::operator=(const NativeValue& other)
 {
@@ -531,19 +561,68 @@ NativeValue& NativeValue::operator=(const NativeValue& other)
     return *this;
 }
 
-NativeValue::~NativeValue() = default;
+NativeValue& NativeValue::operator=(NativeValue&& other) noexcept
+{
+    if (this != &other) {
+        // `other` may live inside this value (assigning a child to its parent): move it out first.
+        NativeValue moved(std::move(other));
+        destroy();
+        new (this) NativeValue(std::move(moved));
+    }
+    return *this;
+}
+
+NativeValue::~NativeValue()
+{
+    destroy();
+}
+
+void NativeValue::copyScalar(const NativeValue& other) noexcept
+{
+    switch (m_type) {
+    case Type::Bool:
+        m_storage.boolean = other.m_storage.boolean;
+        break;
+    case Type::Integer:
+        m_storage.integer = other.m_storage.integer;
+        break;
+    case Type::Double:
+        m_storage.real = other.m_storage.real;
+        break;
+    default:
+        break;
+    }
+}
+
+void NativeValue::destroy() noexcept
+{
+    switch (m_type) {
+    case Type::String:
+        m_storage.string.~QString();
+        break;
+    case Type::Array:
+        m_storage.array.~Array();
+        break;
+    case Type::Dictionary:
+        m_storage.dictionary.~Dictionary();
+        break;
+    default:
+        break;
+    }
+    m_type = Type::Null;
+}
 
 bool NativeValue::toBool() const
 {
-    return m_type == Type::Bool && m_scalar.boolean;
+    return m_type == Type::Bool && m_storage.boolean;
 }
 
 qint64 NativeValue::toInteger() const
 {
     if (m_type == Type::Integer)
-        return m_scalar.integer;
+        return m_storage.integer;
     if (m_type == Type::Double) {
-        const double value = m_scalar.real;
+        const double value = m_storage.real;
         // 2^63 is exact as a double; anything at or beyond it does not fit.
         if (value >= -9223372036854775808.0 && value < 9223372036854775808.0 && std::trunc(value) == value)
             return qint64(value);
@@ -554,39 +633,39 @@ qint64 NativeValue::toInteger() const
 double NativeValue::toDouble() const
 {
     if (m_type == Type::Double)
-        return m_scalar.real;
+        return m_storage.real;
     if (m_type == Type::Integer)
-        return double(m_scalar.integer);
+        return double(m_storage.integer);
     return 0.0;
 }
 
 QString NativeValue::toString() const
 {
-    return m_type == Type::String ? m_string : QString();
+    return m_type == Type::String ? m_storage.string : QString();
 }
 
 const NativeValue::Array& NativeValue::toArray() const
 {
-    return m_type == Type::Array ? *m_array : emptyArray;
+    return m_type == Type::Array ? m_storage.array : emptyArray;
 }
 
 const NativeValue::Dictionary& NativeValue::toDictionary() const
 {
-    return m_type == Type::Dictionary ? *m_dictionary : emptyDictionary;
+    return m_type == Type::Dictionary ? m_storage.dictionary : emptyDictionary;
 }
 
 NativeValue::Array& NativeValue::array()
 {
     if (m_type != Type::Array)
         *this = NativeValue(Array());
-    return *m_array;
+    return m_storage.array;
 }
 
 NativeValue::Dictionary& NativeValue::dictionary()
 {
     if (m_type != Type::Dictionary)
         *this = NativeValue(Dictionary());
-    return *m_dictionary;
+    return m_storage.dictionary;
 }
 
 const NativeValue& NativeValue::value(const QString& key) const
@@ -604,7 +683,7 @@ bool NativeValue::contains(const QString& key) const
 bool NativeValue::operator==(const NativeValue& other) const
 {
     if (m_type == Type::Integer && other.m_type == Type::Double)
-        return double(m_scalar.integer) == other.m_scalar.real && other.toInteger() == m_scalar.integer;
+        return double(m_storage.integer) == other.m_storage.real && other.toInteger() == m_storage.integer;
     if (m_type == Type::Double && other.m_type == Type::Integer)
         return other == *this;
     if (m_type != other.m_type)
@@ -613,17 +692,17 @@ bool NativeValue::operator==(const NativeValue& other) const
     case Type::Null:
         return true;
     case Type::Bool:
-        return m_scalar.boolean == other.m_scalar.boolean;
+        return m_storage.boolean == other.m_storage.boolean;
     case Type::Integer:
-        return m_scalar.integer == other.m_scalar.integer;
+        return m_storage.integer == other.m_storage.integer;
     case Type::Double:
-        return m_scalar.real == other.m_scalar.real;
+        return m_storage.real == other.m_storage.real;
     case Type::String:
-        return m_string == other.m_string;
+        return m_storage.string == other.m_storage.string;
     case Type::Array:
-        return *m_array == *other.m_array;
+        return m_storage.array == other.m_storage.array;
     case Type::Dictionary:
-        return *m_dictionary == *other.m_dictionary;
+        return m_storage.dictionary == other.m_storage.dictionary;
     }
     return false;
 }

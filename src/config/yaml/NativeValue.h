@@ -1,13 +1,12 @@
 #pragma once
 
+#include "NativeDictionary.h"
 #include "platform/Error.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <cstddef>
-#include <map>
-#include <memory>
 #include <vector>
 
 namespace tarnwick {
@@ -35,22 +34,22 @@ public:
         Dictionary
     };
     using Array = std::vector<NativeValue>;
-    using Dictionary = std::map<QString, NativeValue>; // keys kept sorted
+    using Dictionary = NativeDictionary; // keys kept sorted
 
     NativeValue() = default; // null
     NativeValue(std::nullptr_t) {}
-    NativeValue(bool value) : m_type(Type::Bool) { m_scalar.boolean = value; }
+    NativeValue(bool value) : m_type(Type::Bool) { m_storage.boolean = value; }
     NativeValue(int value) : NativeValue(qint64(value)) {}
-    NativeValue(qint64 value) : m_type(Type::Integer) { m_scalar.integer = value; }
-    NativeValue(double value) : m_type(Type::Double) { m_scalar.real = value; }
-    NativeValue(QString value) : m_type(Type::String), m_string(std::move(value)) {}
+    NativeValue(qint64 value) : m_type(Type::Integer) { m_storage.integer = value; }
+    NativeValue(double value) : m_type(Type::Double) { m_storage.real = value; }
+    NativeValue(QString value) : m_type(Type::String) { new (&m_storage.string) QString(std::move(value)); }
     NativeValue(const char* utf8) : NativeValue(QString::fromUtf8(utf8)) {}
     NativeValue(Array value);
     NativeValue(Dictionary value);
     NativeValue(const NativeValue& other);
-    NativeValue(NativeValue&& other) noexcept = default;
+    NativeValue(NativeValue&& other) noexcept;
     NativeValue& operator=(const NativeValue& other);
-    NativeValue& operator=(NativeValue&& other) noexcept = default;
+    NativeValue& operator=(NativeValue&& other) noexcept;
     ~NativeValue();
 
     Type type() const { return m_type; }
@@ -69,7 +68,10 @@ public:
     double toDouble() const;
     QString toString() const;
     // The text of a string without a copy; empty for any other type.
-    QStringView stringView() const { return m_string; }
+    QStringView stringView() const
+    {
+        return m_type == Type::String ? QStringView(m_storage.string) : QStringView();
+    }
     const Array& toArray() const;
     const Dictionary& toDictionary() const;
 
@@ -97,16 +99,22 @@ public:
     static NativeValue fromJson(QByteArrayView json);
 
 private:
-    // Collections live behind pointers so that a value stays small and moves cheaply.
+    void copyScalar(const NativeValue& other) noexcept;
+    void destroy() noexcept;
+
+    // One word for the type and the payload in place: 32 bytes in all. A large profile holds hundreds of
+    // thousands of values, and each separate allocation costs as much again to free.
     Type m_type = Type::Null;
-    union {
+    union Storage {
+        Storage() : integer(0) {}
+        ~Storage() {}
         bool boolean;
         qint64 integer;
         double real;
-    } m_scalar{};
-    QString m_string;
-    std::unique_ptr<Array> m_array;
-    std::unique_ptr<Dictionary> m_dictionary;
+        QString string;
+        Array array;
+        Dictionary dictionary;
+    } m_storage;
 };
 
 } // namespace tarnwick
