@@ -10,8 +10,37 @@ namespace tarnwick {
 
 namespace detail {
 
+namespace {
+
+// The empty plain scalar of default-constructed nodes; its extra reference keeps it alive forever.
+NodeData* emptyScalar()
+{
+    static NodeData* const data = [] {
+        NodeData* created = ScalarData::create(QByteArrayView(), nullptr);
+        NodeData::retain(created);
+        return created;
+    }();
+    return data;
+}
+
+template <typename Data> void destroyHeap(Data* data)
+{
+    if constexpr (!std::is_same_v<Data, ScalarData>) {
+        std::destroy_n(data->items, data->count);
+        ::operator delete(data->items);
+    }
+    data->~Data();
+    ::operator delete(data);
+}
+
+} // namespace
+
 Arena::~Arena()
 {
+    for (NodeData* other : m_others)
+        NodeData::release(other);
+    for (QString* tag : m_tags)
+        std::destroy_at(tag);
     for (char* chunk : m_chunks)
         ::operator delete(chunk);
 }
@@ -32,41 +61,35 @@ void* Arena::allocate(size_t bytes)
     return memory;
 }
 
-namespace {
-
-template <typename Data> void destroy(Data* data)
+QString* Arena::keepTag(const QString& text)
 {
-    Arena* arena = data->arena;
-    if constexpr (!std::is_same_v<Data, ScalarData>) {
-        std::destroy_n(data->items, data->count);
-        if (!arena)
-            ::operator delete(data->items);
-    }
-    data->~Data();
-    if (!arena)
-        ::operator delete(data);
+    void* memory = allocate(sizeof(QString));
+    m_tags.push_back(static_cast<QString*>(memory)); // before constructing: the copy cannot fail
+    return new (memory) QString(text);
 }
 
-} // namespace
-
-void NodeData::release(NodeData* data)
+void Arena::keepOther(NodeData* child)
 {
-    if (!data || data->references.fetch_sub(1, std::memory_order_acq_rel) != 1)
-        return;
-    Arena* arena = data->arena;
+    // The empty scalar never dies: no need to hold on to it.
+    if (child == emptyScalar())
+        NodeData::release(child);
+    else
+        m_others.push_back(child);
+}
+
+void NodeData::destroy(NodeData* data)
+{
     switch (data->type) {
     case Node::Type::scalar:
-        destroy(static_cast<ScalarData*>(data));
+        destroyHeap(static_cast<ScalarData*>(data));
         break;
     case Node::Type::sequence:
-        destroy(static_cast<SequenceData*>(data));
+        destroyHeap(static_cast<SequenceData*>(data));
         break;
     case Node::Type::mapping:
-        destroy(static_cast<MappingData*>(data));
+        destroyHeap(static_cast<MappingData*>(data));
         break;
     }
-    if (arena)
-        arena->release();
 }
 
 void CollectionData::account(const Node& child, bool fromAlias)
@@ -88,23 +111,13 @@ void CollectionData::account(const Node& child, bool fromAlias)
 } // namespace detail
 
 using detail::CollectionData;
+using detail::emptyScalar;
 using detail::MappingData;
 using detail::NodeData;
 using detail::ScalarData;
 using detail::SequenceData;
 
 namespace {
-
-// The empty plain scalar of default-constructed nodes; its extra reference keeps it alive forever.
-NodeData* emptyScalar()
-{
-    static NodeData* const data = [] {
-        NodeData* created = ScalarData::create(QByteArrayView(), nullptr);
-        created->retain();
-        return created;
-    }();
-    return data;
-}
 
 void setMarkAndTag(NodeData* data, const std::optional<QString>& tag, const std::optional<Mark>& mark)
 {
@@ -120,19 +133,19 @@ void setMarkAndTag(NodeData* data, const std::optional<QString>& tag, const std:
 
 Node::Node() : m_data(emptyScalar())
 {
-    m_data->retain();
+    NodeData::retain(m_data);
 }
 
 Node::Node(const Node& other) noexcept : m_data(other.m_data)
 {
     if (m_data)
-        m_data->retain();
+        NodeData::retain(m_data);
 }
 
 Node& Node::operator=(const Node& other) noexcept
 {
     if (other.m_data)
-        other.m_data->retain();
+        NodeData::retain(other.m_data);
     NodeData::release(m_data);
     m_data = other.m_data;
     return *this;
@@ -148,7 +161,7 @@ Node& Node::operator=(Node&& other) noexcept
     return *this;
 }
 
-Node::~Node()
+void Node::releaseData() noexcept
 {
     NodeData::release(m_data);
 }

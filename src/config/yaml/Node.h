@@ -39,7 +39,12 @@ public:
     Node(Node&& other) noexcept : m_data(other.m_data) { other.m_data = nullptr; }
     Node& operator=(const Node& other) noexcept;
     Node& operator=(Node&& other) noexcept;
-    ~Node();
+    // Inline, so that the many moved-from handles of a parse are dropped without a call.
+    ~Node()
+    {
+        if (m_data)
+            releaseData();
+    }
 
     static Node makeScalar(QByteArrayView utf8, ScalarStyle style = ScalarStyle::plain,
                            const std::optional<QString>& tag = {}, const std::optional<Mark>& mark = {},
@@ -86,6 +91,7 @@ private:
     friend class Parser;
     friend struct detail::NodeData;
     explicit Node(detail::NodeData* data) : m_data(data) {}
+    void releaseData() noexcept;
 
     detail::NodeData* m_data;
 };

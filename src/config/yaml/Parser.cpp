@@ -32,8 +32,8 @@ template <typename Data, typename Item> void takeChildren(Data* data, std::vecto
     stack.resize(start);
 }
 
-// References the parser holds on its arena instead of counting each node it creates: more than any
-// input can produce, so that nodes released while composing never bring the count to zero.
+// References the parser holds on its arena instead of counting each node it creates and adopts: more than
+// any input can produce, so that handles released while composing never bring the count to zero.
 constexpr qint64 arenaAdvance = qint64(1) << 62;
 
 } // namespace
@@ -48,9 +48,8 @@ Parser::~Parser()
     m_anchors.clear();
     m_nodeStack.clear();
     m_pairStack.clear();
-    // Settle the advance: keep one reference per node created, then drop the parser's own.
-    m_arena->release(arenaAdvance - m_nodesCreated);
-    m_arena->release();
+    // Settle the advance (see Arena) and drop the parser's own reference.
+    m_arena->release(arenaAdvance - m_nodesCreated + m_arena->interiorHandles() + 1);
 }
 
 QList<Node> Parser::composeAll(QByteArrayView utf8, int maxDepth)
@@ -326,22 +325,19 @@ Node Parser::parseBlockMapping(const Properties& properties)
             skip();
             break;
         }
-        Node key;
-        if (token.kind == Token::Kind::key) {
-            skip();
-            key = blockValue();
-        } else if (token.kind == Token::Kind::value) {
-            key = emptyNode({}); // a value where a key was expected: the key is empty
-        } else {
+        // Keys and values are built in place: a default node assigned over later costs a shared count.
+        const bool explicitKey = token.kind == Token::Kind::key;
+        if (!explicitKey && token.kind != Token::Kind::value)
             failExpected(Token::describe(Token::Kind::blockEnd), token);
-        }
-        data->account(key, m_lastWasAlias);
-        Node value;
-        m_lastWasAlias = false;
-        if (nextIs(Token::Kind::value)) {
+        if (explicitKey)
             skip();
-            value = blockValue();
-        }
+        // A value where a key was expected: the key is empty.
+        Node key = explicitKey ? blockValue() : emptyNode({});
+        data->account(key, m_lastWasAlias);
+        const bool hasValue = nextIs(Token::Kind::value);
+        if (hasValue)
+            skip();
+        Node value = hasValue ? blockValue() : emptyNode({});
         data->account(value, m_lastWasAlias);
         m_pairStack.push_back(Node::Pair{std::move(key), std::move(value)});
     }
@@ -397,20 +393,15 @@ Node Parser::parseFlowPair(const Mark& mark)
             return emptyNode({});
         return parseFlowNode();
     };
-    Node key;
-    if (nextIs(Token::Kind::key)) {
+    const bool explicitKey = nextIs(Token::Kind::key);
+    if (explicitKey)
         skip();
-        key = flowValue();
-    } else {
-        m_lastWasAlias = false;
-    }
+    Node key = explicitKey ? flowValue() : emptyNode({});
     data->account(key, m_lastWasAlias);
-    Node value;
-    m_lastWasAlias = false;
-    if (nextIs(Token::Kind::value)) {
+    const bool hasValue = nextIs(Token::Kind::value);
+    if (hasValue)
         skip();
-        value = flowValue();
-    }
+    Node value = hasValue ? flowValue() : emptyNode({});
     data->account(value, m_lastWasAlias);
     Node::Pair pair{std::move(key), std::move(value)};
     data->adopt(std::span<Node::Pair>(&pair, 1));
@@ -448,22 +439,15 @@ Node Parser::parseFlowMapping(const Properties& properties)
                 break;
             }
         }
-        Node key;
-        if (nextIs(Token::Kind::key)) {
+        const bool explicitKey = nextIs(Token::Kind::key);
+        if (explicitKey)
             skip();
-            key = flowValue();
-        } else if (nextIs(Token::Kind::value)) {
-            key = emptyNode({});
-        } else {
-            key = parseFlowNode();
-        }
+        Node key = explicitKey ? flowValue() : nextIs(Token::Kind::value) ? emptyNode({}) : parseFlowNode();
         data->account(key, m_lastWasAlias);
-        Node value;
-        m_lastWasAlias = false;
-        if (nextIs(Token::Kind::value)) {
+        const bool hasValue = nextIs(Token::Kind::value);
+        if (hasValue)
             skip();
-            value = flowValue();
-        }
+        Node value = hasValue ? flowValue() : emptyNode({});
         data->account(value, m_lastWasAlias);
         m_pairStack.push_back(Node::Pair{std::move(key), std::move(value)});
     }
