@@ -1,5 +1,5 @@
 # Thin wrapper over CMake presets: `make run`, `make test`, `make bench`.
-.PHONY: all deps configure build apps kernel run test bench fuzz format clean
+.PHONY: all deps configure build apps kernel run test memcheck bench fuzz format clean
 
 all: build
 
@@ -23,8 +23,16 @@ kernel:
 run: apps
 	@bash scripts/run-app.sh
 
-test: build kernel
+test: build kernel memcheck
 	@ctest --preset default
+
+# The YAML library manages lifetimes by hand (arena reference counts, values holding their payload in
+# place): its tests and the compiler's run again under AddressSanitizer, LeakSanitizer and UBSan.
+memcheck: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan --target yaml_tests config_tests
+	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 build-asan/tests/config/yaml/yaml_tests --gtest_brief=1
+	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 build-asan/tests/config/config_tests --gtest_brief=1
 
 bench: deps
 	@cmake --preset bench >/dev/null
