@@ -184,15 +184,6 @@ std::optional<NativeValue> NativeDictionary::take(QStringView key)
     return value;
 }
 
-qsizetype NativeDictionary::erase(QStringView key)
-{
-    const auto it = find(key);
-    if (it == m_entries.end())
-        return 0;
-    m_entries.erase(it);
-    return 1;
-}
-
 void NativeDictionary::insertMissing(NativeDictionary other)
 {
     if (other.m_entries.empty())

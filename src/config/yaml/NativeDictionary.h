@@ -59,7 +59,6 @@ public:
     std::pair<iterator, bool> emplace(const QString& key, NativeValue value);
     // Removes `key` and hands its value over, if present.
     std::optional<NativeValue> take(QStringView key);
-    qsizetype erase(QStringView key);
     // Adds every entry of `other` whose key this dictionary lacks (in one merge pass).
     void insertMissing(NativeDictionary other);
 
