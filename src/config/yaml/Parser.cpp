@@ -187,6 +187,15 @@ Node Parser::emptyNode(const Properties& properties)
     return finish(NodeData::adopt(data), properties);
 }
 
+Node Parser::propertiesOnly(const Properties& properties, const Token& token, const QString& unexpected)
+{
+    if (!properties.empty())
+        return emptyNode(properties);
+    if (token.kind == Token::Kind::streamEnd)
+        throw YAMLError::unexpectedEndOfInput(token.mark);
+    fail(unexpected + token.description(), token.mark);
+}
+
 Node Parser::parseScalar(const Properties& properties)
 {
     const Token& token = peek();
@@ -225,11 +234,7 @@ Node Parser::parseBlockNode(bool indentlessSequenceAllowed)
     default:
         break;
     }
-    if (!properties.empty())
-        return emptyNode(properties);
-    if (token.kind == Token::Kind::streamEnd)
-        throw YAMLError::unexpectedEndOfInput(token.mark);
-    fail(QStringLiteral("unexpected token: ") + token.description(), token.mark);
+    return propertiesOnly(properties, token, QStringLiteral("unexpected token: "));
 }
 
 Node Parser::parseFlowNode()
@@ -248,11 +253,7 @@ Node Parser::parseFlowNode()
     default:
         break;
     }
-    if (!properties.empty())
-        return emptyNode(properties);
-    if (token.kind == Token::Kind::streamEnd)
-        throw YAMLError::unexpectedEndOfInput(token.mark);
-    fail(QStringLiteral("unexpected token in flow: ") + token.description(), token.mark);
+    return propertiesOnly(properties, token, QStringLiteral("unexpected token in flow: "));
 }
 
 Node Parser::parseBlockSequence(const Properties& properties)

@@ -70,6 +70,8 @@ private:
     Node parseFlowMapping(const Properties& properties);
     Node parseFlowPair(const Mark& mark);
     Node emptyNode(const Properties& properties);
+    // Where no node starts: an anchor or tag alone stands for an empty node; anything else is an error.
+    Node propertiesOnly(const Properties& properties, const Token& token, const QString& unexpected);
     Node finish(Node node, const Properties& properties);
     void enter(const Mark& mark);
     void leave() { --m_currentDepth; }
