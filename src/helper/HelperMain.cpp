@@ -4,6 +4,7 @@
 #include "HelperServer.h"
 #include "HelperService.h"
 #include "KernelLauncher.h"
+#include "NetworkPrivileges.h"
 #include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
 #include "platform/SignalWatcher.h"
@@ -58,6 +59,9 @@ int runHelper(int argc, char** argv)
     }
     const QString socketPath =
         parser.isSet(socketOption) ? parser.value(socketOption) : HelperSocketPath::defaultPath();
+
+    // TUN, routes and DNS are not the kernel's to change from here.
+    NetworkPrivileges::withholdFromChildren();
 
     const SignalWatcher signalWatcher({SIGCHLD, SIGTERM, SIGINT});
     KernelLauncher launcher(kStopGrace);

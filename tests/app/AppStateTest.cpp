@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <csignal>
@@ -101,6 +102,22 @@ protected:
         m_settings->setText(QStringLiteral("activeProfileName"), activeProfile);
     }
 
+    // The network administration bits (CAP_NET_ADMIN, CAP_NET_RAW) of a process's bounding, permitted
+    // and effective sets.
+    static quint64 networkCapabilities(qint32 pid)
+    {
+        const QString status = test::readFile(QStringLiteral("/proc/%1/status").arg(pid));
+        static const QRegularExpression line(QStringLiteral("^Cap(Bnd|Prm|Eff):\\s*([0-9a-f]+)$"),
+                                             QRegularExpression::MultilineOption);
+        quint64 bits = 0;
+        int sets = 0;
+        for (const QRegularExpressionMatch& match : line.globalMatch(status)) {
+            bits |= match.captured(2).toULongLong(nullptr, 16) & ((1ull << 12) | (1ull << 13));
+            ++sets;
+        }
+        return sets == 3 ? bits : ~0ull;
+    }
+
     QByteArray controllerGet(const QString& path)
     {
         QNetworkAccessManager network;
@@ -131,7 +148,7 @@ protected:
 TEST_F(AppStateTest, ConstructionPreparesTheWorkspaceAndReadsTheSettings)
 {
     m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("clash.meta"));
-    m_settings->setBoolean(QStringLiteral("tunEnabled"), true);
+    m_settings->setBoolean(QStringLiteral("systemProxyEnabled"), true);
     AppState& state = makeState();
 
     for (const char* directory : {"profiles", "work", "logs", "Database", "core", "core/versions"})
@@ -140,8 +157,8 @@ TEST_F(AppStateTest, ConstructionPreparesTheWorkspaceAndReadsTheSettings)
     EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/profiles/Default.yaml")),
               test::readFile(test::sourceDir() + QStringLiteral("/resources/Default.yaml")));
     EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), UserAgentHelper::defaultUA);
-    EXPECT_TRUE(state.tunEnabled());
-    EXPECT_FALSE(state.systemProxyEnabled());
+    EXPECT_TRUE(state.systemProxyEnabled());
+    EXPECT_FALSE(state.tunEnabled());
     EXPECT_EQ(state.bootState(), AppBootState::onboarding);
     EXPECT_GT(state.appMemoryBytes(), 0);
 }
@@ -284,6 +301,8 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
     const qint32 pid = state.kernelStatus().pid;
     EXPECT_GT(pid, 0);
     EXPECT_EQ(state.supervisor().currentPID(), pid);
+    // Whatever its configuration asks for, the kernel cannot touch the machine's network.
+    EXPECT_EQ(networkCapabilities(pid), 0u);
     // A fresh secret was generated and saved.
     EXPECT_EQ(m_settings->text(QStringLiteral("apiSecret")).value_or(QString()).size(), 32);
     ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
@@ -372,12 +391,14 @@ TEST_F(AppStateTest, EngineSettingChangeReloadsTheRunningKernelOnce)
     m_settings->setText(QStringLiteral("logLevel"), QStringLiteral("debug"));
     m_settings->setText(QStringLiteral("logLevel"), QStringLiteral("warning"));
     m_settings->setBoolean(QStringLiteral("allowLan"), true);
-    // A write that changes no override restarts nothing.
-    m_settings->setBoolean(QStringLiteral("tunEnabled"), false);
     EXPECT_TRUE(test::waitFor([&] { return reloads.count() == 1; }, 5s));
-    EXPECT_FALSE(test::waitFor([&] { return reloads.count() > 1; }, 2500ms));
     EXPECT_TRUE(test::waitFor(
         [&] { return controllerGet(QStringLiteral("/configs")).contains("\"allow-lan\":true"); }, 10s));
+
+    // Writes that change no override, in a quiet period of their own, reload nothing.
+    m_settings->setBoolean(QStringLiteral("allowLan"), true);
+    m_settings->setText(QStringLiteral("systemProxyBypass"), QStringLiteral("localhost"));
+    EXPECT_FALSE(test::waitFor([&] { return reloads.count() > 1; }, AppState::hotReloadDelay + 1s));
     EXPECT_TRUE(m_alerts.alerts.isEmpty()) << m_alerts.alerts.value(0).text.toStdString();
 }
 
@@ -386,7 +407,7 @@ TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
     TARNWICK_REQUIRE_KERNEL(kernel);
     ASSERT_TRUE(installKernel());
     completedOnboarding(QStringLiteral("Default"));
-    m_settings->setBoolean(QStringLiteral("tunEnabled"), true);
+    m_settings->setBoolean(QStringLiteral("systemProxyEnabled"), true);
     AppState& state = makeState();
     test::await(state.boot(), 60s);
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
@@ -394,6 +415,6 @@ TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
 
     test::await(state.shutdown(), 30s);
     EXPECT_EQ(::kill(pid, 0), -1);
-    EXPECT_EQ(m_settings->boolean(QStringLiteral("tunEnabled")), true);
+    EXPECT_EQ(m_settings->boolean(QStringLiteral("systemProxyEnabled")), true);
     EXPECT_EQ(m_settings->boolean(QStringLiteral("isKernelIntentionallyStopped")), false);
 }
