@@ -27,12 +27,14 @@ test: build kernel memcheck
 	@ctest --preset default
 
 # The YAML library manages lifetimes by hand (arena reference counts, values holding their payload in
-# place): its tests and the compiler's run again under AddressSanitizer, LeakSanitizer and UBSan.
+# place), and the controller's streams may be dropped by their consumer inside their own signals: these
+# tests and the compiler's run again under AddressSanitizer, LeakSanitizer and UBSan.
 memcheck: deps
 	@cmake --preset asan >/dev/null
-	@cmake --build --preset asan --target yaml_tests config_tests
+	@cmake --build --preset asan --target yaml_tests config_tests controller_tests
 	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 build-asan/tests/config/yaml/yaml_tests --gtest_brief=1
 	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 build-asan/tests/config/config_tests --gtest_brief=1
+	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 build-asan/tests/controller/controller_tests --gtest_brief=1
 
 bench: deps
 	@cmake --preset bench >/dev/null

@@ -36,7 +36,8 @@ ControllerStreamBase::~ControllerStreamBase()
     socket->close(QWebSocketProtocol::CloseCodeGoingAway);
 }
 
-void ControllerStreamBase::open(const QNetworkRequest& request, std::exception_ptr refusal)
+void ControllerStreamBase::open(const QNetworkRequest& request, std::exception_ptr refusal,
+                                std::chrono::milliseconds openTimeout)
 {
     if (refusal) {
         QTimer::singleShot(0, this, [this, refusal] { finish(refusal); });
@@ -67,8 +68,10 @@ void ControllerStreamBase::open(const QNetworkRequest& request, std::exception_p
     });
     m_openTimer.setSingleShot(true);
     connect(&m_openTimer, &QTimer::timeout, this, [this] {
-        fail(QAbstractSocket::SocketTimeoutError, QStringLiteral("The WebSocket handshake timed out"));
+        // The socket goes quietly first: the consumer may destroy the stream as soon as it hears of the end.
+        m_socket->disconnect(this);
         m_socket->abort();
+        fail(QAbstractSocket::SocketTimeoutError, QStringLiteral("The WebSocket handshake timed out"));
     });
     m_openTimer.start(openTimeout);
     m_socket->open(request);

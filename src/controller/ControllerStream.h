@@ -25,8 +25,8 @@ class ControllerStreamBase : public QObject
     Q_OBJECT
 
 public:
-    // The opening handshake must complete within this bound.
-    static constexpr std::chrono::seconds openTimeout{60};
+    // The opening handshake must complete within this bound unless the creator gives another.
+    static constexpr std::chrono::milliseconds defaultOpenTimeout{60000};
 
     ~ControllerStreamBase() override;
 
@@ -45,7 +45,8 @@ protected:
 
     // Connects; called by the creator once the stream is fully constructed. With a refusal the stream
     // does not connect and finishes with it from the event loop, once the consumer had a chance to listen.
-    void open(const QNetworkRequest& request, std::exception_ptr refusal);
+    void open(const QNetworkRequest& request, std::exception_ptr refusal,
+              std::chrono::milliseconds openTimeout);
     // Decodes one message object and queues the element; false when it yields nothing.
     virtual bool accept(const QJsonObject& message) = 0;
     virtual bool hasElements() const = 0;
@@ -103,10 +104,11 @@ template <typename T> class ControllerStream final : public ControllerStreamBase
 public:
     using Decoder = std::optional<T> (*)(const QJsonObject&);
 
-    ControllerStream(const QNetworkRequest& request, Decoder decode, std::exception_ptr refusal = nullptr)
+    ControllerStream(const QNetworkRequest& request, Decoder decode, std::exception_ptr refusal = nullptr,
+                     std::chrono::milliseconds openTimeout = defaultOpenTimeout)
         : m_decode(decode)
     {
-        open(request, std::move(refusal));
+        open(request, std::move(refusal), openTimeout);
     }
 
     // Every element received and not yet taken, oldest first.

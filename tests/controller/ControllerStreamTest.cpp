@@ -170,3 +170,28 @@ TEST_F(ControllerStreamTest, RefusedOrUnaddressableStreamsFinishWithTheirError)
         EXPECT_EQ(error.description(), "Invalid controller address: bad host:1");
     }
 }
+
+TEST_F(ControllerStreamTest, HandshakeTimeoutLetsTheConsumerDropTheStream)
+{
+    // A server that reads the upgrade request and never answers it.
+    test::TestHttpServer silent([](const test::HttpRequest&) {
+        return test::HttpResponse{200, {}, {}, true};
+    });
+    auto stream = std::make_unique<ControllerStream<TrafficSnapshot>>(
+        QNetworkRequest(QUrl(QStringLiteral("ws://127.0.0.1:%1/traffic").arg(silent.port()))),
+        &TrafficSnapshot::fromJson, nullptr, 100ms);
+    std::exception_ptr error;
+    // The consumer lets go of the stream the moment it ends, as the stores do.
+    QObject::connect(stream.get(), &ControllerStreamBase::finished, [&] {
+        error = stream->error();
+        stream.reset();
+    });
+    ASSERT_TRUE(test::waitFor([&] { return !stream; }, 5s));
+    ASSERT_TRUE(error);
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkError& networkError) {
+        EXPECT_EQ(networkError.code(), QAbstractSocket::SocketTimeoutError);
+        EXPECT_EQ(networkError.systemDescription(), QStringLiteral("The WebSocket handshake timed out"));
+    }
+}
