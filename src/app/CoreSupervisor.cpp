@@ -1,6 +1,7 @@
 #include "CoreSupervisor.h"
 
 #include "CoreXPCLauncher.h"
+#include "HelperClientError.h"
 #include "config/KernelCommand.h"
 #include "controller/ControllerEndpoint.h"
 #include "platform/Error.h"
@@ -13,8 +14,9 @@ namespace tarnwick {
 
 using namespace std::chrono_literals;
 
-CoreSupervisor::CoreSupervisor(ClashPaths paths, CoreXPCLauncher& launcher, Settings& settings)
-    : m_paths(std::move(paths)), m_launcher(launcher), m_settings(settings)
+CoreSupervisor::CoreSupervisor(ClashPaths paths, CoreXPCLauncher& launcher, Settings& settings,
+                               QObject* parent)
+    : QObject(parent), m_paths(std::move(paths)), m_launcher(launcher), m_settings(settings)
 {}
 
 QCoro::Task<qint32> CoreSupervisor::start()
@@ -50,6 +52,7 @@ QCoro::Task<qint32> CoreSupervisor::startLocked()
     qCInfo(lcCoreSupervisor, "Kernel started (PID: %d)", pid);
     m_currentPID = pid;
     m_isRunning = true;
+    watch(this, pid);
     co_return pid;
 }
 
@@ -63,9 +66,10 @@ QCoro::Task<> CoreSupervisor::stopLocked()
 {
     if (!m_currentPID)
         co_return;
-    co_await m_launcher.stopKernel(*m_currentPID);
-    m_currentPID.reset();
-    m_isRunning = false;
+    // Forgotten before the helper is asked: a kernel the helper cannot stop is no longer ours to report.
+    const qint32 pid = *m_currentPID;
+    forget();
+    co_await m_launcher.stopKernel(pid);
 }
 
 QCoro::Task<qint32> CoreSupervisor::restart()
@@ -73,13 +77,51 @@ QCoro::Task<qint32> CoreSupervisor::restart()
     auto lock = co_await m_mutex.lock();
     if (!m_isRunning)
         co_return co_await startLocked();
-    if (m_currentPID)
-        co_await m_launcher.stopKernel(*m_currentPID);
-    m_currentPID.reset();
-    m_isRunning = false;
+    co_await stopLocked();
     // A moment for the old kernel's ports to be released.
     co_await QCoro::sleepFor(50ms);
     co_return co_await startLocked();
+}
+
+void CoreSupervisor::forget()
+{
+    m_currentPID.reset();
+    m_isRunning = false;
+}
+
+QCoro::Task<> CoreSupervisor::watch(QPointer<CoreSupervisor> self, qint32 pid)
+{
+    const auto stillOurs = [&] { return self && self->m_currentPID == pid; };
+    try {
+        while (stillOurs()) {
+            std::optional<QString> end;
+            bool reachable = true;
+            try {
+                end = co_await self->m_launcher.waitForKernelExit(pid, watchInterval);
+            } catch (const HelperClientError& error) {
+                // The helper answered that it does not know the kernel: it restarted and lost it.
+                if (error.kind() == HelperClientError::Kind::helperError &&
+                    error.message() != HelperClientError::timedOutMessage())
+                    end = QStringLiteral("lost by the helper (%1)").arg(error.message());
+                else
+                    reachable = false;
+            }
+            if (!stillOurs())
+                co_return;
+            if (end) {
+                qCWarning(lcCoreSupervisor, "Kernel (PID %d) ended unexpectedly: %s", pid,
+                          qUtf8Printable(*end));
+                self->forget();
+                Q_EMIT self->kernelExited(pid, *end);
+                co_return;
+            }
+            if (!reachable)
+                co_await QCoro::sleepFor(watchRetryDelay);
+        }
+    } catch (const std::exception& error) {
+        qCWarning(lcCoreSupervisor, "Watching the kernel (PID %d) failed: %s", pid,
+                  qUtf8Printable(describe(error)));
+    }
 }
 
 } // namespace tarnwick

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <chrono>
+#include <optional>
 #include <qcoro/qcorotask.h>
 
 namespace tarnwick {
@@ -21,6 +23,10 @@ public:
     virtual QCoro::Task<> stopKernel(qint32 pid) = 0;
     // Runs one of the system commands the helper allows.
     virtual QCoro::Task<> runSystemCommand(QString command, QStringList arguments) = 0;
+    // Waits up to `bound` for a kernel started through startKernel to end: how it ended ("killed by signal
+    // 9", or "stopped" when stopKernel stopped it), or nothing when it still runs.
+    virtual QCoro::Task<std::optional<QString>> waitForKernelExit(qint32 pid,
+                                                                  std::chrono::milliseconds bound) = 0;
 };
 
 } // namespace tarnwick

@@ -24,11 +24,6 @@ namespace Key = HelperProtocol::Key;
 constexpr int kConnectBoundMs = 1000;
 constexpr auto kLaunchPollInterval = 50ms;
 
-QString timedOut()
-{
-    return QStringLiteral("XPC operation timed out.");
-}
-
 QString unknownError()
 {
     return QStringLiteral("Unknown error");
@@ -153,6 +148,21 @@ QCoro::Task<> HelperClient::runSystemCommand(QString command, QStringList argume
         throw HelperClientError::helperError(*error);
 }
 
+QCoro::Task<std::optional<QString>> HelperClient::waitForKernelExit(qint32 pid,
+                                                                    std::chrono::milliseconds bound)
+{
+    const QJsonObject request{{Key::pid, pid}, {Key::waitMs, static_cast<qint64>(bound.count())}};
+    const QJsonObject reply =
+        co_await call(HelperProtocol::waitForKernelExit, request, bound + m_timeouts.getVersion);
+    if (!reply.contains(Key::exited)) {
+        const QString error = reply.value(Key::error).toString();
+        throw HelperClientError::helperError(error.isEmpty() ? unknownError() : error);
+    }
+    if (!reply.value(Key::exited).toBool())
+        co_return std::nullopt;
+    co_return reply.value(Key::status).toString();
+}
+
 QCoro::Task<QString> HelperClient::getVersion()
 {
     const QJsonObject reply = co_await call(HelperProtocol::getVersion, QJsonObject(), m_timeouts.getVersion);
@@ -256,8 +266,9 @@ QCoro::Task<QJsonObject> HelperClient::call(QString operation, QJsonObject reque
 
     const auto state = std::make_shared<ResumeState>();
     m_pending.insert(id, Pending{socket, state});
-    QTimer::singleShot(timeout, state.get(),
-                       [guard = state.get()] { guard->resume(HelperClientError::helperError(timedOut())); });
+    QTimer::singleShot(timeout, state.get(), [guard = state.get()] {
+        guard->resume(HelperClientError::helperError(HelperClientError::timedOutMessage()));
+    });
     socket->write(*frame);
 
     if (!state->isResumed())

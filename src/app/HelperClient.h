@@ -83,6 +83,9 @@ public:
     QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments, QString logFile) override;
     QCoro::Task<> stopKernel(qint32 pid) override;
     QCoro::Task<> runSystemCommand(QString command, QStringList arguments) override;
+    // Answered by the helper within the bound; the call itself waits a little longer for the answer.
+    QCoro::Task<std::optional<QString>> waitForKernelExit(qint32 pid,
+                                                          std::chrono::milliseconds bound) override;
     QCoro::Task<QString> getVersion();
     // True once installed; a refusal throws its text, or "Install failed".
     QCoro::Task<bool> installUpdate(QString sourcePath, QString targetPath);

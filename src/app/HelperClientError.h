@@ -25,6 +25,9 @@ public:
                                  QStringLiteral("Failed to connect to privileged helper"));
     }
 
+    // The helperError text of a call that got no reply in time.
+    static QString timedOutMessage() { return QStringLiteral("XPC operation timed out."); }
+
     Kind kind() const { return m_kind; }
     // The helper's own text for helperError; empty for connectionFailed.
     const QString& message() const { return m_message; }

@@ -9,7 +9,9 @@ namespace tarnwick {
 // can share one connection and be answered in any order:
 //   {"id": 7, "operation": "stopKernel", "pid": 4242}  ->  {"id": 7, "success": true}
 // Replies: startKernel {"pid", "error"?}; stopKernel, runSystemCommand, installUpdate and exitForUpdate
-// {"success", "error"?}; getVersion {"version"}. A request the helper cannot read gets {"error"} alone.
+// {"success", "error"?}; getVersion {"version"}; waitForKernelExit {"pid", "waitMs"} answers once the
+// kernel has exited, or when waitMs have passed, with {"exited", "status"?} ({"error"} for a pid the
+// helper did not start). A request the helper cannot read gets {"error"} alone.
 namespace HelperProtocol {
 
 inline const QString startKernel = QStringLiteral("startKernel");
@@ -18,6 +20,7 @@ inline const QString runSystemCommand = QStringLiteral("runSystemCommand");
 inline const QString getVersion = QStringLiteral("getVersion");
 inline const QString installUpdate = QStringLiteral("installUpdate");
 inline const QString exitForUpdate = QStringLiteral("exitForUpdate");
+inline const QString waitForKernelExit = QStringLiteral("waitForKernelExit");
 
 namespace Key {
 inline const QString id = QStringLiteral("id");
@@ -32,6 +35,9 @@ inline const QString targetPath = QStringLiteral("targetPath");
 inline const QString success = QStringLiteral("success");
 inline const QString error = QStringLiteral("error");
 inline const QString version = QStringLiteral("version");
+inline const QString waitMs = QStringLiteral("waitMs");
+inline const QString exited = QStringLiteral("exited");
+inline const QString status = QStringLiteral("status");
 } // namespace Key
 
 } // namespace HelperProtocol

@@ -6,17 +6,23 @@
 #include "KernelLauncher.h"
 #include "platform/Logging.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
+#include <QPointer>
 #include <QProcess>
 #include <limits>
 #include <optional>
 #include <qcoro/qcoroprocess.h>
+#include <qcoro/qcorosignal.h>
 
 namespace tarnwick {
 
 namespace {
 
 namespace Key = HelperProtocol::Key;
+
+// A watcher asks again after this at the latest, so a lost connection never leaves a wait behind for long.
+constexpr std::chrono::milliseconds kLongestExitWait{60000};
 
 QJsonObject failure(const QString& error)
 {
@@ -68,6 +74,8 @@ QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request)
             co_return failure(QStringLiteral("Invalid runSystemCommand request"));
         co_return co_await runSystemCommand(command, *arguments, m_commandBound);
     }
+    if (operation == HelperProtocol::waitForKernelExit)
+        co_return co_await waitForKernelExit(request);
     if (operation == HelperProtocol::getVersion)
         co_return QJsonObject{{Key::version, QStringLiteral(TARNWICK_VERSION)}};
     if (operation == HelperProtocol::installUpdate)
@@ -107,6 +115,32 @@ QCoro::Task<QJsonObject> HelperService::stopKernel(QJsonObject request)
         co_return failure(error.description());
     }
     co_return success();
+}
+
+QCoro::Task<QJsonObject> HelperService::waitForKernelExit(QJsonObject request)
+{
+    const qint64 pid = request.value(Key::pid).toInteger(-1);
+    const qint64 waitMs = request.value(Key::waitMs).toInteger(-1);
+    if (pid <= 0 || pid > std::numeric_limits<qint32>::max() || waitMs < 0 ||
+        waitMs > kLongestExitWait.count())
+        co_return failure(QStringLiteral("Invalid waitForKernelExit request"));
+    const auto kernel = static_cast<qint32>(pid);
+    if (!m_launcher->knows(kernel))
+        co_return failure(QStringLiteral("PID %1 was not started by the helper").arg(kernel));
+
+    QPointer<KernelLauncher> launcher(m_launcher);
+    const QDeadlineTimer deadline{std::chrono::milliseconds(waitMs)};
+    while (launcher && launcher->isRunning(kernel) && !deadline.hasExpired())
+        co_await qCoro(launcher.data(), &KernelLauncher::exited, std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()));
+    if (!launcher)
+        co_return failure(QStringLiteral("The helper is shutting down"));
+    if (launcher->isRunning(kernel))
+        co_return QJsonObject{{Key::exited, false}};
+    // Stopped through stopKernel meanwhile: that caller knows; otherwise this is the one report of its end.
+    const QString status = launcher->exitDescription(kernel);
+    launcher->forgetExited(kernel);
+    co_return QJsonObject{{Key::exited, true},
+                          {Key::status, status.isEmpty() ? QStringLiteral("stopped") : status}};
 }
 
 QCoro::Task<QJsonObject> HelperService::runSystemCommand(QString command, QStringList arguments,

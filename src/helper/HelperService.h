@@ -28,6 +28,7 @@ public:
 private:
     QJsonObject startKernel(const QJsonObject& request);
     QCoro::Task<QJsonObject> stopKernel(QJsonObject request);
+    QCoro::Task<QJsonObject> waitForKernelExit(QJsonObject request);
     static QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments,
                                                      std::chrono::milliseconds bound);
 

@@ -86,6 +86,8 @@ KernelLauncher::KernelLauncher(std::chrono::milliseconds stopGrace, QObject* par
 
 KernelLauncher::~KernelLauncher()
 {
+    // Nobody waits for these ends any more.
+    blockSignals(true);
     stopAllNow();
 }
 
@@ -145,6 +147,7 @@ QCoro::Task<> KernelLauncher::stop(qint32 pid)
             throw HelperError(QStringLiteral("Kernel (PID %1) did not exit").arg(pid));
     }
     m_running.remove(pid);
+    m_exits.remove(pid);
     qCInfo(lcHelper, "Kernel stopped (PID: %d)", pid);
 }
 
@@ -165,11 +168,23 @@ bool KernelLauncher::reapIfExited(qint32 pid)
     if (result == 0 || (result < 0 && errno == EINTR))
         return false;
     it.value() = false;
+    QString description = QStringLiteral("vanished");
     if (result == pid && WIFSIGNALED(status))
-        qCInfo(lcHelper, "Kernel (PID %d) ended by signal %d", pid, WTERMSIG(status));
+        description = QStringLiteral("killed by signal %1").arg(WTERMSIG(status));
     else if (result == pid)
-        qCInfo(lcHelper, "Kernel (PID %d) exited with status %d", pid, WEXITSTATUS(status));
+        description = QStringLiteral("exited with status %1").arg(WEXITSTATUS(status));
+    qCInfo(lcHelper, "Kernel (PID %d) %s", pid, qUtf8Printable(description));
+    m_exits.insert(pid, description);
+    Q_EMIT exited(pid);
     return true;
+}
+
+void KernelLauncher::forgetExited(qint32 pid)
+{
+    if (m_running.value(pid, true))
+        return;
+    m_running.remove(pid);
+    m_exits.remove(pid);
 }
 
 QCoro::Task<bool> KernelLauncher::waitForExit(qint32 pid, std::chrono::milliseconds bound)

@@ -34,6 +34,16 @@ public:
     void reap();
 
     bool isRunning(qint32 pid) const { return m_running.value(pid, false); }
+    // Whether the pid is a kernel this launcher started and has not stopped or forgotten.
+    bool knows(qint32 pid) const { return m_running.contains(pid); }
+    // How a kernel that exited on its own ended ("killed by signal 9", "exited with status 2").
+    QString exitDescription(qint32 pid) const { return m_exits.value(pid); }
+    // Drops a kernel that exited on its own once its end was reported; a running one is kept.
+    void forgetExited(qint32 pid);
+
+Q_SIGNALS:
+    // A kernel this launcher started has ended, on its own or stopped.
+    void exited(qint32 pid);
 
 private:
     bool reapIfExited(qint32 pid);
@@ -41,7 +51,8 @@ private:
     void stopAllNow();
 
     std::chrono::milliseconds m_stopGrace;
-    QHash<qint32, bool> m_running; // every pid started and not yet stopped -> still running
+    QHash<qint32, bool> m_running;  // every pid started and not yet stopped -> still running
+    QHash<qint32, QString> m_exits; // how the kernels that exited on their own ended
 };
 
 } // namespace tarnwick

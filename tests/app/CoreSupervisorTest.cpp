@@ -1,13 +1,19 @@
 #include "app/CoreSupervisor.h"
 
 #include "app/CoreXPCLauncher.h"
+#include "app/HelperClient.h"
 #include "app/HelperClientError.h"
 #include "platform/Settings.h"
+#include "support/HelperProcess.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QCoro/QCoroTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <csignal>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
@@ -39,6 +45,12 @@ public:
         co_await QCoro::sleepFor(5ms);
         if (failCleanup)
             throw HelperClientError::helperError(QStringLiteral("/usr/bin/pkill exited with status 1"));
+    }
+    // These kernels never end on their own.
+    QCoro::Task<std::optional<QString>> waitForKernelExit(qint32, std::chrono::milliseconds bound) override
+    {
+        co_await QCoro::sleepFor(bound);
+        co_return std::nullopt;
     }
 
     QStringList calls;
@@ -96,22 +108,17 @@ TEST_F(CoreSupervisorTest, OverlappingStartsLaunchOneKernel)
     EXPECT_EQ(m_launcher.calls.count(QStringLiteral("started")), 1);
 }
 
-TEST_F(CoreSupervisorTest, StopFailureKeepsThePidForARetry)
+TEST_F(CoreSupervisorTest, StopFailureForgetsTheKernel)
 {
     test::await(m_supervisor.start());
     m_launcher.failStop = true;
     EXPECT_THROW(test::await(m_supervisor.stop()), HelperClientError);
-    EXPECT_TRUE(m_supervisor.isRunning());
-    EXPECT_EQ(m_supervisor.currentPID(), 1001);
-
-    m_launcher.failStop = false;
-    test::await(m_supervisor.stop());
     EXPECT_FALSE(m_supervisor.isRunning());
     EXPECT_FALSE(m_supervisor.currentPID().has_value());
-    // Without a pid there is nothing to stop.
-    const qsizetype calls = m_launcher.calls.size();
-    test::await(m_supervisor.stop());
-    EXPECT_EQ(m_launcher.calls.size(), calls);
+    // The next start launches a kernel (its orphan clean-up ends what the failed stop left) and a restart
+    // no longer fails on the forgotten one.
+    EXPECT_EQ(test::await(m_supervisor.start()), 1002);
+    EXPECT_EQ(test::await(m_supervisor.restart()), 1003);
 }
 
 TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
@@ -124,4 +131,99 @@ TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
     EXPECT_EQ(m_launcher.calls[0], QStringLiteral("stop 1001"));
     EXPECT_EQ(m_launcher.calls[1], QStringLiteral("/usr/bin/pkill -9 -f mihomo -d"));
     EXPECT_EQ(m_supervisor.currentPID(), 1002);
+}
+
+namespace {
+
+// The real kernel in a workspace of its own, launched through a real helper.
+class CoreSupervisorKernelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        TARNWICK_REQUIRE_KERNEL(kernel);
+        TARNWICK_REQUIRE_GEODATA(mmdb);
+        const QString ws = m_paths.applicationSupportDirectory();
+        QDir().mkpath(ws + QStringLiteral("core/versions/v1"));
+        QDir().mkpath(m_paths.workDirectory());
+        ASSERT_TRUE(QFile::copy(kernel, ws + QStringLiteral("core/versions/v1/mihomo")));
+        ASSERT_TRUE(QFile::link(QStringLiteral("versions/v1/mihomo"), m_paths.managedCoreExecutable()));
+        ASSERT_TRUE(QFile::copy(mmdb, m_paths.workDirectory() + QStringLiteral("Country.mmdb")));
+        test::writeFile(m_paths.runtimeConfigFile(), R"({"log-level": "info", "rules": ["MATCH,DIRECT"]})");
+        m_settings.setInteger(QStringLiteral("apiPort"), test::freePort());
+        startHelper();
+        HelperRegistration::Options options;
+        options.socketPath = socketPath();
+        options.helperExecutable = test::HelperProcess::executable();
+        options.systemctl = QStringLiteral("/bin/false");
+        m_client = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+        m_supervisor = std::make_unique<CoreSupervisor>(m_paths, *m_client, m_settings);
+    }
+
+    void TearDown() override
+    {
+        if (m_supervisor && m_supervisor->isRunning())
+            test::await(m_supervisor->stop());
+    }
+
+    QString socketPath() const { return m_run.filePath(QStringLiteral("helper.sock")); }
+    void startHelper()
+    {
+        m_helper = std::make_unique<test::HelperProcess>(socketPath());
+        ASSERT_TRUE(m_helper->start());
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_run; // short enough for a socket path
+    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
+    ClashPaths m_paths{m_dir.filePath(QStringLiteral("ws"))};
+    std::unique_ptr<test::HelperProcess> m_helper;
+    std::unique_ptr<HelperClient> m_client;
+    std::unique_ptr<CoreSupervisor> m_supervisor;
+};
+
+bool alive(qint32 pid)
+{
+    return ::kill(pid, 0) == 0;
+}
+
+} // namespace
+
+TEST_F(CoreSupervisorKernelTest, KernelKilledFromOutsideIsReportedAndForgotten)
+{
+    const qint32 pid = test::await(m_supervisor->start());
+    QSignalSpy exits(m_supervisor.get(), &CoreSupervisor::kernelExited);
+    QElapsedTimer notice;
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    notice.start();
+    ASSERT_TRUE(test::waitFor([&] { return exits.count() == 1; }, 2s)) << m_helper->log().toStdString();
+    RecordProperty("death_notice_ms", static_cast<int>(notice.elapsed()));
+    EXPECT_EQ(exits.first().value(0).toInt(), pid);
+    EXPECT_EQ(exits.first().value(1).toString(), QStringLiteral("killed by signal 9"));
+    EXPECT_FALSE(m_supervisor->isRunning());
+
+    const qint32 next = test::await(m_supervisor->start());
+    EXPECT_NE(next, pid);
+    EXPECT_TRUE(alive(next));
+    // A stop is no end to report.
+    test::await(m_supervisor->stop());
+    EXPECT_FALSE(test::waitFor([&] { return exits.count() > 1; }, 500ms));
+}
+
+TEST_F(CoreSupervisorKernelTest, HelperRestartLeavesNoDeadKernelBehind)
+{
+    const qint32 pid = test::await(m_supervisor->start());
+    // The helper goes (taking its kernel along) and a new one that never heard of the pid takes its place.
+    m_helper.reset();
+    ASSERT_FALSE(alive(pid));
+    startHelper();
+    try {
+        test::await(m_supervisor->stop());
+    } catch (const HelperClientError& error) {
+        EXPECT_EQ(error.message(), QStringLiteral("PID %1 was not started by the helper").arg(pid));
+    }
+    const qint32 next = test::await(m_supervisor->start());
+    EXPECT_NE(next, pid);
+    EXPECT_TRUE(alive(next));
+    EXPECT_TRUE(m_supervisor->isRunning());
 }
