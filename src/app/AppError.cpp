@@ -1,6 +1,12 @@
 #include "AppError.h"
 
 #include "ConfigValidationError.h"
+#include "config/AtomicFile.h"
+#include "config/ConfigCompiler.h"
+#include "config/ProfileStore.h"
+#include "config/WorkspaceError.h"
+#include "config/yaml/NativeValue.h"
+#include "config/yaml/YAMLError.h"
 #include "controller/MihomoClientError.h"
 #include "controller/NetworkError.h"
 
@@ -47,6 +53,14 @@ AppError AppError::from(const std::exception& error, bool duringKernelStart)
         return *appError;
     if (const auto* validation = dynamic_cast<const ConfigValidationError*>(&error))
         return {Kind::preflightFailed, validation->description()};
+
+    // The profile or the workspace, not the kernel: no crash, whenever it happens.
+    if (dynamic_cast<const YAMLError*>(&error) || dynamic_cast<const CompilationError*>(&error) ||
+        dynamic_cast<const NativeValueError*>(&error))
+        return {Kind::preflightFailed, describe(error)};
+    if (dynamic_cast<const FileError*>(&error) || dynamic_cast<const WorkspaceError*>(&error) ||
+        dynamic_cast<const ProfileStoreError*>(&error))
+        return {Kind::operationFailed, describe(error)};
 
     QString text;
     if (const auto* client = dynamic_cast<const MihomoClientError*>(&error);

@@ -24,7 +24,8 @@ public:
     Kind kind() const { return m_kind; }
     const QString& message() const { return m_message; }
 
-    // Maps any error to the user-facing case; errors during a kernel start count as a crash.
+    // Maps any error to the user-facing case: a profile the compiler cannot read is a configuration error,
+    // a file or workspace failure an operation failure; other errors during a kernel start count as a crash.
     static AppError from(const std::exception& error, bool duringKernelStart);
 
     // Reduces kernel output to the lines a person needs: the msg fields of error, fatal and warning log

@@ -1,6 +1,8 @@
 #include "AppState.h"
 
+#include "ConfigValidationError.h"
 #include "HelperClient.h"
+#include "config/ConfigCompiler.h"
 #include "config/EngineSettings.h"
 #include "config/ProfileStore.h"
 #include "config/SubscriptionManager.h"
@@ -14,8 +16,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkReply>
-#include <QSaveFile>
+#include <QRegularExpression>
+#include <cerrno>
+#include <cstdio>
 #include <unistd.h>
 
 namespace tarnwick {
@@ -30,14 +37,6 @@ const QString kSystemProxyEnabled = QStringLiteral("systemProxyEnabled");
 const QString kTunEnabled = QStringLiteral("tunEnabled");
 const QString kIntentionallyStopped = QStringLiteral("isKernelIntentionallyStopped");
 const QString kGlobalUA = QStringLiteral("globalUA");
-
-// Geodata files of the work directory and the settings key holding each one's URL.
-constexpr std::pair<const char*, const char*> kGeodataFiles[] = {
-    {"GeoIP.dat", "geoxGeoIP"}, {"GeoSite.dat", "geoxGeoSite"}, {"Country.mmdb", "geoxMMDB"},
-    {"ASN.mmdb", "geoxASN"},    {"Model.bin", "geoxModelBin"},
-};
-
-constexpr std::chrono::milliseconds kGeodataTransferTimeout = 120s;
 
 // Resident memory of this process, from /proc/self/statm.
 qint64 residentBytes()
@@ -54,7 +53,7 @@ ConfigPatch livePatch(const Settings& settings)
 {
     ConfigPatch patch;
     const qint64 mixed = settings.integer(QStringLiteral("mixedPort"), 0);
-    patch.mixedPort = static_cast<int>(mixed == 0 ? 7890 : mixed);
+    patch.mixedPort = static_cast<int>(mixed == 0 ? EngineSettings::defaultMixedPort : mixed);
     patch.port = static_cast<int>(settings.integer(QStringLiteral("httpPort"), 0));
     patch.socksPort = static_cast<int>(settings.integer(QStringLiteral("socksPort"), 0));
     patch.redirPort = static_cast<int>(settings.integer(QStringLiteral("redirPort"), 0));
@@ -65,13 +64,57 @@ ConfigPatch livePatch(const Settings& settings)
     return patch;
 }
 
+// The ports of the patch the kernel did not open, as "7890 (mixed-port)", from its "/configs" answer.
+QStringList unopenedPorts(const ConfigPatch& patch, const QJsonObject& configs)
+{
+    const std::pair<const char*, std::optional<int>> wanted[] = {
+        {"mixed-port", patch.mixedPort},   {"port", patch.port},
+        {"socks-port", patch.socksPort},   {"redir-port", patch.redirPort},
+        {"tproxy-port", patch.tproxyPort},
+    };
+    QStringList missing;
+    for (const auto& [key, port] : wanted) {
+        if (port.value_or(0) > 0 && configs.value(QLatin1String(key)).toInteger(0) != *port)
+            missing.append(QStringLiteral("%1 (%2)").arg(*port).arg(QLatin1String(key)));
+    }
+    return missing;
+}
+
+// The kernel numbers the rules of the compiled configuration; the compiler may have put rules of its own
+// before the profile's. Renumbers "rules[n]" in the kernel's words to the profile's own rules.
+QString withProfileRuleIndexes(const QString& output, const QString& compiledFile)
+{
+    QFile file(compiledFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return output;
+    const QJsonArray rules =
+        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("rules")).toArray();
+    const QString first = rules.isEmpty() ? QString() : rules.first().toString();
+    const int inserted =
+        first == ConfigCompiler::quicBlockAllRule || first == ConfigCompiler::quicBlockOverseasRule ? 1 : 0;
+    if (inserted == 0)
+        return output;
+    static const QRegularExpression index(QStringLiteral("\\b([Rr]ules)\\[(\\d+)\\]"));
+    QString renumbered;
+    qsizetype from = 0;
+    for (const QRegularExpressionMatch& match : index.globalMatch(output)) {
+        const int n = match.captured(2).toInt();
+        renumbered += output.mid(from, match.capturedStart() - from);
+        renumbered += n >= inserted ? QStringLiteral("%1[%2]").arg(match.captured(1)).arg(n - inserted)
+                                    : match.captured();
+        from = match.capturedEnd();
+    }
+    return renumbered + output.mid(from);
+}
+
 } // namespace
 
 AppState::AppState(AppEnvironment environment, QObject* parent)
     : QObject(parent), m_environment(std::move(environment)), m_settings(*m_environment.settings),
       m_paths(m_environment.paths), m_helper(*m_environment.helper),
       m_supervisor(m_paths, m_helper, m_settings), m_configValidator(m_paths, 10.0),
-      m_alertCoordinator(*m_environment.alertPresenter)
+      m_alertCoordinator(*m_environment.alertPresenter), m_recovery(m_environment.kernelRecovery),
+      m_geodata(m_paths, m_settings, &m_network, m_environment.geodataRetryAfter)
 {
     try {
         m_paths.prepare();
@@ -97,6 +140,7 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
 
     m_lastOverrideSnapshot = EngineSettings::buildOverridesFromDefaults(m_settings);
     connect(&m_settings, &Settings::changed, this, &AppState::settingsChanged);
+    connect(&m_supervisor, &CoreSupervisor::kernelExited, this, &AppState::kernelExited);
 
     detach(this, &AppState::ensureGeodata, "Geodata check");
     sampleMemory();
@@ -167,10 +211,11 @@ QCoro::Task<> AppState::boot()
     if (m_bootState != AppBootState::booting)
         setBootState(AppBootState::booting);
 
-    co_await reloadProfileNodes();
+    const bool listed = co_await reloadProfileNodes();
     if (!self)
         co_return;
-    if (m_activeProfileName) {
+    // Only a list that was read can show that a profile is gone; after a read failure it stays chosen.
+    if (listed && m_activeProfileName) {
         const bool exists =
             std::any_of(m_profileNodes.cbegin(), m_profileNodes.cend(),
                         [&](const ProfileNode& node) { return node.name == *m_activeProfileName; });
@@ -236,70 +281,161 @@ QCoro::Task<> AppState::boot()
     if (!self)
         co_return;
     setBootState(AppBootState::ready);
-    qCInfo(lcAppState, "Boot complete: kernel %s",
-           m_kernelStatus.isRunningOrStarting() ? "running" : "stopped");
+    const char* why = m_kernelStatus.isRunningOrStarting() ? ""
+                      : !m_helperInstalled                 ? " (the helper is not installed)"
+                      : m_isKernelIntentionallyStopped     ? " (stopped by the user)"
+                      : !m_activeProfileName               ? " (no active profile)"
+                                                           : " (the start failed)";
+    qCInfo(lcAppState, "Boot complete: kernel %s%s",
+           m_kernelStatus.isRunningOrStarting() ? "running" : "stopped", why);
 }
 
-QCoro::Task<> AppState::reloadProfileNodes()
+QCoro::Task<bool> AppState::reloadProfileNodes()
 {
     QPointer<AppState> self(this);
     try {
         QList<ProfileNode> nodes = co_await m_profiles->nodes();
         if (!self)
-            co_return;
+            co_return false;
         m_profileNodes = std::move(nodes);
         Q_EMIT profileNodesChanged();
+        co_return true;
     } catch (const std::exception& error) {
         qCWarning(lcAppState, "Profile list not loaded: %s", qUtf8Printable(describe(error)));
     }
+    co_return false;
 }
 
 // MARK: kernel flows
 
-QCoro::Task<> AppState::compileActiveProfile()
+std::optional<ProfileNode> AppState::activeProfile() const
 {
     if (!m_activeProfileName)
-        co_return;
+        return std::nullopt;
     const auto node = std::find_if(m_profileNodes.cbegin(), m_profileNodes.cend(),
                                    [&](const ProfileNode& n) { return n.name == *m_activeProfileName; });
     if (node == m_profileNodes.cend())
         throw AppError(AppError::Kind::operationFailed,
                        QStringLiteral("Profile not found: ") + *m_activeProfileName);
-    co_await m_profiles->syncToRuntime(node->fileName);
+    return *node;
+}
+
+QCoro::Task<> AppState::compileAndValidate(std::optional<QString> fileName)
+{
+    // Without a profile the runtime configuration on disk is the one used.
+    if (!fileName) {
+        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
+        co_return;
+    }
+    // Checked as a candidate first: a profile the kernel rejects never replaces the configuration the
+    // running kernel was started with.
+    QPointer<AppState> self(this);
+    const QString candidate = m_paths.workDirectory() + QStringLiteral("config.candidate.json");
+    const QString target = m_paths.runtimeConfigFile();
+    try {
+        co_await m_profiles->syncToRuntime(*fileName, candidate);
+        if (!self)
+            co_return;
+        co_await m_configValidator.validate(candidate);
+    } catch (const ConfigValidationError& error) {
+        const QString words = withProfileRuleIndexes(error.output(), candidate);
+        QFile::remove(candidate);
+        if (error.kind() != ConfigValidationError::Kind::failed || words == error.output())
+            throw;
+        throw ConfigValidationError::failed(error.exitCode(), words);
+    } catch (...) {
+        QFile::remove(candidate);
+        throw;
+    }
+    if (::rename(QFile::encodeName(candidate).constData(), QFile::encodeName(target).constData()) != 0) {
+        const QString reason = qt_error_string(errno);
+        QFile::remove(candidate);
+        throw AppError(AppError::Kind::operationFailed,
+                       QStringLiteral("Cannot write %1: %2").arg(target, reason));
+    }
 }
 
 QCoro::Task<> AppState::startKernel()
 {
-    if (m_kernelStatus.kind != KernelStatus::Kind::stopped)
+    // A kernel that ended on its own leaves the error status; starting again is how it recovers.
+    if (m_kernelStatus.isRunningOrStarting())
         co_return;
     QPointer<AppState> self(this);
+    const quint64 attempt = ++m_kernelAttempt;
+    // A stop (or another start) since this one began: it ends without launching or undoes its launch.
+    const auto superseded = [&] { return !self || m_kernelAttempt != attempt; };
     setKernelStatus(KernelStatus::starting());
     setKernelIntentionallyStopped(false);
     try {
         if (!QFileInfo(m_paths.managedCoreExecutable()).isExecutable())
             throw AppError(AppError::Kind::kernelMissing,
                            QStringLiteral("No kernel is installed at ") + m_paths.managedCoreExecutable());
-        co_await compileActiveProfile();
-        if (!self)
-            co_return;
-        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
-        if (!self)
+        std::optional<QString> profileFile;
+        if (const std::optional<ProfileNode> profile = activeProfile())
+            profileFile = profile->fileName;
+        co_await compileAndValidate(profileFile);
+        if (superseded())
             co_return;
         const qint32 pid = co_await m_supervisor.start();
         if (!self)
             co_return;
+        if (superseded()) {
+            qCInfo(lcAppState, "Kernel (PID %d) stopped: a stop came while it was starting", pid);
+            co_await m_supervisor.stop();
+            co_return;
+        }
         kernelLaunched(pid);
     } catch (const std::exception& error) {
-        if (self)
+        if (!superseded())
             kernelStartFailed(error);
+        else if (self)
+            qCInfo(lcAppState, "Superseded kernel start ended: %s", qUtf8Printable(describe(error)));
     }
 }
 
 void AppState::kernelLaunched(qint32 pid)
 {
     rebuildClient();
+    m_recovery.kernelStarted();
     setKernelStatus(KernelStatus::running(pid));
     detach(this, &AppState::runReadinessSequence, "Readiness sequence");
+}
+
+void AppState::kernelExited(qint32 pid, const QString& description)
+{
+    if (m_kernelStatus != KernelStatus::running(pid))
+        return;
+    const QString message = QStringLiteral("The kernel stopped unexpectedly (%1)").arg(description);
+    qCWarning(lcAppState, "%s (PID %d)", qUtf8Printable(message), pid);
+    setKernelStatus(KernelStatus::error(message));
+    setMihomoVersion(std::nullopt);
+    const std::optional<std::chrono::milliseconds> delay = m_recovery.kernelEnded();
+    if (!delay) {
+        presentError(
+            AppError(AppError::Kind::kernelCrashed,
+                     QStringLiteral("The kernel stopped unexpectedly %1 times in a row (the last time: "
+                                    "%2) and is not restarted again. Its log is %3.")
+                         .arg(m_recovery.endsInARow())
+                         .arg(description, m_paths.coreLogFile())),
+            false);
+        return;
+    }
+    qCInfo(lcAppState, "Restarting the kernel in %lld ms", static_cast<long long>(delay->count()));
+    recoverTask(this, *delay, m_kernelStatus);
+}
+
+QCoro::Task<> AppState::recoverTask(QPointer<AppState> self, std::chrono::milliseconds delay,
+                                    KernelStatus ended)
+{
+    try {
+        co_await QCoro::sleepFor(delay);
+        // Stopped or started by hand meanwhile: nothing left to recover.
+        if (!self || self->m_kernelStatus != ended)
+            co_return;
+        co_await self->startKernel();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Kernel restart failed: %s", qUtf8Printable(describe(error)));
+    }
 }
 
 void AppState::kernelStartFailed(const std::exception& error)
@@ -335,21 +471,51 @@ QCoro::Task<> AppState::runReadinessSequence()
     else
         qCWarning(lcAppState, "Kernel controller did not answer after %d retries", readinessRetries);
 
-    try {
-        co_await m_client->patchConfigs(livePatch(m_settings));
-        qCInfo(lcAppState, "Global API override applied successfully.");
-    } catch (const std::exception& error) {
-        qCWarning(lcAppState, "Failed to apply API override: %s", qUtf8Printable(describe(error)));
-    }
+    co_await applyLiveSettings();
     if (!stillCurrent())
         co_return;
+    qCInfo(lcAppState, "Kernel ready (PID %d, version %s)", kernel.pid,
+           qUtf8Printable(m_mihomoVersion.value_or(QStringLiteral("unknown"))));
     if (onKernelReady)
         onKernelReady();
     Q_EMIT kernelReady();
 }
 
+QCoro::Task<> AppState::applyLiveSettings()
+{
+    QPointer<AppState> self(this);
+    const ConfigPatch patch = livePatch(m_settings);
+    const MihomoClient client = *m_client;
+    try {
+        co_await client.patchConfigs(patch);
+        qCInfo(lcAppState, "Global API override applied successfully.");
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Failed to apply API override: %s", qUtf8Printable(describe(error)));
+        co_return;
+    }
+    // A port another program holds is not an error to the kernel: it answers 0 for it.
+    QJsonObject configs;
+    try {
+        configs = co_await client.configs();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Kernel ports not checked: %s", qUtf8Printable(describe(error)));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    const QStringList missing = unopenedPorts(patch, configs);
+    if (missing.isEmpty())
+        co_return;
+    presentError(AppError(AppError::Kind::operationFailed,
+                          QStringLiteral("The kernel could not open port %1; another program is probably "
+                                         "using it. Choose another port in the settings.")
+                              .arg(missing.join(QStringLiteral(", ")))),
+                 false);
+}
+
 QCoro::Task<> AppState::stopKernel()
 {
+    ++m_kernelAttempt;
     setKernelIntentionallyStopped(true);
     setKernelStatus(KernelStatus::stopped());
     setMihomoVersion(std::nullopt);
@@ -383,10 +549,7 @@ QCoro::Task<> AppState::switchProfile(ProfileNode profile)
     const KernelStatus previous = m_kernelStatus;
     setKernelStatus(KernelStatus::starting());
     try {
-        co_await m_profiles->syncToRuntime(profile.fileName);
-        if (!self)
-            co_return;
-        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
+        co_await compileAndValidate(profile.fileName);
         if (!self)
             co_return;
     } catch (const std::exception& error) {
@@ -394,7 +557,7 @@ QCoro::Task<> AppState::switchProfile(ProfileNode profile)
             co_return;
         // The running kernel keeps its configuration.
         setKernelStatus(previous.kind == KernelStatus::Kind::starting ? KernelStatus::stopped() : previous);
-        presentError(error, true);
+        presentError(error, true, profile.fileName);
         co_return;
     }
     try {
@@ -414,13 +577,17 @@ QCoro::Task<> AppState::reloadRuntimeConfiguration()
 {
     QPointer<AppState> self(this);
     try {
-        co_await compileActiveProfile();
-        if (!self)
-            co_return;
-        co_await m_configValidator.validate(m_paths.runtimeConfigFile());
+        std::optional<QString> profileFile;
+        if (const std::optional<ProfileNode> profile = activeProfile())
+            profileFile = profile->fileName;
+        co_await compileAndValidate(profileFile);
         if (!self)
             co_return;
         co_await m_client->reloadConfig(true);
+        if (!self)
+            co_return;
+        // The reload resets what the readiness sequence patched in; the kernel keeps the configured ports.
+        co_await applyLiveSettings();
     } catch (const std::exception& error) {
         if (self)
             presentError(error, false);
@@ -470,11 +637,20 @@ QCoro::Task<> AppState::shutdown()
     m_settings.setBoolean(kIntentionallyStopped, intentionallyStopped);
 }
 
-void AppState::presentError(const std::exception& error, bool duringKernelStart)
+void AppState::presentError(const std::exception& error, bool duringKernelStart,
+                            std::optional<QString> profileFile)
 {
     const AppError appError = AppError::from(error, duringKernelStart);
     qCWarning(lcAppState, "%s", qUtf8Printable(appError.message()));
-    const QString configFile = m_paths.runtimeConfigFile();
+    // "Edit Config" opens the user's profile: the runtime configuration is rebuilt on every start.
+    if (!profileFile && m_activeProfileName) {
+        const auto node = std::find_if(m_profileNodes.cbegin(), m_profileNodes.cend(),
+                                       [&](const ProfileNode& n) { return n.name == *m_activeProfileName; });
+        if (node != m_profileNodes.cend())
+            profileFile = node->fileName;
+    }
+    const QString configFile =
+        profileFile ? m_paths.profilesDirectory() + *profileFile : m_paths.runtimeConfigFile();
     QPointer<AppState> self(this);
     m_alertCoordinator.present(
         appError,
@@ -507,35 +683,7 @@ QCoro::Task<> AppState::ensureGeodata()
 
 QCoro::Task<> AppState::downloadGeodata()
 {
-    QPointer<AppState> self(this);
-    for (const auto& [fileName, key] : kGeodataFiles) {
-        const QString name = QString::fromLatin1(fileName);
-        const QString target = m_paths.workDirectory() + name;
-        if (QFileInfo::exists(target))
-            continue;
-        const EngineSettings::Setting* setting = EngineSettings::find(QString::fromLatin1(key));
-        const QString url =
-            m_settings.text(QString::fromLatin1(key), QString::fromUtf8(setting->defaultValue));
-        QNetworkRequest request{QUrl(url)};
-        request.setTransferTimeout(static_cast<int>(kGeodataTransferTimeout.count()));
-        std::unique_ptr<QNetworkReply> reply(m_network.get(request));
-        co_await qCoro(reply.get()).waitForFinished(kGeodataTransferTimeout + 5s);
-        if (!self)
-            co_return;
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() != QNetworkReply::NoError && status == 0) {
-            qCWarning(lcAppState, "Geodata download failed for %s: %s", qUtf8Printable(name),
-                      qUtf8Printable(reply->errorString()));
-            continue;
-        }
-        if (status != 200)
-            continue;
-        QFile::remove(target);
-        QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) < 0 || !file.commit())
-            qCWarning(lcAppState, "Geodata download failed for %s: %s", qUtf8Printable(name),
-                      qUtf8Printable(file.errorString()));
-    }
+    co_await m_geodata.run();
 }
 
 // MARK: observable fields

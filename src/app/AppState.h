@@ -3,6 +3,8 @@
 #include "AlertCoordinator.h"
 #include "ConfigValidator.h"
 #include "CoreSupervisor.h"
+#include "GeodataUpdater.h"
+#include "KernelRecovery.h"
 #include "KernelStatus.h"
 #include "config/ClashPaths.h"
 #include "config/ProfileNode.h"
@@ -46,6 +48,10 @@ struct AppEnvironment
     std::function<void(QString)> openFile;    // "Edit Config"
     std::function<void()> openKernelDownload; // a kernel is missing
     std::chrono::milliseconds memorySamplingPeriod{5000};
+    // How a kernel that ended on its own is restarted.
+    KernelRecovery::Policy kernelRecovery;
+    // How long a geodata file whose download failed waits for its next try.
+    std::chrono::seconds geodataRetryAfter{std::chrono::hours(24)};
 };
 
 // The application's one central state: owns the workspace, the controller client, the profiles, the
@@ -135,16 +141,29 @@ private:
     void setBootState(AppBootState state);
     void setKernelStatus(const KernelStatus& status);
     void setMihomoVersion(const std::optional<QString>& version);
-    void presentError(const std::exception& error, bool duringKernelStart);
+    // `profileFile`: the profile "Edit Config" opens; the active one when not given.
+    void presentError(const std::exception& error, bool duringKernelStart,
+                      std::optional<QString> profileFile = std::nullopt);
     // The end of a start or switch: the new kernel runs and its readiness sequence begins; or it failed.
     void kernelLaunched(qint32 pid);
     void kernelStartFailed(const std::exception& error);
+    // The supervisor's report of a kernel that ended on its own: error status, then a restart or an alert.
+    void kernelExited(qint32 pid, const QString& description);
+    static QCoro::Task<> recoverTask(QPointer<AppState> self, std::chrono::milliseconds delay,
+                                     KernelStatus ended);
+    // Patches the live engine settings into the running kernel and alerts when a port did not open.
+    QCoro::Task<> applyLiveSettings();
     void migrateGlobalUserAgent();
     void sampleMemory();
     void settingsChanged();
     void rebuildClient();
-    QCoro::Task<> reloadProfileNodes();
-    QCoro::Task<> compileActiveProfile();
+    // Whether the list was read.
+    QCoro::Task<bool> reloadProfileNodes();
+    // The active profile's node; nothing without one; throws when it is not in the list.
+    std::optional<ProfileNode> activeProfile() const;
+    // Compiles the profile (when given), has the kernel test it and only then makes it the runtime
+    // configuration.
+    QCoro::Task<> compileAndValidate(std::optional<QString> fileName);
     QCoro::Task<> runReadinessSequence();
     QCoro::Task<> runHotReload();
     QCoro::Task<> downloadGeodata();
@@ -164,6 +183,8 @@ private:
     SubscriptionManager* m_subscriptions = nullptr;
     ProfileStore* m_profiles = nullptr;
     AlertCoordinator m_alertCoordinator;
+    KernelRecovery m_recovery;
+    GeodataUpdater m_geodata;
 
     AppBootState m_bootState = AppBootState::booting;
     KernelStatus m_kernelStatus;
@@ -179,6 +200,7 @@ private:
 
     QTimer m_memoryTimer;
     quint64 m_hotReloadGeneration = 0;
+    quint64 m_kernelAttempt = 0; // counts starts and stops; a start that sees it move was superseded
     bool m_geodataRunning = false;
 };
 

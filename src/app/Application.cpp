@@ -47,13 +47,20 @@ int runApplication(int argc, char** argv)
                       QStringLiteral("DIR")});
     parser.process(app);
 
-    Settings settings(Settings::defaultFilePath());
+    // A workspace of its own gets settings of its own, so that it never changes the default workspace's
+    // (its active profile above all); $TARNWICK_SETTINGS still decides where they are when set.
+    const ClashPaths paths(parser.value(QStringLiteral("workspace")));
+    const bool ownWorkspace =
+        parser.isSet(QStringLiteral("workspace")) || qEnvironmentVariableIsSet("TARNWICK_WORKSPACE");
+    Settings settings(ownWorkspace && !qEnvironmentVariableIsSet("TARNWICK_SETTINGS")
+                          ? paths.applicationSupportDirectory() + QStringLiteral("settings.ini")
+                          : Settings::defaultFilePath());
     HelperClient helper;
     HeadlessAlertPresenter alerts;
 
     AppEnvironment environment;
     environment.settings = &settings;
-    environment.paths = ClashPaths(parser.value(QStringLiteral("workspace")));
+    environment.paths = paths;
     environment.helper = &helper;
     environment.alertPresenter = &alerts;
     environment.openFile = [](const QString& path) {
@@ -76,7 +83,8 @@ int runApplication(int argc, char** argv)
             statePointer->setActiveProfileName(QStringLiteral("Default"));
         statePointer->completeOnboardingInBackground();
     });
-    qCInfo(lcAppState, "Workspace %s", qUtf8Printable(state.paths().applicationSupportDirectory()));
+    qCInfo(lcAppState, "Workspace %s, settings %s",
+           qUtf8Printable(state.paths().applicationSupportDirectory()), qUtf8Printable(settings.filePath()));
 
     bool shuttingDown = false;
     const SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});

@@ -17,7 +17,7 @@ const char* const kSnifferDefaultHttpPorts = "80, 8080-8880";
 // clang-format off
 const Setting kTable[] = {
     // General and Network
-    {"mixedPort", C::Int, "7893", "mixed-port"},
+    {"mixedPort", C::Int, "7890", "mixed-port", "7890"},
     {"httpPort", C::Int, "7890", "port"},
     {"socksPort", C::Int, "7891", "socks-port"},
     {"redirPort", C::Int, "7892", "redir-port"},

@@ -45,6 +45,10 @@ std::span<const Setting> table();
 // The entry of `key`, or null.
 const Setting* find(const QString& key);
 
+// The mixed port when the user never chose one: compiled, patched live and given to the system proxy alike,
+// so that a reload of the compiled configuration never closes the port the readiness patch opened.
+constexpr int defaultMixedPort = 7890;
+
 // The private top-level key that carries the QUIC-blocking mode to the compiler.
 inline const QString quicBlockModeKey = QStringLiteral("quicBlockMode");
 

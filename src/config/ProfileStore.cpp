@@ -264,7 +264,7 @@ QCoro::Task<> ProfileStore::remove(QString id)
     qCInfo(lcProfiles, "Deleted profile %s", qUtf8Printable(node.fileName));
 }
 
-void ProfileStore::compileToRuntime(const QString& fileName)
+void ProfileStore::compileToRuntime(const QString& fileName, const QString& targetFile)
 {
     const QString source = profileURL(fileName);
     if (!QFileInfo::exists(source))
@@ -274,16 +274,16 @@ void ProfileStore::compileToRuntime(const QString& fileName)
         const std::optional<ProfileNode> node = m_ledger.nodeByFileName(remote);
         mounted.insert(profileURL(remote), node && node->url ? *node->url : QString());
     }
-    ConfigCompiler::compileAndWrite(source, m_paths.runtimeConfigFile(),
+    ConfigCompiler::compileAndWrite(source, targetFile.isEmpty() ? m_paths.runtimeConfigFile() : targetFile,
                                     EngineSettings::buildOverridesFromDefaults(m_settings), mounted);
 }
 
-QCoro::Task<> ProfileStore::syncToRuntime(QString fileName)
+QCoro::Task<> ProfileStore::syncToRuntime(QString fileName, QString targetFile)
 {
     QPointer<ProfileStore> self(this);
     const AsyncMutex::Lock lock = co_await m_mutex.lock();
     ensureAlive(self);
-    compileToRuntime(fileName);
+    compileToRuntime(fileName, targetFile);
 }
 
 QCoro::Task<qint32> ProfileStore::activate(QString fileName)
@@ -293,7 +293,7 @@ QCoro::Task<qint32> ProfileStore::activate(QString fileName)
     QPointer<ProfileStore> self(this);
     const AsyncMutex::Lock lock = co_await m_mutex.lock();
     ensureAlive(self);
-    compileToRuntime(fileName);
+    compileToRuntime(fileName, QString());
     co_return co_await m_supervisor->restart();
 }
 

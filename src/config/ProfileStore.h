@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/AsyncMutex.h"
 #include "ClashPaths.h"
 #include "MountLedger.h"
 #include "ProfileLedger.h"
 #include "SubscriptionInfo.h"
+#include "platform/AsyncMutex.h"
 #include "platform/Error.h"
 
 #include <QObject>
@@ -78,8 +78,8 @@ public:
     QCoro::Task<> remove(QString id);
 
     // Compiles profiles/<fileName> with the current engine settings and its mounted subscriptions into
-    // the runtime configuration.
-    QCoro::Task<> syncToRuntime(QString fileName);
+    // the runtime configuration, or into `targetFile` when given (a candidate to be checked first).
+    QCoro::Task<> syncToRuntime(QString fileName, QString targetFile = QString());
     // syncToRuntime(), then the supervisor restarts the kernel on it; the new kernel's pid. Nothing else
     // runs on the store in between.
     QCoro::Task<qint32> activate(QString fileName);
@@ -95,7 +95,7 @@ public:
 private:
     // Operation bodies, called with the lock held, so that a longer operation (activation restarts the
     // kernel after compiling) can chain them without letting another operation in between.
-    void compileToRuntime(const QString& fileName);
+    void compileToRuntime(const QString& fileName, const QString& targetFile);
     ProfileNode requireNode(const QString& id) const;
     void recordQuota(const QString& url, const std::optional<SubscriptionInfo>& info);
 

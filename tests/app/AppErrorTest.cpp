@@ -2,6 +2,9 @@
 
 #include "app/AlertCoordinator.h"
 #include "app/ConfigValidationError.h"
+#include "app/HelperClientError.h"
+#include "config/AtomicFile.h"
+#include "config/ConfigCompiler.h"
 #include "controller/MihomoClientError.h"
 #include "controller/NetworkError.h"
 #include "support/QtPrinters.h"
@@ -42,28 +45,46 @@ TEST(AppErrorTest, CleaningKeepsWhatAPersonNeeds)
 
 TEST(AppErrorTest, EveryErrorMapsToAUserFacingCase)
 {
-    const AppError missing(AppError::Kind::kernelMissing, QStringLiteral("no kernel"));
-    EXPECT_EQ(AppError::from(missing, false).kind(), AppError::Kind::kernelMissing);
-
-    const AppError preflight =
-        AppError::from(ConfigValidationError::failed(1, QStringLiteral("bad rule")), true);
-    EXPECT_EQ(preflight.kind(), AppError::Kind::preflightFailed);
-    EXPECT_EQ(preflight.message(), QStringLiteral("bad rule"));
-
-    const AppError withMessage =
-        AppError::from(MihomoClientError::httpError(400, R"({"message":"Body invalid"})"), false);
-    EXPECT_EQ(withMessage.kind(), AppError::Kind::operationFailed);
-    EXPECT_EQ(withMessage.message(), QStringLiteral("Mihomo: Body invalid (HTTP 400)"));
-    EXPECT_EQ(AppError::from(MihomoClientError::httpError(502, "  upstream down \n"), false).message(),
-              QStringLiteral("HTTP 502: upstream down"));
-    const MihomoClientError empty = MihomoClientError::httpError(500, "   ");
-    EXPECT_EQ(AppError::from(empty, false).message(), empty.description());
-
-    const AppError network = AppError::from(NetworkError(1, QStringLiteral("Connection refused")), true);
-    EXPECT_EQ(network.kind(), AppError::Kind::kernelCrashed);
-    EXPECT_EQ(network.message(), QStringLiteral("Network Error: Connection refused"));
-
-    EXPECT_EQ(AppError::from(std::runtime_error("disk full"), false).message(), QStringLiteral("disk full"));
+    using K = AppError::Kind;
+    struct Row
+    {
+        std::exception_ptr error;
+        bool duringKernelStart;
+        K kind;
+        QString message;
+    };
+    const MihomoClientError emptyBody = MihomoClientError::httpError(500, "   ");
+    const CompilationError emptyProfile(CompilationError::Kind::EmptyConfig);
+    const QString diskFull = QStringLiteral("Cannot write /ws/work/config.json: No space left on device");
+    const Row rows[] = {
+        {std::make_exception_ptr(AppError(K::kernelMissing, QStringLiteral("no kernel"))), true,
+         K::kernelMissing, QStringLiteral("no kernel")},
+        {std::make_exception_ptr(ConfigValidationError::failed(1, QStringLiteral("bad rule"))), true,
+         K::preflightFailed, QStringLiteral("bad rule")},
+        {std::make_exception_ptr(MihomoClientError::httpError(400, R"({"message":"Body invalid"})")), false,
+         K::operationFailed, QStringLiteral("Mihomo: Body invalid (HTTP 400)")},
+        {std::make_exception_ptr(MihomoClientError::httpError(502, "  upstream down \n")), false,
+         K::operationFailed, QStringLiteral("HTTP 502: upstream down")},
+        {std::make_exception_ptr(emptyBody), false, K::operationFailed, emptyBody.description()},
+        {std::make_exception_ptr(NetworkError(1, QStringLiteral("Connection refused"))), true,
+         K::kernelCrashed, QStringLiteral("Network Error: Connection refused")},
+        {std::make_exception_ptr(HelperClientError::helperError(QStringLiteral("Failed to start x"))), true,
+         K::kernelCrashed, QStringLiteral("Helper error: Failed to start x")},
+        {std::make_exception_ptr(std::runtime_error("disk full")), false, K::operationFailed,
+         QStringLiteral("disk full")},
+        // The workspace and the profile fail as what they are, never as a crash of the kernel.
+        {std::make_exception_ptr(FileError(diskFull)), true, K::operationFailed, diskFull},
+        {std::make_exception_ptr(emptyProfile), true, K::preflightFailed, emptyProfile.description()},
+    };
+    for (const Row& row : rows) {
+        try {
+            std::rethrow_exception(row.error);
+        } catch (const std::exception& error) {
+            const AppError mapped = AppError::from(error, row.duringKernelStart);
+            EXPECT_EQ(mapped.kind(), row.kind) << row.message.toStdString();
+            EXPECT_EQ(mapped.message(), row.message);
+        }
+    }
 }
 
 TEST(AppErrorTest, AlertsFollowTheTable)

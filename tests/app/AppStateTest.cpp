@@ -1,6 +1,7 @@
 #include "app/AppState.h"
 
 #include "app/HelperClient.h"
+#include "config/EngineSettings.h"
 #include "config/UserAgentHelper.h"
 #include "platform/Settings.h"
 #include "support/QtPrinters.h"
@@ -8,13 +9,17 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <csignal>
+#include <functional>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
@@ -36,7 +41,7 @@ public:
 
 class AppStateTest : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -73,6 +78,8 @@ protected:
         environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
         environment.openOnboarding = [this] { ++m_onboardingOpened; };
         environment.openKernelDownload = [this] { ++m_kernelDownloadOpened; };
+        environment.openFile = [this](const QString& path) { m_openedFiles.append(path); };
+        environment.kernelRecovery = m_recovery;
         m_state = std::make_unique<AppState>(environment);
         return *m_state;
     }
@@ -141,6 +148,8 @@ protected:
     std::unique_ptr<AppState> m_state;
     int m_onboardingOpened = 0;
     int m_kernelDownloadOpened = 0;
+    QStringList m_openedFiles;
+    KernelRecovery::Policy m_recovery{50ms, 1, 60s};
 };
 
 } // namespace
@@ -192,100 +201,82 @@ TEST_F(AppStateTest, FirstLaunchOpensOnboardingAndStartsNothing)
     EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
 }
 
-TEST_F(AppStateTest, ActiveProfileThatNoLongerExistsIsCleared)
+// One boot and what it must end with; every row ends `ready`, with the kernel stopped.
+struct BootCase
 {
-    completedOnboarding(QStringLiteral("Deleted Profile"));
-    AppState& state = makeState();
-    test::await(state.boot());
-    EXPECT_EQ(state.bootState(), AppBootState::ready);
-    EXPECT_FALSE(state.activeProfileName().has_value());
-    EXPECT_FALSE(m_settings->contains(QStringLiteral("activeProfileName")));
-    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
-    EXPECT_TRUE(m_alerts.alerts.isEmpty());
-}
+    const char* name;
+    std::function<void(AppStateTest&)> arrange;
+    std::optional<QString> activeProfileAfter;
+    int kernelDownloads;
+    QStringList alertTitles;
+};
 
-TEST_F(AppStateTest, IntentionallyStoppedKernelStaysStopped)
+class AppStateBootTest : public AppStateTest, public ::testing::WithParamInterface<BootCase>
+{};
+
+TEST_P(AppStateBootTest, EndsReadyWithTheKernelStopped)
 {
-    TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
-    completedOnboarding(QStringLiteral("Default"));
-    m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+    const BootCase& row = GetParam();
+    row.arrange(*this);
     AppState& state = makeState();
     test::await(state.boot());
     EXPECT_EQ(state.bootState(), AppBootState::ready);
     EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
     EXPECT_FALSE(state.supervisor().isRunning());
+    EXPECT_EQ(state.activeProfileName(), row.activeProfileAfter);
+    EXPECT_EQ(m_settings->text(QStringLiteral("activeProfileName")), row.activeProfileAfter);
+    EXPECT_EQ(m_kernelDownloadOpened, row.kernelDownloads);
+    QStringList titles;
+    for (const Alert& alert : m_alerts.alerts)
+        titles.append(alert.title);
+    EXPECT_EQ(titles, row.alertTitles);
 }
 
-TEST_F(AppStateTest, MissingKernelAsksForADownload)
-{
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    test::await(state.boot());
-    EXPECT_EQ(state.bootState(), AppBootState::ready);
-    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
-    EXPECT_EQ(m_kernelDownloadOpened, 1);
-    EXPECT_TRUE(m_alerts.alerts.isEmpty());
-}
-
-TEST_F(AppStateTest, MissingHelperAsksForPermissionFirst)
-{
-    HelperRegistration::Options options;
-    options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
-    options.helperExecutable = m_dir.filePath(QStringLiteral("no-helper-here"));
-    options.systemctl = QStringLiteral("/bin/false");
-    m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    EXPECT_FALSE(state.helperInstalled());
-
-    m_alerts.answer = 1; // "Later"
-    test::await(state.boot());
-    ASSERT_EQ(m_alerts.alerts.size(), 1);
-    EXPECT_EQ(
-        m_alerts.alerts.first(),
-        (Alert{QStringLiteral("Helper Permission Required"),
-               QStringLiteral("macOS has revoked the Privileged Helper permission.\n\nClick 'Install', then "
-                              "enable 'Tarnwick' in the Login Items settings that appear."),
-               Alert::Style::warning,
-               {QStringLiteral("Install"), QStringLiteral("Later")}}));
-    EXPECT_EQ(state.bootState(), AppBootState::ready);
-    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
-}
-
-TEST_F(AppStateTest, UnusableWorkspaceIsReportedNotFatal)
-{
-    // A file where the workspace directory should be: nothing can be created below it.
-    test::writeFile(workspace(), "in the way");
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    test::await(state.boot());
-    EXPECT_EQ(state.bootState(), AppBootState::ready);
-    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
-    EXPECT_TRUE(state.profileNodes().isEmpty());
-}
-
-TEST_F(AppStateTest, GeodataComesFromTheConfiguredURLs)
-{
-    test::TestHttpServer server([](const test::HttpRequest& request) {
-        if (request.path == "/geoip.dat")
-            return test::HttpResponse{200, {}, "geoip-bytes", false};
-        return test::HttpResponse{404, {}, "not here", false};
-    });
-    m_settings->setText(QStringLiteral("geoxGeoIP"), server.url(QStringLiteral("/geoip.dat")));
-    m_settings->setText(QStringLiteral("geoxGeoSite"), server.url(QStringLiteral("/geosite.dat")));
-    // Present files are left alone.
-    test::writeFile(workspace() + QStringLiteral("/work/ASN.mmdb"), "mine");
-    AppState& state = makeState();
-    test::await(state.ensureGeodata());
-
-    EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/work/GeoIP.dat")), QStringLiteral("geoip-bytes"));
-    EXPECT_FALSE(QFile::exists(workspace() + QStringLiteral("/work/GeoSite.dat")));
-    EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/work/ASN.mmdb")), QStringLiteral("mine"));
-    // The construction's run and this one together asked each URL at most twice, never for ASN.mmdb.
-    for (const test::HttpRequest& request : server.requests())
-        EXPECT_NE(request.path, QByteArray("/asn"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, AppStateBootTest,
+    ::testing::Values(
+        BootCase{"DeletedActiveProfileIsCleared",
+                 [](AppStateTest& t) { t.completedOnboarding(QStringLiteral("Deleted Profile")); },
+                 std::nullopt,
+                 0,
+                 {}},
+        // Not even a kernel is needed to show that none is started.
+        BootCase{"IntentionallyStoppedKernelStaysStopped",
+                 [](AppStateTest& t) {
+                     t.completedOnboarding(QStringLiteral("Default"));
+                     t.m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+                 },
+                 QStringLiteral("Default"),
+                 0,
+                 {}},
+        BootCase{"MissingKernelAsksForADownload",
+                 [](AppStateTest& t) { t.completedOnboarding(QStringLiteral("Default")); },
+                 QStringLiteral("Default"),
+                 1,
+                 {}},
+        BootCase{"MissingHelperAsksForPermissionFirst",
+                 [](AppStateTest& t) {
+                     HelperRegistration::Options options;
+                     options.socketPath = t.m_dir.filePath(QStringLiteral("run/helper.sock"));
+                     options.helperExecutable = t.m_dir.filePath(QStringLiteral("no-helper-here"));
+                     options.systemctl = QStringLiteral("/bin/false");
+                     t.m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+                     t.completedOnboarding(QStringLiteral("Default"));
+                     t.m_alerts.answer = 1; // "Later"
+                 },
+                 QStringLiteral("Default"),
+                 0,
+                 {QStringLiteral("Helper Permission Required")}},
+        // The profile list cannot be read (a file where the workspace should be): the choice is kept.
+        BootCase{"UnreadableWorkspaceKeepsTheActiveProfile",
+                 [](AppStateTest& t) {
+                     test::writeFile(t.workspace(), "in the way");
+                     t.completedOnboarding(QStringLiteral("Default"));
+                 },
+                 QStringLiteral("Default"),
+                 0,
+                 {}}),
+    [](const ::testing::TestParamInfo<BootCase>& info) { return std::string(info.param.name); });
 
 TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
 {
@@ -349,6 +340,43 @@ TEST_F(AppStateTest, RejectedProfileShowsTheKernelsOwnWords)
     EXPECT_EQ(alert.buttons, (QStringList{QStringLiteral("Edit Config"), QStringLiteral("OK")}));
     // Of the kernel's three lines only the error's msg field survives the cleaning.
     EXPECT_EQ(alert.text, QStringLiteral("proxy group[0]: Proxy: 'Nowhere' not found"));
+    // "Edit Config" opens the user's profile, not the configuration compiled from it.
+    EXPECT_EQ(m_openedFiles, QStringList{workspace() + QStringLiteral("/profiles/Broken.yaml")});
+}
+
+TEST_F(AppStateTest, RejectedSwitchKeepsTheRunningKernelAndItsConfiguration)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    // The compiler puts its QUIC rule first; the kernel's index is turned back into the profile's own.
+    test::writeFile(
+        workspace() + QStringLiteral("/profiles/Broken.yaml"),
+        "rules:\n  - DOMAIN,example.com,DIRECT\n  - DOMAIN,example.org,Nowhere\n  - MATCH,DIRECT\n");
+    completedOnboarding(QStringLiteral("Default"));
+    m_alerts.answer = 1; // "OK"
+    AppState& state = makeState();
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    const KernelStatus running = state.kernelStatus();
+    const QString config = workspace() + QStringLiteral("/work/config.json");
+    const QString compiled = test::readFile(config);
+
+    const auto broken =
+        std::find_if(state.profileNodes().cbegin(), state.profileNodes().cend(),
+                     [](const ProfileNode& node) { return node.name == QLatin1String("Broken"); });
+    ASSERT_NE(broken, state.profileNodes().cend());
+    test::await(state.switchProfile(*broken), 60s);
+    ASSERT_EQ(m_alerts.alerts.size(), 1);
+    EXPECT_EQ(m_alerts.alerts.first().title, QStringLiteral("Configuration Error"));
+    EXPECT_EQ(m_alerts.alerts.first().text,
+              QStringLiteral("rules[1] [DOMAIN,example.org,Nowhere] error: proxy [Nowhere] not found"));
+    EXPECT_EQ(state.kernelStatus(), running);
+    EXPECT_EQ(::kill(running.pid, 0), 0);
+    EXPECT_EQ(state.activeProfileName(), QStringLiteral("Default"));
+    // The kernel's configuration on disk is still the one it runs, so a reload or restart keeps working.
+    EXPECT_EQ(test::readFile(config), compiled);
+    EXPECT_EQ(QDir(workspace() + QStringLiteral("/work")).entryList({QStringLiteral("*.json")}),
+              QStringList{QStringLiteral("config.json")});
 }
 
 TEST_F(AppStateTest, SwitchingProfilesRestartsTheKernelOnTheNewOne)
@@ -417,4 +445,134 @@ TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
     EXPECT_EQ(::kill(pid, 0), -1);
     EXPECT_EQ(m_settings->boolean(QStringLiteral("systemProxyEnabled")), true);
     EXPECT_EQ(m_settings->boolean(QStringLiteral("isKernelIntentionallyStopped")), false);
+}
+
+TEST_F(AppStateTest, StopWhileTheStartValidatesWins)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    completedOnboarding(QStringLiteral("Default"));
+    m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+    AppState& state = makeState();
+    test::await(state.boot());
+    ASSERT_EQ(state.kernelStatus(), KernelStatus::stopped());
+
+    // The start suspends at its first wait (compiling, then the kernel's own test of the configuration).
+    bool started = false;
+    const auto start = [](AppState* s, bool* done) -> QCoro::Task<> {
+        co_await s->startKernel();
+        *done = true;
+    };
+    start(&state, &started);
+    ASSERT_EQ(state.kernelStatus(), KernelStatus::starting());
+    test::await(state.stopKernel());
+    ASSERT_TRUE(test::waitFor([&] { return started; }, 30s));
+
+    EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
+    EXPECT_FALSE(state.supervisor().isRunning());
+    EXPECT_EQ(m_settings->boolean(QStringLiteral("isKernelIntentionallyStopped")), true);
+    EXPECT_TRUE(controllerGet(QStringLiteral("/version")).isEmpty());
+    EXPECT_TRUE(m_alerts.alerts.isEmpty()) << m_alerts.alerts.value(0).text.toStdString();
+}
+
+TEST_F(AppStateTest, KilledKernelIsNoticedRestartedAndThenGivenUpOn)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState(); // one restart in a row, then an alert
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    const qint32 first = state.kernelStatus().pid;
+
+    QElapsedTimer notice;
+    ASSERT_EQ(::kill(first, SIGKILL), 0);
+    notice.start();
+    ASSERT_TRUE(test::waitFor([&] { return state.kernelStatus().kind != KernelStatus::Kind::running; }, 2s));
+    RecordProperty("death_notice_ms", static_cast<int>(notice.elapsed()));
+    EXPECT_EQ(state.kernelStatus(),
+              KernelStatus::error(QStringLiteral("The kernel stopped unexpectedly (killed by signal 9)")));
+
+    ASSERT_TRUE(test::waitFor([&] { return state.kernelStatus().kind == KernelStatus::Kind::running; }, 30s));
+    const qint32 second = state.kernelStatus().pid;
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(test::waitFor([&] { return !controllerGet(QStringLiteral("/version")).isEmpty(); }, 15s));
+
+    ASSERT_EQ(::kill(second, SIGKILL), 0);
+    ASSERT_TRUE(test::waitFor([&] { return m_alerts.alerts.size() == 1; }, 5s));
+    EXPECT_EQ(
+        m_alerts.alerts.first(),
+        (Alert{QStringLiteral("Kernel Crashed"),
+               QStringLiteral("The kernel stopped unexpectedly 2 times in a row (the last time: killed by "
+                              "signal 9) and is not restarted again. Its log is %1/logs/core.log.")
+                   .arg(workspace()),
+               Alert::Style::critical,
+               {QStringLiteral("OK")}}));
+    EXPECT_EQ(state.kernelStatus().kind, KernelStatus::Kind::error);
+    EXPECT_FALSE(state.supervisor().isRunning());
+}
+
+TEST_F(AppStateTest, PortHeldByAnotherProgramIsReported)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    m_settings->setInteger(QStringLiteral("mixedPort"), holder.serverPort());
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    QSignalSpy ready(&state, &AppState::kernelReady);
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+    ASSERT_EQ(m_alerts.alerts.size(), 1);
+    EXPECT_EQ(
+        m_alerts.alerts.first(),
+        (Alert{QStringLiteral("Operation Failed"),
+               QStringLiteral("The kernel could not open port %1 (mixed-port); another program is probably "
+                              "using it. Choose another port in the settings.")
+                   .arg(holder.serverPort()),
+               Alert::Style::warning,
+               {QStringLiteral("OK")}}));
+}
+
+TEST_F(AppStateTest, UnrelatedSettingChangedWhileTrafficFlowsAndTheTrafficStillFlows)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    // The mixed port as a new user has it: never written.
+    m_settings->remove(QStringLiteral("mixedPort"));
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::Any, EngineSettings::defaultMixedPort))
+            << "port " << EngineSettings::defaultMixedPort << " is taken on this machine";
+    }
+    test::TestHttpServer origin([](const test::HttpRequest&) {
+        return test::HttpResponse{200, {}, "through the kernel", false};
+    });
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    QSignalSpy ready(&state, &AppState::kernelReady);
+    QSignalSpy reloads(&state, &AppState::hotReloadTriggered);
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"),
+                                   EngineSettings::defaultMixedPort));
+    const auto fetch = [&] {
+        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(origin.url(QStringLiteral("/")))));
+        test::waitFor([&] { return reply->isFinished(); });
+        return reply->error() == QNetworkReply::NoError ? reply->readAll() : reply->errorString().toUtf8();
+    };
+    ASSERT_EQ(fetch(), QByteArray("through the kernel"));
+
+    m_settings->setText(QStringLiteral("logLevel"), QStringLiteral("warning"));
+    ASSERT_TRUE(test::waitFor([&] { return reloads.count() == 1; }, 5s));
+    ASSERT_TRUE(test::waitFor(
+        [&] { return controllerGet(QStringLiteral("/configs")).contains("\"log-level\":\"warning\""); },
+        10s));
+    EXPECT_EQ(fetch(), QByteArray("through the kernel"));
+    EXPECT_TRUE(m_alerts.alerts.isEmpty()) << m_alerts.alerts.value(0).text.toStdString();
 }

@@ -47,11 +47,12 @@ NativeValue texts(std::initializer_list<const char*> entries)
 
 TEST_F(EngineSettingsTest, EmptyStoreCompilesThePageDefaultsWithoutPorts)
 {
-    // Integers never written are left to the kernel (the ports arrive later through the live patch), and
-    // so are lists, maps and optional texts without a value.
-    for (const char* key : {"mixed-port", "port", "socks-port", "redir-port", "tproxy-port",
-                            "keep-alive-interval", "keep-alive-idle", "dns.cache-max-size", "hosts",
-                            "authentication", "interface-name", "dns.nameserver-policy", "tun.udp-timeout"})
+    // Integers never written are left to the kernel, and so are lists, maps and optional texts without a
+    // value; but the mixed port is always given, so that a reload keeps it open.
+    EXPECT_EQ(at("mixed-port"), NativeValue(EngineSettings::defaultMixedPort));
+    for (const char* key : {"port", "socks-port", "redir-port", "tproxy-port", "keep-alive-interval",
+                            "keep-alive-idle", "dns.cache-max-size", "hosts", "authentication",
+                            "interface-name", "dns.nameserver-policy", "tun.udp-timeout"})
         EXPECT_TRUE(at(key).isNull()) << key;
 
     EXPECT_EQ(at("log-level"), NativeValue("silent"));

@@ -112,3 +112,60 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
     options.systemctl = QStringLiteral("/bin/false");
     test::await(HelperRegistration(options).unregisterService());
 }
+
+// A workspace named on the command line keeps settings of its own: running it, with no kernel and no
+// profile of the default workspace, leaves the default workspace's choices as they were.
+TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
+{
+    QTemporaryDir dir;
+    const QString defaultSettings = dir.filePath(QStringLiteral("config/tarnwick/settings.ini"));
+    {
+        Settings settings(defaultSettings);
+        settings.setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
+        settings.setText(QStringLiteral("activeProfileName"), QStringLiteral("Mine"));
+    }
+    const QString workspace = dir.filePath(QStringLiteral("other"));
+    test::TestHttpServer nothing([](const test::HttpRequest&) {
+        return test::HttpResponse{404, {}, "no geodata here", false};
+    });
+    {
+        Settings settings(workspace + QStringLiteral("/settings.ini"));
+        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
+            settings.setText(QString::fromLatin1(key), nothing.url(QStringLiteral("/")));
+    }
+    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
+
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("TARNWICK_SETTINGS"));
+    environment.remove(QStringLiteral("TARNWICK_WORKSPACE"));
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("TARNWICK_HELPER_SOCKET"), socketPath);
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(test::binaryDir() + QStringLiteral("/bin/tarnwick-app"),
+              {QStringLiteral("--headless"), QStringLiteral("--workspace"), workspace});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    QByteArray log;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            log += app.readAll();
+            return log.contains("Boot complete");
+        },
+        30s))
+        << log.toStdString();
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(15000));
+
+    EXPECT_EQ(Settings(defaultSettings).text(QStringLiteral("activeProfileName")), QStringLiteral("Mine"));
+    EXPECT_EQ(Settings(workspace + QStringLiteral("/settings.ini")).text(QStringLiteral("activeProfileName")),
+              QStringLiteral("Default"));
+    EXPECT_FALSE(log.contains("no longer exists")) << log.toStdString();
+
+    HelperRegistration::Options options;
+    options.socketPath = socketPath;
+    options.systemctl = QStringLiteral("/bin/false");
+    test::await(HelperRegistration(options).unregisterService());
+}
