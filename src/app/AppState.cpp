@@ -251,7 +251,7 @@ QCoro::Task<> AppState::boot()
                 co_return;
             m_helperInstalled = m_helper.isRegistered();
         }
-        if (m_helperInstalled)
+        if (m_helperInstalled && listed)
             co_await startKernel();
         break;
     }
@@ -268,13 +268,13 @@ QCoro::Task<> AppState::boot()
             if (!self)
                 co_return;
         }
-        if (m_helperInstalled)
+        if (m_helperInstalled && listed)
             co_await startKernel();
         break;
     }
     case HelperStatus::ok:
     case HelperStatus::unreachable:
-        if (m_helperInstalled && !m_isKernelIntentionallyStopped && m_activeProfileName)
+        if (m_helperInstalled && listed && !m_isKernelIntentionallyStopped && m_activeProfileName)
             co_await startKernel();
         break;
     }
@@ -283,6 +283,7 @@ QCoro::Task<> AppState::boot()
     setBootState(AppBootState::ready);
     const char* why = m_kernelStatus.isRunningOrStarting() ? ""
                       : !m_helperInstalled                 ? " (the helper is not installed)"
+                      : !listed                            ? " (the profile list could not be read)"
                       : m_isKernelIntentionallyStopped     ? " (stopped by the user)"
                       : !m_activeProfileName               ? " (no active profile)"
                                                            : " (the start failed)";

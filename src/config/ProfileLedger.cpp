@@ -17,6 +17,10 @@ QString ProfileLedger::manifestPath() const
 
 QStringList ProfileLedger::profileFiles() const
 {
+    // No list at all rather than an empty one: callers take an empty list to mean that every profile is gone.
+    const QFileInfo directory(m_directory);
+    if (!directory.isDir() || !directory.isReadable())
+        throw FileError(QStringLiteral("Cannot read the profiles directory %1").arg(m_directory));
     const QStringList patterns{QStringLiteral("*.yaml"), QStringLiteral("*.yml")};
     return QDir(m_directory).entryList(patterns, QDir::Files, QDir::Name);
 }

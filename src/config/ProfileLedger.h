@@ -38,7 +38,8 @@ public:
     void upsert(const ProfileNode& node) const;
     void remove(const QString& id) const;
 
-    // The ".yaml" and ".yml" files of the profiles directory, sorted by name.
+    // The ".yaml" and ".yml" files of the profiles directory, sorted by name; FileError when the directory
+    // cannot be read.
     QStringList profileFiles() const;
 
 private:
