@@ -11,6 +11,8 @@ Q_LOGGING_CATEGORY(lcSettings, "app.tarnwick.Settings")
 Q_LOGGING_CATEGORY(lcWorkspace, "app.tarnwick.Workspace")
 Q_LOGGING_CATEGORY(lcProfiles, "app.tarnwick.Profiles")
 Q_LOGGING_CATEGORY(lcController, "app.tarnwick.Controller")
+Q_LOGGING_CATEGORY(lcRuntime, "app.tarnwick.Runtime")
+Q_LOGGING_CATEGORY(lcAppUpdateService, "app.tarnwick.AppUpdateService")
 
 namespace tarnwick {
 

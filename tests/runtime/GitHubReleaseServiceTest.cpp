@@ -1,0 +1,210 @@
+#include "runtime/GitHubReleaseService.h"
+
+#include "platform/DecodingError.h"
+#include "runtime/RuntimeDownloader.h"
+#include "runtime/RuntimeError.h"
+#include "support/QtPrinters.h"
+#include "support/ReleaseFeedServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+using Asset = test::ReleaseFeedServer::Asset;
+
+namespace {
+
+const QString kMihomo = QStringLiteral("MetaCubeX/mihomo");
+const QString kSmart = QStringLiteral("someone/mihomo");
+const QString kArch = GitHubReleaseService::architectureTag();
+
+Asset asset(const QString& name)
+{
+    return Asset{name, "bytes of " + name.toUtf8(), -1, 200};
+}
+
+// The description of what fetchLatest throws, or the version and the downloaded asset's name.
+QString outcome(test::ReleaseFeedServer& feed, RuntimeChannel channel)
+{
+    QNetworkAccessManager network;
+    const GitHubReleaseService service(&network, QUrl(feed.apiBase()), kSmart);
+    try {
+        const RuntimeRelease release = test::await(service.fetchLatest(channel));
+        return release.version + QStringLiteral(" ") + release.downloadURL.fileName();
+    } catch (const Error& error) {
+        return error.description();
+    }
+}
+
+} // namespace
+
+// Which release and which file each channel picks from real-looking release lists.
+TEST(GitHubReleaseServiceTest, ChannelsPickTheirNewestReleaseAndThisMachinesArchive)
+{
+    test::ReleaseFeedServer feed;
+    // The kernel's real naming: several amd64 builds per release; the compatible one is picked.
+    feed.publish(kMihomo, QStringLiteral("v1.19.29"), false,
+                 {asset(QStringLiteral("mihomo-linux-amd64-v1.19.29.gz")),
+                  asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1.19.29.gz")),
+                  asset(QStringLiteral("mihomo-darwin-arm64-v1.19.29.gz"))});
+    feed.publish(kMihomo, QStringLiteral("Prerelease-Alpha"), true,
+                 {asset(QStringLiteral("mihomo-windows-amd64-alpha-1a2b3c4.zip")),
+                  asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-alpha-1a2b3c4.gz"))});
+    feed.publish(kSmart, QStringLiteral("Prerelease-Alpha"), true,
+                 {asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1.19.30.gz"))});
+
+    // Stable passes over the newer pre-release.
+    EXPECT_EQ(outcome(feed, RuntimeChannel::stable),
+              QStringLiteral("v1.19.29 mihomo-") + kArch + QStringLiteral("-v1.19.29.gz"));
+    // The rolling tag's version is the build name from the archive's name.
+    EXPECT_EQ(outcome(feed, RuntimeChannel::alpha),
+              QStringLiteral("alpha-1a2b3c4 mihomo-") + kArch + QStringLiteral("-alpha-1a2b3c4.gz"));
+    // A rolling tag whose archive names no alpha build keeps the tag as its version.
+    EXPECT_EQ(outcome(feed, RuntimeChannel::smart),
+              QStringLiteral("Prerelease-Alpha mihomo-") + kArch + QStringLiteral("-v1.19.30.gz"));
+    // A release not flagged as pre-release is the alpha channel's when its tag says Alpha in any case.
+    feed.publish(kMihomo, QStringLiteral("v1.20.0-ALPHA.1"), false,
+                 {asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1.20.0-ALPHA.1.gz"))});
+    EXPECT_EQ(outcome(feed, RuntimeChannel::alpha),
+              QStringLiteral("v1.20.0-ALPHA.1 mihomo-") + kArch + QStringLiteral("-v1.20.0-ALPHA.1.gz"));
+
+    const QList<test::HttpRequest> requests = feed.requests();
+    ASSERT_EQ(requests.size(), 4);
+    EXPECT_EQ(requests[0].path, "/repos/MetaCubeX/mihomo/releases");
+    EXPECT_EQ(requests[0].headers.value("accept"), "application/vnd.github.v3+json");
+    EXPECT_EQ(requests[2].path, "/repos/someone/mihomo/releases");
+}
+
+// Every way a release list can fail, with the text the user reads.
+TEST(GitHubReleaseServiceTest, UnusableListsFailWithTheirReason)
+{
+    struct Case
+    {
+        const char* name;
+        int status;
+        QByteArray body; // empty: the published releases below
+        QList<Asset> assets;
+        QString expected;
+    };
+    const QList<Case> cases = {
+        {"other machines only",
+         200,
+         {},
+         {asset(QStringLiteral("mihomo-darwin-arm64-v1.gz")),
+          asset(QStringLiteral("mihomo-windows-amd64-v1.zip"))},
+         QStringLiteral("No compatible binary found for architecture: ") + kArch},
+        {"uncompressed only",
+         200,
+         {},
+         {asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1"))},
+         QStringLiteral("No compatible binary found for architecture: ") + kArch},
+        {"not found", 404, R"({"message":"Not Found"})", {}, QStringLiteral("Network failure: HTTP 404")},
+        {"rate limited",
+         403,
+         R"({"message":"API rate limit exceeded"})",
+         {},
+         QStringLiteral("Network failure: HTTP 403")},
+        {"empty", 200, "[]", {}, QStringLiteral("No valid release found for channel: stable")},
+        {"only pre-releases",
+         200,
+         R"([{"tag_name":"Prerelease-Alpha","prerelease":true,"assets":[]}])",
+         {},
+         QStringLiteral("No valid release found for channel: stable")},
+        {"not JSON",
+         200,
+         "<html>rate limited</html>",
+         {},
+         QStringLiteral("The release list is not valid JSON: illegal value")},
+        {"an object",
+         200,
+         R"({"message":"Moved"})",
+         {},
+         QStringLiteral("The release list is not a JSON array")},
+        {"no tag",
+         200,
+         R"([{"prerelease":false,"assets":[]}])",
+         {},
+         QStringLiteral("Missing key \"tag_name\" in release 0")},
+        {"asset without URL",
+         200,
+         R"([{"tag_name":"v1","prerelease":false,"assets":[{"name":"a.gz"}]}])",
+         {},
+         QStringLiteral("Missing key \"browser_download_url\" in asset 0 of release 0")},
+        {"prerelease as text",
+         200,
+         R"([{"tag_name":"v1","prerelease":"no","assets":[]}])",
+         {},
+         QStringLiteral("Key \"prerelease\" in release 0 is not a boolean")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ReleaseFeedServer feed;
+        if (c.body.isEmpty())
+            feed.publish(kMihomo, QStringLiteral("v1"), false, c.assets);
+        else
+            feed.overrideList(kMihomo, c.status, c.body);
+        EXPECT_EQ(outcome(feed, RuntimeChannel::stable), c.expected);
+    }
+
+    QNetworkAccessManager network;
+    const GitHubReleaseService unreachable(
+        &network, QUrl(QStringLiteral("http://127.0.0.1:%1").arg(test::freePort())), kSmart);
+    try {
+        test::await(unreachable.fetchLatest(RuntimeChannel::stable));
+        ADD_FAILURE() << "no error for a feed that does not listen";
+    } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.description(), QStringLiteral("Network failure: Connection refused"));
+    }
+}
+
+// The archive arrives whole or not at all; progress comes in steps of at least 1 % and ends at exactly 1.
+TEST(RuntimeDownloaderTest, FileAppearsOnlyWhenComplete)
+{
+    QByteArray archive(3 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < archive.size(); ++i)
+        archive[i] = static_cast<char>(i * 7 % 251);
+    test::ReleaseFeedServer feed;
+    feed.publish(kMihomo, QStringLiteral("v1"), false,
+                 {Asset{QStringLiteral("whole.gz"), archive, -1, 200},
+                  Asset{QStringLiteral("half.gz"), archive.left(archive.size() / 2), archive.size(), 200},
+                  Asset{QStringLiteral("gone.gz"), {}, -1, 404}});
+    QNetworkAccessManager network;
+    const RuntimeDownloader downloader(&network);
+    QTemporaryDir dir;
+    const auto url = [&](const char* name) {
+        return QUrl(feed.apiBase() + QStringLiteral("/download/MetaCubeX/mihomo/v1/") + QLatin1String(name));
+    };
+
+    QList<double> progress;
+    test::await(downloader.download(url("whole.gz"), dir.filePath(QStringLiteral("whole")),
+                                    [&](double fraction) { progress.append(fraction); }));
+    QFile whole(dir.filePath(QStringLiteral("whole")));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    EXPECT_EQ(whole.readAll(), archive);
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_EQ(progress.last(), 1.0);
+    EXPECT_LE(progress.size(), 101);
+    for (qsizetype i = 1; i < progress.size(); ++i)
+        EXPECT_TRUE(progress[i] == 1.0 || progress[i] - progress[i - 1] >= 0.01) << progress[i];
+
+    const QList<std::pair<const char*, QString>> failures = {
+        {"half.gz", QStringLiteral("Network failure: ")},
+        {"gone.gz", QStringLiteral("Network failure: HTTP 404")},
+    };
+    for (const auto& [name, expected] : failures) {
+        SCOPED_TRACE(name);
+        const QString destination = dir.filePath(QString::fromLatin1(name));
+        try {
+            test::await(downloader.download(url(name), destination, {}));
+            ADD_FAILURE() << "no error";
+        } catch (const RuntimeError& error) {
+            EXPECT_TRUE(error.description().startsWith(expected)) << error.description().toStdString();
+            EXPECT_EQ(error.kind(), RuntimeError::Kind::networkFailure);
+        }
+        EXPECT_FALSE(QFile::exists(destination));
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("whole")});
+}

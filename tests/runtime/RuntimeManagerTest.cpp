@@ -1,0 +1,307 @@
+#include "runtime/RuntimeManager.h"
+
+#include "platform/Settings.h"
+#include "support/QtPrinters.h"
+#include "support/ReleaseFeedServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+using Asset = test::ReleaseFeedServer::Asset;
+
+namespace {
+
+const QString kMihomo = QStringLiteral("MetaCubeX/mihomo");
+
+QByteArray gzip(const QByteArray& bytes)
+{
+    QProcess process;
+    process.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c")});
+    process.write(bytes);
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
+// The provisioned kernel, gzipped as a release publishes it; made once per run.
+const QByteArray& gzippedKernel(const QString& kernel)
+{
+    static const QByteArray archive = [&] {
+        QFile file(kernel);
+        file.open(QIODevice::ReadOnly);
+        return gzip(file.readAll());
+    }();
+    return archive;
+}
+
+QString archiveName(const QString& version)
+{
+    return QStringLiteral("mihomo-") + GitHubReleaseService::architectureTag() + QLatin1Char('-') + version +
+           QStringLiteral(".gz");
+}
+
+class RuntimeManagerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_paths = ClashPaths(m_dir.filePath(QStringLiteral("workspace")));
+        m_paths.prepare();
+        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
+        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_feed.apiBase());
+        m_manager = makeManager();
+    }
+
+    std::unique_ptr<RuntimeManager> makeManager()
+    {
+        return std::make_unique<RuntimeManager>(m_paths, *m_settings,
+                                                GitHubReleaseService(&m_network, *m_settings),
+                                                RuntimeDownloader(&m_network));
+    }
+
+    void publishKernel(const QString& tag, const QString& kernel, bool prerelease = false)
+    {
+        m_feed.publish(kMihomo, tag, prerelease, {Asset{archiveName(tag), gzippedKernel(kernel), -1, 200}});
+    }
+
+    // Installs and records every state passed through.
+    QList<RuntimeState> install(RuntimeChannel channel)
+    {
+        QList<RuntimeState> states;
+        const auto connection = QObject::connect(m_manager.get(), &RuntimeManager::stateChanged,
+                                                 [&] { states.append(m_manager->state()); });
+        test::await(m_manager->installOrUpdate(channel), std::chrono::seconds(60));
+        QObject::disconnect(connection);
+        return states;
+    }
+
+    QString linkTarget() const { return QFileInfo(m_paths.managedCoreExecutable()).symLinkTarget(); }
+    QString binary(const QString& version) const { return m_paths.versionsDirectory() + version + "/mihomo"; }
+
+    QTemporaryDir m_dir;
+    ClashPaths m_paths{QStringLiteral("/nonexistent/")};
+    std::unique_ptr<Settings> m_settings;
+    QNetworkAccessManager m_network;
+    test::ReleaseFeedServer m_feed;
+    std::unique_ptr<RuntimeManager> m_manager;
+};
+
+QList<RuntimeState::Kind> kinds(const QList<RuntimeState>& states)
+{
+    QList<RuntimeState::Kind> result;
+    for (const RuntimeState& state : states) {
+        if (result.isEmpty() || result.last() != state.kind)
+            result.append(state.kind);
+    }
+    return result;
+}
+
+using Kind = RuntimeState::Kind;
+
+} // namespace
+
+// A fresh workspace installs the stable kernel, then a newer one, skips what it already has, rolls back,
+// and takes a rolling alpha build under its build name.
+TEST_F(RuntimeManagerTest, InstallsSwitchesAndRollsBackRealKernels)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    EXPECT_EQ(m_manager->state(), RuntimeState::of(Kind::missing));
+    publishKernel(QStringLiteral("v1.19.29"), kernel);
+
+    const QList<RuntimeState> first = install(RuntimeChannel::stable);
+    EXPECT_EQ(kinds(first), (QList<Kind>{Kind::checking, Kind::downloading, Kind::installing,
+                                         Kind::validating, Kind::switching, Kind::ready}));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+    EXPECT_TRUE(QFileInfo(m_paths.managedCoreExecutable()).isExecutable());
+    EXPECT_FALSE(QFile::exists(binary(QStringLiteral("v1.19.29")) + QStringLiteral(".gz")));
+    EXPECT_TRUE(m_manager->isPendingRestart());
+    EXPECT_EQ(m_settings->text(RuntimeManager::channelKey), QStringLiteral("stable"));
+    // Progress rose in steps and reached the end.
+    QList<double> progress;
+    for (const RuntimeState& state : first) {
+        if (state.kind == Kind::downloading)
+            progress.append(state.progress);
+    }
+    EXPECT_TRUE(std::is_sorted(progress.cbegin(), progress.cend()));
+    EXPECT_EQ(progress.last(), 1.0);
+
+    // Nothing newer: no download, no switch, no restart.
+    m_manager->setPendingRestart(false);
+    const int downloads = m_feed.requestCount("/download/");
+    EXPECT_EQ(kinds(install(RuntimeChannel::stable)), (QList<Kind>{Kind::checking, Kind::ready}));
+    EXPECT_EQ(m_feed.requestCount("/download/"), downloads);
+    EXPECT_FALSE(m_manager->isPendingRestart());
+
+    // An update check against the running kernel's version, then the newer release installed.
+    publishKernel(QStringLiteral("v1.19.30"), kernel);
+    test::await(m_manager->checkForUpdates(QStringLiteral("v1.19.29")));
+    EXPECT_TRUE(m_manager->hasUpdateAvailable());
+    EXPECT_EQ(m_manager->latestRemoteVersion(), QStringLiteral("v1.19.30"));
+    const int listRequests = m_feed.requestCount("/repos/");
+    test::await(m_manager->checkForUpdates(QStringLiteral("Installed")));
+    EXPECT_EQ(m_feed.requestCount("/repos/"), listRequests);
+
+    install(RuntimeChannel::stable);
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.30")));
+    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.30")));
+    EXPECT_FALSE(m_manager->hasUpdateAvailable());
+    EXPECT_TRUE(m_manager->isPendingRestart());
+    EXPECT_EQ(m_manager->fetchLocalVersions(),
+              (QStringList{QStringLiteral("v1.19.30"), QStringLiteral("v1.19.29")}));
+
+    // Rollback, and names that are not installed versions.
+    m_manager->setPendingRestart(false);
+    test::await(m_manager->switchToLocalVersion(QStringLiteral("v1.19.29")));
+    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+    EXPECT_TRUE(m_manager->isPendingRestart());
+    for (const QString& name :
+         {QStringLiteral("v9.9.9"), QStringLiteral("../versions/v1.19.30"), QString()}) {
+        try {
+            test::await(m_manager->switchToLocalVersion(name));
+            ADD_FAILURE() << "switched to " << name.toStdString();
+        } catch (const RuntimeError& error) {
+            EXPECT_EQ(error.description(),
+                      QStringLiteral("File system operation failed: Target version binary missing"));
+        }
+        EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+        EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+    }
+
+    // The alpha channel's rolling release is installed under its build name; the channel is remembered.
+    publishKernel(QStringLiteral("Prerelease-Alpha"), kernel, true);
+    m_feed.publish(kMihomo, QStringLiteral("Prerelease-Alpha"), true,
+                   {Asset{archiveName(QStringLiteral("alpha-0f1e2d3")), gzippedKernel(kernel), -1, 200}});
+    install(RuntimeChannel::alpha);
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("alpha-0f1e2d3")));
+    EXPECT_EQ(linkTarget(), binary(QStringLiteral("alpha-0f1e2d3")));
+    EXPECT_EQ(makeManager()->currentChannel(), RuntimeChannel::alpha);
+    EXPECT_EQ(makeManager()->state(), RuntimeState::ready(QStringLiteral("Installed")));
+
+    // Back to stable: the newest stable kernel on disk is activated at once, without a download.
+    const int before = m_feed.requestCount("/download/");
+    EXPECT_EQ(kinds(install(RuntimeChannel::stable)),
+              (QList<Kind>{Kind::checking, Kind::switching, Kind::ready}));
+    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.30")));
+    EXPECT_EQ(m_feed.requestCount("/download/"), before);
+}
+
+// Whatever goes wrong on the way, the active kernel stays active and the failure says why.
+TEST_F(RuntimeManagerTest, FailedInstallsLeaveTheActiveKernel)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    publishKernel(QStringLiteral("v1.19.29"), kernel);
+    install(RuntimeChannel::stable);
+    ASSERT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+
+    const QByteArray notAKernel = gzip("#!/bin/sh\necho \"Clash v1.18.0 linux amd64\"\n");
+    const QByteArray& real = gzippedKernel(kernel);
+    struct Case
+    {
+        const char* tag;
+        Asset asset;
+        QString expected;
+    };
+    const QList<Case> cases = {
+        {"v2-not-a-kernel", Asset{{}, notAKernel, -1, 200},
+         QStringLiteral("Binary verification failed (exit code -1): Invalid binary signature: Clash v1.18.0 "
+                        "linux amd64\n")},
+        {"v2-truncated", Asset{{}, real.left(real.size() / 3), -1, 200},
+         QStringLiteral("File system operation failed: Gunzip failed with status 1")},
+        {"v2-not-gzip", Asset{{}, "PK\x03\x04 this is a zip, not a gzip", -1, 200},
+         QStringLiteral("File system operation failed: Gunzip failed with status 1")},
+        {"v2-missing", Asset{{}, {}, -1, 404}, QStringLiteral("Network failure: HTTP 404")},
+        {"v2-half-way", Asset{{}, real.left(real.size() / 2), real.size(), 200}, {}},
+        {"../../../escaped", Asset{{}, real, -1, 200},
+         QStringLiteral("File system operation failed: Invalid version name: ../../../escaped")},
+        {"v2$(reboot)", Asset{{}, real, -1, 200},
+         QStringLiteral("File system operation failed: Invalid version name: v2$(reboot)")},
+    };
+    for (Case c : cases) {
+        SCOPED_TRACE(c.tag);
+        const QString tag = QString::fromLatin1(c.tag);
+        c.asset.name = archiveName(tag);
+        m_feed.publish(kMihomo, tag, true, {c.asset});
+        m_manager->setPendingRestart(false);
+        install(RuntimeChannel::alpha); // no alpha kernel on disk: nothing local to fall back on
+        ASSERT_EQ(m_manager->state().kind, Kind::failed);
+        if (c.expected.isEmpty())
+            EXPECT_TRUE(
+                m_manager->state().error->description().startsWith(QStringLiteral("Network failure: ")))
+                << m_manager->state().error->description().toStdString();
+        else
+            EXPECT_EQ(m_manager->state().error->description(), c.expected);
+        EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+        EXPECT_FALSE(m_manager->isPendingRestart());
+        EXPECT_EQ(m_manager->fetchLocalVersions(), QStringList{QStringLiteral("v1.19.29")});
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  (QStringList{QStringLiteral("settings.ini"), QStringLiteral("workspace")}));
+    }
+    const RuntimeError verification = *[&] {
+        m_feed.publish(kMihomo, QStringLiteral("v3"), true,
+                       {Asset{archiveName(QStringLiteral("v3")), notAKernel, -1, 200}});
+        install(RuntimeChannel::alpha);
+        return m_manager->state().error;
+    }();
+    EXPECT_EQ(verification.kind(), RuntimeError::Kind::verificationFailed);
+    EXPECT_EQ(verification.exitCode(), -1);
+
+    // The stable kernel on disk stays in use when the feed fails.
+    m_feed.overrideList(kMihomo, 500, "{}");
+    install(RuntimeChannel::stable);
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+
+    // A dangling link is replaced without error.
+    QFile::remove(m_paths.managedCoreExecutable());
+    ASSERT_TRUE(QFile::link(m_paths.versionsDirectory() + QStringLiteral("gone/mihomo"),
+                            m_paths.managedCoreExecutable()));
+    test::await(m_manager->switchToLocalVersion(QStringLiteral("v1.19.29")));
+    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+}
+
+// Pruning keeps the three newest of each channel and the active kernel, whatever its age.
+TEST_F(RuntimeManagerTest, PruneKeepsThreePerChannelAndTheActiveOne)
+{
+    const QStringList oldestFirst = {
+        QStringLiteral("v1.0.0"),        QStringLiteral("v1.1.0"),     QStringLiteral("alpha-aaaaaaa"),
+        QStringLiteral("v1.2.0"),        QStringLiteral("smart-v1.0"), QStringLiteral("v1.3.0"),
+        QStringLiteral("alpha-bbbbbbb"), QStringLiteral("v1.4.0"),
+    };
+    QDateTime previous;
+    for (const QString& name : oldestFirst) {
+        // Creation dates are what orders versions; make each one later than the last.
+        ASSERT_TRUE(test::waitFor([&] { return QDateTime::currentDateTime() > previous.addMSecs(2); }));
+        test::writeFile(binary(name), "#!/bin/sh\n");
+        previous = QDateTime::currentDateTime();
+    }
+    // Hidden entries and directories without a kernel are not versions.
+    QDir().mkpath(m_paths.versionsDirectory() + QStringLiteral(".partial"));
+    test::writeFile(m_paths.versionsDirectory() + QStringLiteral(".hidden/mihomo"), "");
+    QDir().mkpath(m_paths.versionsDirectory() + QStringLiteral("empty"));
+
+    EXPECT_EQ(
+        m_manager->fetchLocalVersions(),
+        (QStringList{QStringLiteral("v1.4.0"), QStringLiteral("alpha-bbbbbbb"), QStringLiteral("v1.3.0"),
+                     QStringLiteral("smart-v1.0"), QStringLiteral("v1.2.0"), QStringLiteral("alpha-aaaaaaa"),
+                     QStringLiteral("v1.1.0"), QStringLiteral("v1.0.0")}));
+    ASSERT_TRUE(QFile::link(binary(QStringLiteral("v1.0.0")), m_paths.managedCoreExecutable()));
+    m_manager->pruneStaleVersions();
+    EXPECT_EQ(m_manager->fetchLocalVersions(),
+              (QStringList{QStringLiteral("v1.4.0"), QStringLiteral("alpha-bbbbbbb"),
+                           QStringLiteral("v1.3.0"), QStringLiteral("smart-v1.0"), QStringLiteral("v1.2.0"),
+                           QStringLiteral("alpha-aaaaaaa"), QStringLiteral("v1.0.0")}));
+    EXPECT_TRUE(QFileInfo::exists(m_paths.versionsDirectory() + QStringLiteral(".hidden/mihomo")));
+
+    for (const auto& [name, channel] :
+         {std::pair{"v1.19.30", RuntimeChannel::stable}, std::pair{"alpha-1a2b3c4", RuntimeChannel::alpha},
+          std::pair{"Prerelease-Alpha", RuntimeChannel::alpha},
+          std::pair{"smart-alpha-1", RuntimeChannel::smart}, std::pair{"Smart", RuntimeChannel::smart}})
+        EXPECT_EQ(RuntimeManager::inferChannel(QString::fromLatin1(name)), channel) << name;
+}
