@@ -39,10 +39,11 @@ public:
     const QList<QWebSocketProtocol::CloseCode>& closeCodes() const { return m_closeCodes; }
 
 private:
-    QWebSocketServer m_server{"controller", QWebSocketServer::NonSecureMode};
     QList<QWebSocket*> m_sockets;
     QList<QNetworkRequest> m_requests;
     QList<QWebSocketProtocol::CloseCode> m_closeCodes;
+    // Last, so that it goes first: its sockets still record their close codes as they are torn down.
+    QWebSocketServer m_server{"controller", QWebSocketServer::NonSecureMode};
 };
 
 class ControllerStreamTest : public ::testing::Test
