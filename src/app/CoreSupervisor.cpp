@@ -95,22 +95,24 @@ QCoro::Task<> CoreSupervisor::watch(QPointer<CoreSupervisor> self, qint32 pid)
     try {
         while (stillOurs()) {
             std::optional<QString> end;
+            QString helperSays;
             bool reachable = true;
             try {
                 end = co_await self->m_launcher.waitForKernelExit(pid, watchInterval);
             } catch (const HelperClientError& error) {
                 // The helper answered that it does not know the kernel: it restarted and lost it.
-                if (error.kind() == HelperClientError::Kind::helperError &&
-                    error.message() != HelperClientError::timedOutMessage())
-                    end = QStringLiteral("lost by the helper (%1)").arg(error.message());
-                else
-                    reachable = false;
+                reachable = error.kind() == HelperClientError::Kind::helperError &&
+                            error.message() != HelperClientError::timedOutMessage();
+                if (reachable) {
+                    end = QStringLiteral("the helper no longer knows it");
+                    helperSays = error.message();
+                }
             }
             if (!stillOurs())
                 co_return;
             if (end) {
-                qCWarning(lcCoreSupervisor, "Kernel (PID %d) ended unexpectedly: %s", pid,
-                          qUtf8Printable(*end));
+                qCWarning(lcCoreSupervisor, "Kernel (PID %d) ended unexpectedly: %s %s", pid,
+                          qUtf8Printable(*end), qUtf8Printable(helperSays));
                 self->forget();
                 Q_EMIT self->kernelExited(pid, *end);
                 co_return;

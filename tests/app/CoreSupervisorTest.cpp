@@ -214,6 +214,7 @@ TEST_F(CoreSupervisorKernelTest, KernelKilledFromOutsideIsReportedAndForgotten)
 TEST_F(CoreSupervisorKernelTest, HelperRestartLeavesNoDeadKernelBehind)
 {
     const qint32 pid = test::await(m_supervisor->start());
+    QSignalSpy exits(m_supervisor.get(), &CoreSupervisor::kernelExited);
     // The helper goes (taking its kernel along) and a new one that never heard of the pid takes its place.
     m_helper.reset();
     ASSERT_FALSE(alive(pid));
@@ -227,4 +228,7 @@ TEST_F(CoreSupervisorKernelTest, HelperRestartLeavesNoDeadKernelBehind)
     EXPECT_NE(next, pid);
     EXPECT_TRUE(alive(next));
     EXPECT_TRUE(m_supervisor->isRunning());
+    // Its end was reported unless the stop came first.
+    for (const QList<QVariant>& exit : exits)
+        EXPECT_EQ(exit.value(1).toString(), QStringLiteral("the helper no longer knows it"));
 }
