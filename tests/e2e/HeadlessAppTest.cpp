@@ -88,9 +88,14 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
     EXPECT_EQ(secret.size(), 32);
     EXPECT_TRUE(
         get(QUrl(QStringLiteral("http://127.0.0.1:%1/version").arg(apiPort)), secret).contains("v1.19.30"));
-    EXPECT_EQ(get(QUrl(origin.url(QStringLiteral("/hello"))), {},
-                  QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), mixedPort)),
-              QByteArray("origin saw /hello"));
+    // The controller answers a moment before the kernel routes traffic.
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            return get(QUrl(origin.url(QStringLiteral("/hello"))), {},
+                       QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), mixedPort)) ==
+                   QByteArray("origin saw /hello");
+        },
+        10s));
 
     const QRegularExpressionMatch started =
         QRegularExpression(QStringLiteral("Kernel started \\(PID: (\\d+)\\)")).match(QString::fromUtf8(log));
