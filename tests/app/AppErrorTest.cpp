@@ -89,32 +89,34 @@ TEST(AppErrorTest, EveryErrorMapsToAUserFacingCase)
 
 TEST(AppErrorTest, AlertsFollowTheTable)
 {
-    const Alert preflight = AlertCoordinator::alertFor(AppError(
-        AppError::Kind::preflightFailed, QStringLiteral("level=error msg=\"proxy group[0]: unsupported type: "
-                                                        "smart\"\nconfiguration file x test failed")));
-    EXPECT_EQ(preflight.title, QStringLiteral("Configuration Error"));
-    EXPECT_EQ(preflight.text,
-              QStringLiteral("proxy group[0]: unsupported type: smart\n\n\U0001F4A1 Requires Smart kernel. "
-                             "Please switch channel in Advanced Settings."));
-    EXPECT_EQ(preflight.style, Alert::Style::warning);
-
-    const Alert crashed = AlertCoordinator::alertFor(
-        AppError(AppError::Kind::kernelCrashed, QStringLiteral("level=fatal msg=\"boom\"")));
-    EXPECT_EQ(crashed, (Alert{QStringLiteral("Kernel Crashed"),
-                              QStringLiteral("boom"),
-                              Alert::Style::critical,
-                              {QStringLiteral("OK")}}));
-
-    // An operation failure shows its message as it is, uncleaned.
-    const Alert failed = AlertCoordinator::alertFor(
-        AppError(AppError::Kind::operationFailed, QStringLiteral("level=error msg=\"kept whole\"")));
-    EXPECT_EQ(failed.title, QStringLiteral("Operation Failed"));
-    EXPECT_EQ(failed.text, QStringLiteral("level=error msg=\"kept whole\""));
-
-    const Alert permission =
-        AlertCoordinator::alertFor(AppError(AppError::Kind::permissionDenied, QString()));
-    EXPECT_EQ(permission.title, QStringLiteral("Helper Required"));
-    EXPECT_EQ(permission.buttons, (QStringList{QStringLiteral("Open Settings"), QStringLiteral("Cancel")}));
+    using K = AppError::Kind;
+    const QString ok = QStringLiteral("OK");
+    const std::pair<AppError, Alert> rows[] = {
+        {AppError(K::preflightFailed, QStringLiteral("level=error msg=\"proxy group[0]: unsupported type: "
+                                                     "smart\"\nconfiguration file x test failed")),
+         {QStringLiteral("Configuration Error"),
+          QStringLiteral("proxy group[0]: unsupported type: smart\n\n\U0001F4A1 Requires Smart kernel. "
+                         "Please switch channel in Advanced Settings."),
+          Alert::Style::warning,
+          {QStringLiteral("Edit Config"), ok}}},
+        {AppError(K::kernelCrashed, QStringLiteral("level=fatal msg=\"boom\"")),
+         {QStringLiteral("Kernel Crashed"), QStringLiteral("boom"), Alert::Style::critical, {ok}}},
+        // An operation failure shows its message as it is, uncleaned.
+        {AppError(K::operationFailed, QStringLiteral("level=error msg=\"kept whole\"")),
+         {QStringLiteral("Operation Failed"),
+          QStringLiteral("level=error msg=\"kept whole\""),
+          Alert::Style::warning,
+          {ok}}},
+        {AppError(K::permissionDenied, QString()),
+         {QStringLiteral("Helper Required"),
+          QStringLiteral(
+              "This action requires the Privileged Helper. Please ensure it is installed and enabled "
+              "in Settings."),
+          Alert::Style::critical,
+          {QStringLiteral("Open Settings"), QStringLiteral("Cancel")}}},
+    };
+    for (const auto& [error, alert] : rows)
+        EXPECT_EQ(AlertCoordinator::alertFor(error), alert) << error.message().toStdString();
 }
 
 TEST(AppErrorTest, CoordinatorRunsTheChosenFollowUp)
