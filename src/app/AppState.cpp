@@ -10,6 +10,7 @@
 #include "platform/Logging.h"
 #include "platform/Settings.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTimer>
@@ -127,6 +128,15 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     m_subscriptions = new SubscriptionManager(
         m_paths.profilesDirectory() + QStringLiteral("subscription_ledger.json"), m_settings, this);
     m_profiles = new ProfileStore(m_paths, m_settings, m_subscriptions, &m_supervisor, this);
+    m_runtimeManager = new RuntimeManager(m_paths, m_settings, GitHubReleaseService(&m_network, m_settings),
+                                          RuntimeDownloader(&m_network), this);
+    connect(m_runtimeManager, &RuntimeManager::isPendingRestartChanged, this, &AppState::runtimeSwitched);
+    // The flow is a child: whenever it cleans up, this state is there.
+    AppUpdateFlow::Hooks hooks{[this] { return shutdown(); }, [] { QCoreApplication::exit(0); }};
+    m_updateFlow = new AppUpdateFlow(m_settings, m_helper,
+                                     m_environment.bundlePath.isEmpty() ? AppBundle::running()
+                                                                        : AppBundle(m_environment.bundlePath),
+                                     std::move(hooks), this);
 
     m_helperInstalled = m_helper.isRegistered();
     m_systemProxyEnabled = m_settings.boolean(kSystemProxyEnabled, false);
@@ -143,6 +153,8 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     connect(&m_supervisor, &CoreSupervisor::kernelExited, this, &AppState::kernelExited);
 
     detach(this, &AppState::ensureGeodata, "Geodata check");
+    if (m_settings.boolean(AppUpdateFlow::autoCheckKey, true))
+        automaticUpdateCheck(this, m_environment.updateCheckDelay);
     sampleMemory();
     connect(&m_memoryTimer, &QTimer::timeout, this, &AppState::sampleMemory);
     m_memoryTimer.start(m_environment.memorySamplingPeriod);
@@ -524,6 +536,26 @@ QCoro::Task<> AppState::stopKernel()
         co_await m_supervisor.stop();
     } catch (const std::exception& error) {
         qCWarning(lcAppState, "Kernel stop failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
+void AppState::runtimeSwitched()
+{
+    if (!m_runtimeManager->isPendingRestart())
+        return;
+    m_runtimeManager->setPendingRestart(false);
+    if (m_kernelStatus.isRunningOrStarting())
+        detach(this, &AppState::restartKernel, "Restart on the switched kernel");
+}
+
+QCoro::Task<> AppState::automaticUpdateCheck(QPointer<AppState> self, std::chrono::milliseconds delay)
+{
+    try {
+        co_await QCoro::sleepFor(delay);
+        if (self)
+            co_await self->m_updateFlow->check(true);
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "Application update check failed: %s", qUtf8Printable(describe(error)));
     }
 }
 

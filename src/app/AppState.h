@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlertCoordinator.h"
+#include "AppUpdateFlow.h"
 #include "ConfigValidator.h"
 #include "CoreSupervisor.h"
 #include "GeodataUpdater.h"
@@ -10,6 +11,7 @@
 #include "config/ProfileNode.h"
 #include "config/yaml/NativeValue.h"
 #include "controller/MihomoClient.h"
+#include "runtime/RuntimeManager.h"
 
 #include <QCoro/QCoroTask>
 #include <QNetworkAccessManager>
@@ -52,6 +54,10 @@ struct AppEnvironment
     KernelRecovery::Policy kernelRecovery;
     // How long a geodata file whose download failed waits for its next try.
     std::chrono::seconds geodataRetryAfter{std::chrono::hours(24)};
+    // The automatic application update check after launch.
+    std::chrono::milliseconds updateCheckDelay{10000};
+    // The installed application; empty: the running executable's bundle.
+    QString bundlePath;
 };
 
 // The application's one central state: owns the workspace, the controller client, the profiles, the
@@ -112,6 +118,8 @@ public:
     const ConfigValidator& configValidator() const { return m_configValidator; }
     ProfileStore& profiles() const { return *m_profiles; }
     AlertCoordinator& alertCoordinator() { return m_alertCoordinator; }
+    RuntimeManager& runtimeManager() const { return *m_runtimeManager; }
+    AppUpdateFlow& updateFlow() const { return *m_updateFlow; }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;
@@ -149,6 +157,9 @@ private:
     void kernelStartFailed(const std::exception& error);
     // The supervisor's report of a kernel that ended on its own: error status, then a restart or an alert.
     void kernelExited(qint32 pid, const QString& description);
+    // A kernel switch is pending: the running kernel restarts on the new executable.
+    void runtimeSwitched();
+    static QCoro::Task<> automaticUpdateCheck(QPointer<AppState> self, std::chrono::milliseconds delay);
     static QCoro::Task<> recoverTask(QPointer<AppState> self, std::chrono::milliseconds delay,
                                      KernelStatus ended);
     // Patches the live engine settings into the running kernel and alerts when a port did not open.
@@ -185,6 +196,8 @@ private:
     AlertCoordinator m_alertCoordinator;
     KernelRecovery m_recovery;
     GeodataUpdater m_geodata;
+    RuntimeManager* m_runtimeManager = nullptr;
+    AppUpdateFlow* m_updateFlow = nullptr;
 
     AppBootState m_bootState = AppBootState::booting;
     KernelStatus m_kernelStatus;

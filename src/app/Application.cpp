@@ -6,11 +6,15 @@
 #include "platform/Logging.h"
 #include "platform/Settings.h"
 #include "platform/SignalWatcher.h"
+#include "runtime/RuntimeManager.h"
+#include "update/AppBundle.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
 #include <QPointer>
 #include <csignal>
+#include <cstdio>
 
 namespace tarnwick {
 
@@ -28,6 +32,33 @@ QCoro::Task<> shutdownAndQuit(QPointer<AppState> state)
     QCoreApplication::quit();
 }
 
+QCoro::Task<> installKernelTask(RuntimeManager* manager, QString archive, QString version, bool* done)
+{
+    co_await manager->installArchive(archive, version);
+    *done = true;
+}
+
+// The same installation as a downloaded kernel's (unpack, verify, switch, prune), for a kernel at hand.
+int installKernel(const ClashPaths& paths, Settings& settings, const QString& archive, const QString& version)
+{
+    QNetworkAccessManager network;
+    RuntimeManager manager(paths, settings, GitHubReleaseService(&network, settings),
+                           RuntimeDownloader(&network));
+    bool done = false;
+    installKernelTask(&manager, archive, version, &done);
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (manager.state().kind != RuntimeState::Kind::ready) {
+        std::fprintf(stderr, "%s\n",
+                     qUtf8Printable(manager.state().error ? manager.state().error->description()
+                                                          : QStringLiteral("Installation failed")));
+        return 1;
+    }
+    std::printf("Installed kernel %s in %s\n", qUtf8Printable(version),
+                qUtf8Printable(paths.coreDirectory()));
+    return 0;
+}
+
 } // namespace
 
 int runApplication(int argc, char** argv)
@@ -35,7 +66,7 @@ int runApplication(int argc, char** argv)
     installLogFormat();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    QCoreApplication::setApplicationVersion(AppBundle::running().shortVersion());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Tarnwick drives the Mihomo proxy kernel."));
@@ -45,6 +76,14 @@ int runApplication(int argc, char** argv)
     parser.addOption({QStringLiteral("workspace"),
                       QStringLiteral("Use DIR as the workspace root (also $TARNWICK_WORKSPACE)."),
                       QStringLiteral("DIR")});
+    parser.addOption(
+        {QStringLiteral("install-kernel"),
+         QStringLiteral("Install the gzipped kernel ARCHIVE into the workspace, make it the active "
+                        "kernel and exit (needs --kernel-version)."),
+         QStringLiteral("ARCHIVE")});
+    parser.addOption({QStringLiteral("kernel-version"),
+                      QStringLiteral("The version directory --install-kernel installs into."),
+                      QStringLiteral("VERSION")});
     parser.process(app);
 
     // A workspace of its own gets settings of its own, so that it never changes the default workspace's
@@ -55,6 +94,11 @@ int runApplication(int argc, char** argv)
     Settings settings(ownWorkspace && !qEnvironmentVariableIsSet("TARNWICK_SETTINGS")
                           ? paths.applicationSupportDirectory() + QStringLiteral("settings.ini")
                           : Settings::defaultFilePath());
+    if (parser.isSet(QStringLiteral("install-kernel")))
+        return installKernel(paths, settings, parser.value(QStringLiteral("install-kernel")),
+                             parser.value(QStringLiteral("kernel-version")));
+    qCInfo(lcAppState, "Tarnwick %s starting", qUtf8Printable(QCoreApplication::applicationVersion()));
+
     HelperClient helper;
     HeadlessAlertPresenter alerts;
 
