@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 workspace="${TARNWICK_WORKSPACE:-${XDG_DATA_HOME:-$HOME/.local/share}/Tarnwick}"
 if [[ ! -x "$workspace/core/current" ]]; then
   kernel="$(bash scripts/provision-mihomo.sh)"
-  version="$("$kernel" -v | awk '{print $3}')"
-  mkdir -p "$workspace/core/versions/$version"
-  cp -f "$kernel" "$workspace/core/versions/$version/mihomo"
-  ln -sfn "versions/$version/mihomo" "$workspace/core/current"
-  echo "Installed kernel $version in $workspace/core"
+  # "Mihomo Meta v1.19.30 linux amd64 …" on the first line; later lines name the build tags.
+  version="$("$kernel" -v | head -n 1 | awk '{print $3}')"
+  archive="$(mktemp --suffix=.gz)"
+  trap 'rm -f "$archive"' EXIT
+  gzip -c "$kernel" >"$archive"
+  # Installed the way a downloaded kernel is: unpacked, verified, linked as core/current.
+  build/bin/tarnwick-app --install-kernel "$archive" --kernel-version "$version"
 fi
 if [[ ! -s "$workspace/work/Country.mmdb" ]]; then
   bash scripts/provision-geodata.sh "$workspace/work" >/dev/null
