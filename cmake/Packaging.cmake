@@ -1,6 +1,8 @@
 # The release artifacts: a relocatable bundle directory packed into a .zip (what the application's own
 # update downloads and unpacks), and a .deb installing under /usr for Debian's package manager.
-#   cmake --build build --target package   (or: cpack --config build/CPackConfig.cmake)
+#   cmake --build build --target tarnwick-app tarnwick tarnwick-helper && (cd build && cpack)
+# Installing and packing need only the three executables, not the tests and benchmarks of "all".
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # The bundle's version file; the build tree carries one too, so that it is a bundle itself.
 set(TARNWICK_BUILD_NUMBER 0 CACHE STRING "Build number of the alpha channel, carried in the bundle")
@@ -9,8 +11,8 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/Info.ini.in ${PROJECT_BINARY_DIR}
 install(TARGETS tarnwick-app tarnwick tarnwick-helper RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_BINARY_DIR}/share/tarnwick/Info.ini DESTINATION share/tarnwick)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/tarnwick.desktop DESTINATION share/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/resources/app.tarnwick.helper.service DESTINATION lib/systemd/user
-    COMPONENT systemd)
+# For the .deb (it names /usr/bin); a bundle's helper unit is written by the application when it registers.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/app.tarnwick.helper.service DESTINATION lib/systemd/user)
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
     set(tarnwick_arch arm64)
@@ -35,9 +37,9 @@ set(CPACK_DEBIAN_FILE_NAME "tarnwick_${PROJECT_VERSION}_${tarnwick_arch}.deb")
 set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_LICENSE "GPL-3.0-or-later")
 # The libraries the executables link, as Debian packages them (Qt, QCoro, libmaxminddb, …), found by
-# dpkg-shlibdeps; SQLite is named too.
+# dpkg-shlibdeps; SQLite for the flow database, and the tools kernel and application updates run.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0, libmaxminddb0, libqt6network6, libqt6websockets6, gzip, unzip")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0, gzip, unzip")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
 
 include(CPack)

@@ -4,7 +4,4 @@ if(CPACK_GENERATOR STREQUAL "DEB")
     set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 else()
     set(CPACK_PACKAGING_INSTALL_PREFIX "/")
-    # The systemd unit names /usr/bin; a bundle's helper is registered by the application itself.
-    set(CPACK_COMPONENTS_ALL Unspecified)
-    set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 endif()
