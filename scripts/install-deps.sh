@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libmaxminddb-dev
   libgtest-dev libbenchmark-dev libyaml-dev
   clang clang-format libclang-rt-14-dev
-  golang-go gzip unzip zip dpkg-dev fakeroot python3 npm xvfb passwd util-linux procps curl ca-certificates
+  golang-go gzip unzip zip dpkg-dev python3 npm xvfb passwd util-linux procps curl ca-certificates
 )
 
 missing=()
