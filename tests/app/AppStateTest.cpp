@@ -5,15 +5,18 @@
 #include "config/UserAgentHelper.h"
 #include "platform/Settings.h"
 #include "support/QtPrinters.h"
+#include "support/ReleaseFeedServer.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -49,6 +52,8 @@ public:
         // Geodata comes from a local server that has none, so nothing leaves the machine.
         for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
             m_settings->setText(QString::fromLatin1(key), m_geodataServer.url(QStringLiteral("/missing")));
+        // So do the release feeds.
+        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_geodataServer.url());
         m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
         m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
 
@@ -582,4 +587,42 @@ TEST_F(AppStateTest, UnrelatedSettingChangedWhileTrafficFlowsAndTheTrafficStillF
     EXPECT_TRUE(test::waitFor(flows, 10s))
         << test::readFile(workspace() + QStringLiteral("/logs/core.log")).toStdString();
     EXPECT_TRUE(m_alerts.alerts.isEmpty()) << m_alerts.alerts.value(0).text.toStdString();
+}
+
+// A newer kernel installed from the release feed while the old one runs: the running kernel is restarted
+// on the new executable, which then answers.
+TEST_F(AppStateTest, InstalledKernelUpdateRestartsTheRunningKernel)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(installKernel());
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), kernel});
+    ASSERT_TRUE(gzip.waitForFinished(60000));
+    test::ReleaseFeedServer feed;
+    feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
+                 {{QStringLiteral("mihomo-darwin-arm64-v1.19.31.gz"), "another machine's", -1, 200},
+                  {QStringLiteral("mihomo-%1-v1.19.31.gz").arg(GitHubReleaseService::architectureTag()),
+                   gzip.readAllStandardOutput(), -1, 200}});
+    m_settings->setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
+    completedOnboarding(QStringLiteral("Default"));
+    AppState& state = makeState();
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    const qint32 oldPid = state.kernelStatus().pid;
+    EXPECT_EQ(state.runtimeManager().state(), RuntimeState::ready(QStringLiteral("Installed")));
+
+    test::await(state.runtimeManager().installOrUpdate(RuntimeChannel::stable), 60s);
+    ASSERT_EQ(state.runtimeManager().state(), RuntimeState::ready(QStringLiteral("v1.19.31")));
+    const QString newBinary = workspace() + QStringLiteral("/core/versions/v1.19.31/mihomo");
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            return state.kernelStatus().kind == KernelStatus::Kind::running &&
+                   state.kernelStatus().pid != oldPid &&
+                   QFileInfo(QStringLiteral("/proc/%1/exe").arg(state.kernelStatus().pid)).symLinkTarget() ==
+                       newBinary;
+        },
+        30s));
+    EXPECT_FALSE(state.runtimeManager().isPendingRestart());
+    EXPECT_EQ(::kill(oldPid, 0), -1);
+    ASSERT_TRUE(test::waitFor([&] { return !controllerGet(QStringLiteral("/version")).isEmpty(); }, 15s));
 }

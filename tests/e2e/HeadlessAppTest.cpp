@@ -60,6 +60,8 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
         Settings settings(settingsPath);
         for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
             settings.setText(QString::fromLatin1(key), origin.url(QStringLiteral("/no-geodata-here")));
+        // Release checks go to the local server too.
+        settings.setText(QStringLiteral("releases.apiBaseURL"), origin.url());
         settings.setInteger(QStringLiteral("apiPort"), apiPort);
         settings.setInteger(QStringLiteral("mixedPort"), mixedPort);
     }
@@ -137,6 +139,7 @@ TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
         Settings settings(workspace + QStringLiteral("/settings.ini"));
         for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
             settings.setText(QString::fromLatin1(key), nothing.url(QStringLiteral("/")));
+        settings.setText(QStringLiteral("releases.apiBaseURL"), nothing.url());
     }
     const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
 
