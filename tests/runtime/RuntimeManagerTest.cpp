@@ -274,12 +274,25 @@ TEST_F(RuntimeManagerTest, PruneKeepsThreePerChannelAndTheActiveOne)
         QStringLiteral("v1.2.0"),        QStringLiteral("smart-v1.0"), QStringLiteral("v1.3.0"),
         QStringLiteral("alpha-bbbbbbb"), QStringLiteral("v1.4.0"),
     };
-    QDateTime previous;
+    // Creation dates order versions. The file system's clock is coarse: before each directory, wait until a
+    // directory made now would carry a later date than the one before.
+    const auto created = [](const QString& path) {
+        const QFileInfo info(path);
+        return info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
+    };
+    const QString probe = m_dir.filePath(QStringLiteral("probe"));
+    QString previous;
     for (const QString& name : oldestFirst) {
-        // Creation dates are what orders versions; make each one later than the last.
-        ASSERT_TRUE(test::waitFor([&] { return QDateTime::currentDateTime() > previous.addMSecs(2); }));
+        if (!previous.isEmpty()) {
+            ASSERT_TRUE(test::waitFor([&] {
+                QDir().mkdir(probe);
+                const bool later = created(probe) > created(previous);
+                QDir().rmdir(probe);
+                return later;
+            }));
+        }
         test::writeFile(binary(name), "#!/bin/sh\n");
-        previous = QDateTime::currentDateTime();
+        previous = m_paths.versionsDirectory() + name;
     }
     // Hidden entries and directories without a kernel are not versions.
     QDir().mkpath(m_paths.versionsDirectory() + QStringLiteral(".partial"));
