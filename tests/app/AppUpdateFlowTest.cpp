@@ -70,7 +70,10 @@ protected:
     void SetUp() override
     {
         m_previousHome = qgetenv("HOME");
+        m_previousTemp = qgetenv("TMPDIR");
         qputenv("HOME", m_home.path().toUtf8());
+        // A failed update leaves its download for the system to clean up: here, with this test's directory.
+        qputenv("TMPDIR", m_temp.path().toUtf8());
         m_settings = std::make_unique<Settings>(m_home.filePath(QStringLiteral("settings.ini")));
         m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_feed.apiBase());
         m_settings->setText(QStringLiteral("update.repository"), kRepository);
@@ -79,7 +82,14 @@ protected:
         options.systemctl = QStringLiteral("/bin/false");
         m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
     }
-    void TearDown() override { qputenv("HOME", m_previousHome); }
+    void TearDown() override
+    {
+        qputenv("HOME", m_previousHome);
+        if (m_previousTemp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_previousTemp);
+    }
 
     // An installed bundle of version 0.1.0 at `path`.
     static void installBundle(const QString& path)
@@ -100,7 +110,9 @@ protected:
     }
 
     QTemporaryDir m_home;
+    QTemporaryDir m_temp;
     QByteArray m_previousHome;
+    QByteArray m_previousTemp;
     test::ReleaseFeedServer m_feed;
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<HelperClient> m_helper;
