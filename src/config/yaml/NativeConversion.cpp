@@ -10,6 +10,9 @@
 //   integer, "0x"/"0X" hexadecimal and "0o"/"0O" octal integers, the infinities and not-a-number
 //   (".inf", "-.inf", ".nan" and their capitalised forms), a decimal number with a point or an exponent as
 //   a double, and otherwise the text.
+// - A scalar tagged with a core-schema type (!!str, !!int, !!float, !!bool, !!null, or the same in verbatim
+//   form) takes that type whatever its style; a text that does not fit the type is an error. Other tags
+//   change nothing.
 
 #include "DecimalNumber.h"
 #include "NodeData.h"
@@ -174,6 +177,37 @@ NativeValue resolvePlain(QByteArrayView text)
     return utf8::toString(text);
 }
 
+// The kernel reads the user's profile with a YAML reader that honours these tags, so the compiled
+// configuration must too: `password: !!str 0123` stays the text "0123" instead of becoming 123.
+std::optional<NativeValue> resolveTagged(const ScalarData& scalar)
+{
+    static const QLatin1StringView corePrefix("tag:yaml.org,2002:");
+    if (!scalar.tag->startsWith(corePrefix))
+        return std::nullopt;
+    const QStringView type = QStringView(*scalar.tag).sliced(corePrefix.size());
+    if (type == u"str")
+        return utf8::toString(scalar.utf8());
+    NativeValue value = resolvePlain(scalar.utf8());
+    bool fits;
+    if (type == u"int") {
+        fits = value.isInteger();
+    } else if (type == u"float") {
+        if (value.isInteger())
+            value = double(value.toInteger());
+        fits = value.isDouble();
+    } else if (type == u"bool") {
+        fits = value.isBool();
+    } else if (type == u"null") {
+        fits = value.isNull();
+    } else {
+        return std::nullopt;
+    }
+    if (!fits)
+        throw YAMLError::conversion(QStringLiteral("!!") + type.toString(), utf8::toString(scalar.utf8()),
+                                    scalar.hasMark ? scalar.mark : Mark());
+    return value;
+}
+
 // Walks a tree once. Mapping keys are interned: a subscription repeats "name", "type", "server" … tens
 // of thousands of times, and one shared text per distinct key saves as many allocations and frees.
 class Converter final
@@ -184,6 +218,10 @@ public:
         switch (data->type) {
         case Node::Type::scalar: {
             const auto* scalar = static_cast<const ScalarData*>(data);
+            if (scalar->tag) {
+                if (auto tagged = resolveTagged(*scalar))
+                    return std::move(*tagged);
+            }
             if (scalar->style == ScalarStyle::singleQuoted || scalar->style == ScalarStyle::doubleQuoted)
                 return utf8::toString(scalar->utf8());
             return resolvePlain(scalar->utf8());

@@ -74,7 +74,8 @@ public:
 
     // Plain values: a mapping root converts to a dictionary, a sequence root to an array (absent for a node
     // of the other kind); see NativeConversion.cpp for the rules. A document whose aliases would expand
-    // beyond a generous bound throws YAMLError (expansionLimitExceeded) instead of exhausting memory.
+    // beyond a generous bound throws YAMLError (expansionLimitExceeded) instead of exhausting memory; a
+    // scalar whose text does not fit its core-schema tag (`!!int abc`) throws YAMLError (conversion).
     std::optional<NativeValue::Dictionary> toNativeDictionary() const;
     std::optional<NativeValue::Array> toNativeArray() const;
     // Any node: scalars resolve to null, booleans, numbers or text.

@@ -34,4 +34,10 @@ YAMLError YAMLError::expansionLimitExceeded(qint64 limit, const Mark& mark)
                      QStringLiteral("aliases expand the document beyond %1 values").arg(limit));
 }
 
+YAMLError YAMLError::conversion(const QString& tag, const QString& text, const Mark& mark)
+{
+    const QString message = QStringLiteral("'%1' does not fit the tag %2").arg(text, tag);
+    return YAMLError(Kind::conversion, message, mark, QStringLiteral("conversion error: ") + message);
+}
+
 } // namespace tarnwick

@@ -18,6 +18,8 @@ public:
         depthLimitExceeded,
         // The native conversion would expand aliases beyond its bound (a "billion laughs" document).
         expansionLimitExceeded,
+        // A scalar whose core-schema tag its text does not fit (`!!int abc`).
+        conversion,
     };
 
     static YAMLError scanner(const QString& message, const Mark& mark);
@@ -25,9 +27,11 @@ public:
     static YAMLError unexpectedEndOfInput(const Mark& mark);
     static YAMLError depthLimitExceeded(const Mark& mark);
     static YAMLError expansionLimitExceeded(qint64 limit, const Mark& mark);
+    // "3:7: conversion error: 'abc' does not fit the tag !!int"
+    static YAMLError conversion(const QString& tag, const QString& text, const Mark& mark);
 
     Kind kind() const { return m_kind; }
-    // The message of the scanner and parser cases; empty for the others.
+    // The message of the scanner, parser and conversion cases; empty for the others.
     const QString& message() const { return m_message; }
     const Mark& mark() const { return m_mark; }
 

@@ -18,10 +18,6 @@ const QHash<QString, QString> exceptions = {
     {QStringLiteral("2G84/03"), QStringLiteral("an empty literal scalar resolves like a plain one: null")},
     {QStringLiteral("K858"),
      QStringLiteral("empty literal and folded scalars resolve like plain ones: null")},
-    {QStringLiteral("LE5A"),
-     QStringLiteral("the tag !!str does not change how an empty plain scalar resolves")},
-    {QStringLiteral("WZ62"),
-     QStringLiteral("the tag !!str does not change how an empty plain scalar resolves")},
     {QStringLiteral("S4JQ"), QStringLiteral("the non-specific tag ! does not keep a plain 12 as text")},
 };
 
