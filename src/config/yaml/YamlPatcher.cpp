@@ -62,6 +62,15 @@ YamlPatchError YamlPatchError::encodingFailure()
     return YamlPatchError(Kind::encodingFailure, QStringLiteral("Failed to re-encode patched YAML as UTF-8"));
 }
 
+YamlPatchError YamlPatchError::blockScalar(const QList<YamlPathSegment>& path, const QString& style,
+                                           const Mark& mark)
+{
+    return YamlPatchError(Kind::blockScalar,
+                          QStringLiteral("Target at path is a %1 block scalar at %2, which is "
+                                         "not patched in place: %3")
+                              .arg(style, mark.toString(), YamlPathSegment::toString(path)));
+}
+
 namespace {
 
 Node walk(const Node& root, const QList<YamlPathSegment>& path)
@@ -103,7 +112,7 @@ QByteArray render(const QString& value, ScalarStyle style)
         break;
     case ScalarStyle::plain:
     case ScalarStyle::literal:
-    case ScalarStyle::folded:
+    case ScalarStyle::folded: // never patched
         break;
     }
     return text.toUtf8();
@@ -124,17 +133,17 @@ QByteArray YamlPatcher::patch(QByteArrayView yaml, const QList<YamlPathSegment>&
     if (!mark)
         throw YamlPatchError::missingPositionInfo(keyPath);
 
-    // The scalar's source form: plain and quoted scalars end at their end mark (quotes included); for
-    // literal and folded scalars only the header line is replaced.
+    // Refused rather than rewritten: a new value would need its own indentation and chomping re-encoded.
+    if (scalar->style() == ScalarStyle::literal || scalar->style() == ScalarStyle::folded)
+        throw YamlPatchError::blockScalar(keyPath,
+                                          scalar->style() == ScalarStyle::literal ? QStringLiteral("literal")
+                                                                                  : QStringLiteral("folded"),
+                                          *mark);
+
+    // The scalar's source form, quotes included, ends at its end mark.
     const qsizetype start = mark->utf8Offset;
-    qsizetype end = -1;
-    if (scalar->style() == ScalarStyle::literal || scalar->style() == ScalarStyle::folded) {
-        end = start;
-        while (end < yaml.size() && yaml[end] != '\n' && yaml[end] != '\r')
-            ++end;
-    } else if (const auto endMark = scalar->endMark()) {
-        end = endMark->utf8Offset;
-    }
+    const auto endMark = scalar->endMark();
+    const qsizetype end = endMark ? endMark->utf8Offset : -1;
     if (end <= start || end > yaml.size())
         throw YamlPatchError::missingPositionInfo(keyPath);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Mark.h"
 #include "platform/Error.h"
 
 #include <QByteArray>
@@ -54,6 +55,7 @@ public:
         indexOutOfBounds,
         typeMismatch,
         encodingFailure,
+        blockScalar,
     };
 
     static YamlPatchError targetNotFound(const QList<YamlPathSegment>& path);
@@ -63,6 +65,9 @@ public:
     static YamlPatchError indexOutOfBounds(qsizetype index, qsizetype count, int depth);
     static YamlPatchError typeMismatch(const QString& expected, int depth);
     static YamlPatchError encodingFailure();
+    // "Target at path is a literal block scalar at 3:4, which is not patched in place: [key(\"k\")]"
+    static YamlPatchError blockScalar(const QList<YamlPathSegment>& path, const QString& style,
+                                      const Mark& mark);
 
     Kind kind() const { return m_kind; }
 
@@ -74,7 +79,8 @@ private:
 
 // Changes the value of one scalar without re-serialising the document: only the bytes of that scalar's
 // source form are replaced, in the scalar's own quoting style; comments, order, indentation, anchors and
-// every other byte stay as written. A value shared through an alias is changed at its anchor.
+// every other byte stay as written. A value shared through an alias is changed at its anchor. Literal and
+// folded block scalars are refused.
 namespace YamlPatcher {
 
 // Fails with YamlPatchError, or with the YAMLError of a text that cannot be read; the input is never

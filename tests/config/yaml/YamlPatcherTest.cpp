@@ -69,9 +69,6 @@ TEST(YamlPatcherTest, ReplacesOnlyTheScalar)
     EXPECT_EQ(
         patched(QStringLiteral("!)~r &a1 \"\": *a1\n!)~r &a1 \"\": *a1\n"), {key("")}, QStringLiteral("x")),
         QStringLiteral("!)~r &a1 \"x\": *a1\n!)~r &a1 \"\": *a1\n"));
-    // Literal and folded scalars: the header line is the replaced range.
-    EXPECT_EQ(patched(QStringLiteral("k: | # keep?\n  text\nz: 1\n"), {key("k")}, QStringLiteral("v")),
-              QStringLiteral("k: v\n  text\nz: 1\n"));
     // A byte-order mark stays in front of the text.
     EXPECT_EQ(patched(QStringLiteral("\uFEFFport: 1\n"), {key("port")}, QStringLiteral("2")),
               QStringLiteral("\uFEFFport: 2\n"));
@@ -96,6 +93,14 @@ TEST(YamlPatcherTest, ReportsWhyNothingWasPatched)
               QStringLiteral("Expected mapping at depth 2"));
     EXPECT_EQ(patchError(yaml, {key("empty")}),
               QStringLiteral("Target scalar has no position info: [key(\"empty\")]"));
+    // Block scalars are refused, naming where they are.
+    EXPECT_EQ(
+        patchError(QStringLiteral("k: | # keep\n  text\nz: 1\n"), {key("k")}),
+        QStringLiteral("Target at path is a literal block scalar at 1:4, which is not patched in place: "
+                       "[key(\"k\")]"));
+    EXPECT_EQ(patchError(QStringLiteral("l:\n  - a\n  - >-\n    folded\n"), {key("l"), index(1)}),
+              QStringLiteral("Target at path is a folded block scalar at 3:5, which is not patched in place: "
+                             "[key(\"l\"), index(1)]"));
     EXPECT_EQ(patchError(QStringLiteral("# nothing here\n"), {key("a")}),
               QStringLiteral("Target not found at path: [key(\"a\")]"));
     // YAML errors pass through unchanged.
