@@ -29,7 +29,10 @@ QString binaryDir()
 }
 QString sharedTestData()
 {
-    return QDir::cleanPath(sourceDir() + QStringLiteral("/../shared/testdata"));
+    // Beside the checkout, or beside the directory that holds it (a worktree of it).
+    const QString besideWorktree = QDir::cleanPath(sourceDir() + QStringLiteral("/../../shared/testdata"));
+    const QString beside = QDir::cleanPath(sourceDir() + QStringLiteral("/../shared/testdata"));
+    return QFileInfo::exists(beside) || !QFileInfo::exists(besideWorktree) ? beside : besideWorktree;
 }
 QString testData(const QString& relative)
 {

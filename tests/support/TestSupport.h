@@ -16,7 +16,7 @@ namespace tarnwick::test {
 
 QString sourceDir();
 QString binaryDir();
-// ../shared/testdata beside the project.
+// ../shared/testdata beside the project (or beside the directory of its worktree).
 QString sharedTestData();
 // tests/data in the project.
 QString testData(const QString& relative);
