@@ -2,11 +2,17 @@
 #include "config/ConfigCompiler.h"
 #include "config/EngineSettings.h"
 #include "platform/Settings.h"
+#include "support/KernelProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -206,3 +212,39 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ConfigCompilerKernelTest, ::testing::ValuesIn
                                           QStringLiteral("_"));
                              return name.toStdString();
                          });
+
+// A group the profile names with tagged text keeps its name through the compiler: the running kernel lists
+// it as "007", as it would read the profile itself, and not as 7.
+TEST(ConfigCompilerTaggedKernelTest, KernelListsTheGroupUnderItsTaggedName)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    TARNWICK_REQUIRE_GEODATA(mmdb);
+    QTemporaryDir dir;
+    const QString profile = dir.filePath(QStringLiteral("profile.yaml"));
+    writeFile(profile, "proxy-groups:\n  - name: !!str 007\n    type: select\n    proxies: [DIRECT]\n"
+                       "rules:\n  - MATCH,007\n");
+    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
+    settings.setInteger(QStringLiteral("mixedPort"), freePort());
+    for (const char* unused : {"httpPort", "socksPort", "redirPort"})
+        settings.setInteger(QString::fromLatin1(unused), 0);
+
+    KernelProcess process(kernel);
+    const QByteArray config =
+        ConfigCompiler::compile(profile, EngineSettings::buildOverridesFromDefaults(settings), {});
+    ASSERT_TRUE(process.start(config)) << process.state().toStdString() << "\n"
+                                       << process.output().toStdString();
+
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request(
+        QUrl(QStringLiteral("http://%1:%2/proxies").arg(process.host()).arg(process.controllerPort())));
+    request.setRawHeader("Authorization", "Bearer " + process.secret().toUtf8());
+    const std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    ASSERT_TRUE(waitFor([&] { return reply->isFinished(); }));
+    ASSERT_EQ(reply->error(), QNetworkReply::NoError) << reply->errorString().toStdString();
+    const QJsonObject proxies =
+        QJsonDocument::fromJson(reply->readAll()).object().value(u"proxies").toObject();
+    EXPECT_EQ(proxies.value(u"007").toObject().value(u"type").toString(), QStringLiteral("Selector"))
+        << QJsonDocument(proxies).toJson().toStdString();
+    EXPECT_FALSE(proxies.contains(u"7"));
+}
