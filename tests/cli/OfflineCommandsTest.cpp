@@ -1,0 +1,138 @@
+// The commands that need no running application, `tarnwick yaml` and `tarnwick compile`, run as the real
+// executable with settings of the test's own.
+
+#include "config/yaml/NativeValue.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+struct CliRun
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class OfflineCommandsTest : public ::testing::Test
+{
+protected:
+    CliRun tarnwick(const QStringList& arguments) const
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARNWICK_SETTINGS"), path("settings.ini"));
+        process.setProcessEnvironment(environment);
+        process.start(binaryDir() + QStringLiteral("/bin/tarnwick"), arguments);
+        if (!process.waitForFinished(60000))
+            process.kill();
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(OfflineCommandsTest, YamlPrintsEveryDocumentAsOneLineOfJson)
+{
+    writeFile(path("first.yaml"), "\xEF\xBB\xBF"
+                                  "name: 🇭🇰 香港\r\nport: 0x1F\r\npassword: !!str 0123\r\n"
+                                  "url: https://example.com/a\r\n---\n- [1, '2', 3.5]\n");
+    writeFile(path("second.yaml"), "base: &b {a: 1}\nx: {<<: *b, c: ~}\n");
+
+    const CliRun run = tarnwick({QStringLiteral("yaml"), path("first.yaml"), path("second.yaml")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, QStringLiteral("{\"name\":\"🇭🇰 香港\",\"password\":\"0123\",\"port\":31,"
+                                      "\"url\":\"https://example.com/a\"}\n"
+                                      "[[1,\"2\",3.5]]\n"
+                                      "{\"base\":{\"a\":1},\"x\":{\"a\":1,\"c\":null}}\n"));
+    EXPECT_EQ(run.err, QString());
+}
+
+TEST_F(OfflineCommandsTest, CompilePrintsOrWritesTheRuntimeConfiguration)
+{
+    writeFile(path("settings.ini"), "[General]\nmixedPort=7999\nquicBlockMode=off\n");
+    writeFile(path("profile.yaml"), "mixed-port: 1\nproxies: []\nrules:\n  - DOMAIN,a.example/x,DIRECT\n");
+
+    const CliRun printed = tarnwick({QStringLiteral("compile"), path("profile.yaml")});
+    ASSERT_EQ(printed.status, 0) << printed.err.toStdString();
+    EXPECT_EQ(printed.err, QString());
+    const NativeValue config = NativeValue::fromJson(printed.out.toUtf8());
+    EXPECT_EQ(config.value(QStringLiteral("mixed-port")), NativeValue(7999));
+    EXPECT_EQ(config.value(QStringLiteral("rules")),
+              NativeValue(NativeValue::Array{"DOMAIN,a.example/x,DIRECT"}));
+
+    const CliRun written = tarnwick(
+        {QStringLiteral("compile"), path("profile.yaml"), QStringLiteral("-o"), path("out/config.json")});
+    ASSERT_EQ(written.status, 0) << written.err.toStdString();
+    EXPECT_EQ(written.out, QString());
+    EXPECT_EQ(readFile(path("out/config.json")) + QLatin1Char('\n'), printed.out);
+}
+
+TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
+{
+    writeFile(path("good.yaml"), "a: 1\n");
+    writeFile(path("bad.yaml"), "ok: 1\n---\nproxies:\n  - {name: \"a\"b\"}\n");
+    writeFile(path("comments.yaml"), "# nothing here\n");
+    writeFile(path("mistyped.yaml"), "proxies:\n  - {name: a, port: !!int 80a}\n");
+    writeFile(path("out.json"), "previous");
+    const QString missing = path("missing.yaml");
+    const QString yamlUsage = QStringLiteral("usage: tarnwick yaml FILE...\n");
+    const QString compileUsage = QStringLiteral("usage: tarnwick compile PROFILE [-o FILE]\n");
+    const QString out = path("out.json");
+
+    struct Case
+    {
+        QStringList arguments;
+        int status;
+        QString out;
+        QString err; // exact, or the start of it when it ends with ": "
+    };
+    const std::vector<Case> cases = {
+        // yaml prints what it read before the first error and stops there.
+        {{"yaml", path("good.yaml"), path("bad.yaml"), path("good.yaml")},
+         1,
+         "{\"a\":1}\n{\"ok\":1}\n",
+         "4:15: parser error: unexpected token in flow: scalar\n"},
+        {{"yaml", missing}, 1, "", "tarnwick: cannot read " + missing + ": "},
+        {{"yaml"}, 2, "", yamlUsage},
+        // compile leaves the previous output in place.
+        {{"compile", path("comments.yaml"), "-o", out},
+         1,
+         "",
+         "Subscription YAML is empty or contains only comments.\n"},
+        {{"compile", path("mistyped.yaml"), "-o", out},
+         1,
+         "",
+         "2:27: conversion error: '80a' does not fit the tag !!int\n"},
+        {{"compile", missing}, 1, "", "Could not read " + missing + ": "},
+        {{"compile"}, 2, "", compileUsage},
+        {{"compile", "a.yaml", "-o"}, 2, "", compileUsage},
+        {{"compile", "a.yaml", "b.yaml"}, 2, "", compileUsage},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = tarnwick(c.arguments);
+        const std::string what = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(run.status, c.status) << what;
+        EXPECT_EQ(run.out, c.out) << what;
+        if (c.err.endsWith(QStringLiteral(": ")))
+            EXPECT_TRUE(run.err.startsWith(c.err)) << what << ": " << run.err.toStdString();
+        else
+            EXPECT_EQ(run.err, c.err) << what;
+    }
+    EXPECT_EQ(readFile(out), QStringLiteral("previous"));
+}
