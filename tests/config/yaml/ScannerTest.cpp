@@ -20,14 +20,6 @@ std::vector<Token> scanAll(QByteArrayView yaml)
     return tokens;
 }
 
-std::vector<Kind> kinds(QByteArrayView yaml)
-{
-    std::vector<Kind> result;
-    for (const Token& token : scanAll(yaml))
-        result.push_back(token.kind);
-    return result;
-}
-
 Mark at(int line, int column, qint64 offset)
 {
     return Mark{line, column, offset};
