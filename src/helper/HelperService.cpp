@@ -1,19 +1,23 @@
 #include "HelperService.h"
 
+#include "BundleInstaller.h"
 #include "CommandAllowList.h"
 #include "HelperError.h"
 #include "HelperProtocol.h"
 #include "KernelLauncher.h"
 #include "platform/Logging.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <limits>
 #include <optional>
 #include <qcoro/qcoroprocess.h>
 #include <qcoro/qcorosignal.h>
+#include <unistd.h>
 
 namespace tarnwick {
 
@@ -79,12 +83,32 @@ QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request)
     if (operation == HelperProtocol::getVersion)
         co_return QJsonObject{{Key::version, QStringLiteral(TARNWICK_VERSION)}};
     if (operation == HelperProtocol::installUpdate)
-        co_return failure(
-            QStringLiteral("Installing application updates through the helper is not available yet"));
-    if (operation == HelperProtocol::exitForUpdate)
-        co_return failure(QStringLiteral("Exiting for an application update is not available yet"));
+        co_return installUpdate(request);
+    if (operation == HelperProtocol::exitForUpdate) {
+        // After the reply has gone out. A status other than 0 has a systemd user unit (Restart=on-failure)
+        // start the new bundle's helper at once; where the application starts the helper, it starts the new
+        // one when it finds none.
+        QTimer::singleShot(exitForUpdateDelay, qApp, [] { QCoreApplication::exit(exitForUpdateStatus); });
+        qCInfo(lcHelper, "Exiting for an application update");
+        co_return success();
+    }
     qCWarning(lcHelper, "Unknown operation \"%s\"", qUtf8Printable(operation));
     co_return QJsonObject{{Key::error, QStringLiteral("Unknown operation: ") + operation}};
+}
+
+QJsonObject HelperService::installUpdate(const QJsonObject& request)
+{
+    const QString source = request.value(Key::sourcePath).toString();
+    const QString target = request.value(Key::targetPath).toString();
+    if (source.isEmpty() || target.isEmpty())
+        return failure(QStringLiteral("Invalid installUpdate request"));
+    try {
+        BundleInstaller::install(source, target, ::geteuid());
+    } catch (const HelperError& error) {
+        qCWarning(lcHelper, "Application update refused: %s", qUtf8Printable(error.description()));
+        return failure(error.description());
+    }
+    return success();
 }
 
 QJsonObject HelperService::startKernel(const QJsonObject& request)
@@ -131,7 +155,8 @@ QCoro::Task<QJsonObject> HelperService::waitForKernelExit(QJsonObject request)
     QPointer<KernelLauncher> launcher(m_launcher);
     const QDeadlineTimer deadline{std::chrono::milliseconds(waitMs)};
     while (launcher && launcher->isRunning(kernel) && !deadline.hasExpired())
-        co_await qCoro(launcher.data(), &KernelLauncher::exited, std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()));
+        co_await qCoro(launcher.data(), &KernelLauncher::exited,
+                       std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()));
     if (!launcher)
         co_return failure(QStringLiteral("The helper is shutting down"));
     if (launcher->isRunning(kernel))

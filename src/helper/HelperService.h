@@ -25,8 +25,13 @@ public:
     // Never throws: every failure becomes the reply's error text.
     QCoro::Task<QJsonObject> handle(QJsonObject request);
 
+    // exitForUpdate ends the helper this long after its reply, with this status.
+    static constexpr std::chrono::milliseconds exitForUpdateDelay{200};
+    static constexpr int exitForUpdateStatus = 75;
+
 private:
     QJsonObject startKernel(const QJsonObject& request);
+    static QJsonObject installUpdate(const QJsonObject& request);
     QCoro::Task<QJsonObject> stopKernel(QJsonObject request);
     QCoro::Task<QJsonObject> waitForKernelExit(QJsonObject request);
     static QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments,
