@@ -232,6 +232,12 @@ QCoro::Task<> AppUpdateFlow::cleanupAndRelaunch()
     qCInfo(lcAppState, "OTA: cleanup started");
     if (m_hooks.cleanup)
         co_await m_hooks.cleanup();
+    // The helper that runs is the old bundle's; the new application is to find the new one.
+    try {
+        co_await m_helper.exitForUpdate();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "OTA: the helper did not exit: %s", qUtf8Printable(describe(error)));
+    }
     QStringList command{shellQuoted(m_bundle.executable())};
     for (const QString& argument : QCoreApplication::arguments().mid(1))
         command.append(shellQuoted(argument));

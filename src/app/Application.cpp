@@ -32,6 +32,32 @@ QCoro::Task<> shutdownAndQuit(QPointer<AppState> state)
     QCoreApplication::quit();
 }
 
+// A manual check, then the update when the check offers one.
+QCoro::Task<> updateWhenAvailable(QPointer<AppUpdateFlow> flow)
+{
+    try {
+        co_await flow->check(false);
+        if (!flow)
+            co_return;
+        const AppUpdatePhase phase = flow->phase();
+        if (phase.kind == AppUpdatePhase::Kind::failed) {
+            qCWarning(lcAppState, "Application update check failed: %s", qUtf8Printable(phase.text));
+            co_return;
+        }
+        if (!phase.result || phase.result->kind != AppUpdateResult::Kind::available) {
+            qCInfo(lcAppState, "Tarnwick is up to date");
+            co_return;
+        }
+        qCInfo(lcAppState, "Updating Tarnwick %s to %s", qUtf8Printable(phase.result->currentVersion),
+               qUtf8Printable(phase.result->latest));
+        co_await flow->performUpdate(phase.result->downloadURL);
+        if (flow && flow->phase().kind == AppUpdatePhase::Kind::failed)
+            qCWarning(lcAppState, "Application update failed: %s", qUtf8Printable(flow->phase().text));
+    } catch (const std::exception& error) {
+        qCCritical(lcAppState, "Application update failed: %s", qUtf8Printable(describe(error)));
+    }
+}
+
 QCoro::Task<> installKernelTask(RuntimeManager* manager, QString archive, QString version, bool* done)
 {
     co_await manager->installArchive(archive, version);
@@ -77,6 +103,10 @@ int runApplication(int argc, char** argv)
                       QStringLiteral("Use DIR as the workspace root (also $TARNWICK_WORKSPACE)."),
                       QStringLiteral("DIR")});
     parser.addOption(
+        {QStringLiteral("update"),
+         QStringLiteral("Once booted, check for an application update and install it when there is "
+                        "one (without a window system there is no update window to ask).")});
+    parser.addOption(
         {QStringLiteral("install-kernel"),
          QStringLiteral("Install the gzipped kernel ARCHIVE into the workspace, make it the active "
                         "kernel and exit (needs --kernel-version)."),
@@ -97,7 +127,8 @@ int runApplication(int argc, char** argv)
     if (parser.isSet(QStringLiteral("install-kernel")))
         return installKernel(paths, settings, parser.value(QStringLiteral("install-kernel")),
                              parser.value(QStringLiteral("kernel-version")));
-    qCInfo(lcAppState, "Tarnwick %s starting", qUtf8Printable(QCoreApplication::applicationVersion()));
+    qCInfo(lcAppState, "Tarnwick %s starting (PID: %lld)",
+           qUtf8Printable(QCoreApplication::applicationVersion()), QCoreApplication::applicationPid());
 
     HelperClient helper;
     HeadlessAlertPresenter alerts;
@@ -142,6 +173,15 @@ int runApplication(int argc, char** argv)
         shutdownAndQuit(statePointer);
     });
 
+    if (parser.isSet(QStringLiteral("update"))) {
+        QObject::connect(&state, &AppState::bootStateChanged, &state,
+                         [statePointer, started = false]() mutable {
+                             if (started || !statePointer || statePointer->bootState() != AppBootState::ready)
+                                 return;
+                             started = true;
+                             updateWhenAvailable(&statePointer->updateFlow());
+                         });
+    }
     state.launch();
     return QCoreApplication::exec();
 }
