@@ -56,10 +56,8 @@ TEST(HelperServiceTest, AnswersEveryOtherOperation)
     EXPECT_EQ(answer(request(HelperProtocol::getVersion)),
               (QJsonObject{{Key::version, QStringLiteral(TARNWICK_VERSION)}}));
     EXPECT_EQ(
-        answer(request(HelperProtocol::installUpdate)),
-        refused(QStringLiteral("Installing application updates through the helper is not available yet")));
-    EXPECT_EQ(answer(request(HelperProtocol::exitForUpdate)),
-              refused(QStringLiteral("Exiting for an application update is not available yet")));
+        answer(request(HelperProtocol::installUpdate, QJsonObject{{Key::sourcePath, QStringLiteral("/a")}})),
+        refused(QStringLiteral("Invalid installUpdate request")));
     EXPECT_EQ(answer(request(QStringLiteral("reboot"))),
               (QJsonObject{{Key::error, QStringLiteral("Unknown operation: reboot")}}));
 
