@@ -91,23 +91,6 @@ public:
 
     QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
 
-    // The provisioned kernel as the workspace's current kernel, and the geodata it needs offline.
-    bool installKernel()
-    {
-        const QString kernel = test::kernelPath();
-        const QString geodata = test::countryMmdbPath();
-        if (kernel.isEmpty() || geodata.isEmpty())
-            return false;
-        const QString versionDir = workspace() + QStringLiteral("/core/versions/v1.19.30");
-        QDir().mkpath(versionDir);
-        QDir().mkpath(workspace() + QStringLiteral("/work"));
-        QFile::copy(kernel, versionDir + QStringLiteral("/mihomo"));
-        QFile::link(QStringLiteral("versions/v1.19.30/mihomo"),
-                    workspace() + QStringLiteral("/core/current"));
-        QFile::copy(geodata, workspace() + QStringLiteral("/work/Country.mmdb"));
-        return true;
-    }
-
     void completedOnboarding(const QString& activeProfile)
     {
         m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
@@ -286,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     completedOnboarding(QStringLiteral("Default"));
     AppState& state = makeState();
     QSignalSpy ready(&state, &AppState::kernelReady);
@@ -330,7 +313,7 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
 TEST_F(AppStateTest, RejectedProfileShowsTheKernelsOwnWords)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     test::writeFile(workspace() + QStringLiteral("/profiles/Broken.yaml"),
                     "proxy-groups:\n  - name: Proxy\n    type: select\n    proxies: [Nowhere]\nrules:\n  - "
                     "MATCH,Proxy\n");
@@ -353,7 +336,7 @@ TEST_F(AppStateTest, RejectedProfileShowsTheKernelsOwnWords)
 TEST_F(AppStateTest, RejectedSwitchKeepsTheRunningKernelAndItsConfiguration)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     // The compiler puts its QUIC rule first; the kernel's index is turned back into the profile's own.
     test::writeFile(
         workspace() + QStringLiteral("/profiles/Broken.yaml"),
@@ -387,7 +370,7 @@ TEST_F(AppStateTest, RejectedSwitchKeepsTheRunningKernelAndItsConfiguration)
 TEST_F(AppStateTest, SwitchingProfilesRestartsTheKernelOnTheNewOne)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     test::writeFile(workspace() + QStringLiteral("/profiles/Work.yaml"),
                     "proxy-groups:\n  - name: Office\n    type: select\n    proxies: [DIRECT, REJECT]\n"
                     "rules:\n  - MATCH,Office\n");
@@ -413,7 +396,7 @@ TEST_F(AppStateTest, SwitchingProfilesRestartsTheKernelOnTheNewOne)
 TEST_F(AppStateTest, EngineSettingChangeReloadsTheRunningKernelOnce)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     completedOnboarding(QStringLiteral("Default"));
     AppState& state = makeState();
     test::await(state.boot(), 60s);
@@ -438,7 +421,7 @@ TEST_F(AppStateTest, EngineSettingChangeReloadsTheRunningKernelOnce)
 TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     completedOnboarding(QStringLiteral("Default"));
     m_settings->setBoolean(QStringLiteral("systemProxyEnabled"), true);
     AppState& state = makeState();
@@ -455,7 +438,7 @@ TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
 TEST_F(AppStateTest, StopWhileTheStartValidatesWins)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     completedOnboarding(QStringLiteral("Default"));
     m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
     AppState& state = makeState();
@@ -483,7 +466,7 @@ TEST_F(AppStateTest, StopWhileTheStartValidatesWins)
 TEST_F(AppStateTest, KilledKernelIsNoticedRestartedAndThenGivenUpOn)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     completedOnboarding(QStringLiteral("Default"));
     AppState& state = makeState(); // one restart in a row, then an alert
     test::await(state.boot(), 60s);
@@ -520,7 +503,7 @@ TEST_F(AppStateTest, KilledKernelIsNoticedRestartedAndThenGivenUpOn)
 TEST_F(AppStateTest, PortHeldByAnotherProgramIsReported)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
     m_settings->setInteger(QStringLiteral("mixedPort"), holder.serverPort());
@@ -544,7 +527,7 @@ TEST_F(AppStateTest, PortHeldByAnotherProgramIsReported)
 TEST_F(AppStateTest, UnrelatedSettingChangedWhileTrafficFlowsAndTheTrafficStillFlows)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     // The mixed port as a new user has it: never written.
     m_settings->remove(QStringLiteral("mixedPort"));
     {
@@ -594,7 +577,7 @@ TEST_F(AppStateTest, UnrelatedSettingChangedWhileTrafficFlowsAndTheTrafficStillF
 TEST_F(AppStateTest, InstalledKernelUpdateRestartsTheRunningKernel)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(installKernel());
+    ASSERT_TRUE(test::installKernel(workspace()));
     QProcess gzip;
     gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), kernel});
     ASSERT_TRUE(gzip.waitForFinished(60000));

@@ -144,12 +144,7 @@ protected:
     {
         TARNWICK_REQUIRE_KERNEL(kernel);
         TARNWICK_REQUIRE_GEODATA(mmdb);
-        const QString ws = m_paths.applicationSupportDirectory();
-        QDir().mkpath(ws + QStringLiteral("core/versions/v1"));
-        QDir().mkpath(m_paths.workDirectory());
-        ASSERT_TRUE(QFile::copy(kernel, ws + QStringLiteral("core/versions/v1/mihomo")));
-        ASSERT_TRUE(QFile::link(QStringLiteral("versions/v1/mihomo"), m_paths.managedCoreExecutable()));
-        ASSERT_TRUE(QFile::copy(mmdb, m_paths.workDirectory() + QStringLiteral("Country.mmdb")));
+        ASSERT_TRUE(test::installKernel(m_paths.applicationSupportDirectory()));
         test::writeFile(m_paths.runtimeConfigFile(), R"({"log-level": "info", "rules": ["MATCH,DIRECT"]})");
         m_settings.setInteger(QStringLiteral("apiPort"), test::freePort());
         startHelper();

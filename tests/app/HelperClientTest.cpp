@@ -2,8 +2,8 @@
 // tarnwick-helper it starts itself, and with a recording stand-in for systemctl.
 #include "app/HelperClient.h"
 
-#include "support/HelperProcess.h"
 #include "helper/HelperProtocol.h"
+#include "support/HelperProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -130,16 +130,6 @@ HelperClient::Timeouts shortTimeouts()
     return timeouts;
 }
 
-template <typename T> QString errorOf(QCoro::Task<T> task)
-{
-    try {
-        await(std::move(task));
-    } catch (const HelperClientError& error) {
-        return error.description();
-    }
-    return QStringLiteral("(no error)");
-}
-
 bool processGone(qint64 pid)
 {
     // The helper started detached is nobody's child here: gone, or a zombie its new parent did not reap yet.
@@ -181,13 +171,16 @@ TEST(HelperClientTest, MapsEveryReplyToItsResultOrError)
     EXPECT_EQ(sent.value(Key::arguments).toArray(), QJsonArray({QStringLiteral("-d"), QStringLiteral("/w")}));
     EXPECT_EQ(sent.value(Key::logFile).toString(), QStringLiteral("/l/core.log"));
 
-    EXPECT_EQ(errorOf(client.startKernel(QStringLiteral("/k/mihomo"), {}, QStringLiteral("bad"))),
+    EXPECT_EQ(test::errorText<HelperClientError>(
+                  client.startKernel(QStringLiteral("/k/mihomo"), {}, QStringLiteral("bad"))),
               QStringLiteral("Helper error: Cannot open log file bad"));
-    EXPECT_EQ(errorOf(client.stopKernel(4242)), QStringLiteral("Helper error: Unknown error"));
-    EXPECT_EQ(errorOf(client.runSystemCommand(QStringLiteral("/bin/ls"), {})),
+    EXPECT_EQ(test::errorText<HelperClientError>(client.stopKernel(4242)),
+              QStringLiteral("Helper error: Unknown error"));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.runSystemCommand(QStringLiteral("/bin/ls"), {})),
               QStringLiteral("Helper error: Command not allowed: /bin/ls"));
-    EXPECT_EQ(errorOf(client.installUpdate(QStringLiteral("/a"), QStringLiteral("/b"))),
-              QStringLiteral("Helper error: Install failed"));
+    EXPECT_EQ(
+        test::errorText<HelperClientError>(client.installUpdate(QStringLiteral("/a"), QStringLiteral("/b"))),
+        QStringLiteral("Helper error: Install failed"));
     EXPECT_FALSE(await(client.exitForUpdate()));
     EXPECT_EQ(await(client.getVersion()), QStringLiteral("9.9.9"));
     // All of it over one cached connection.
@@ -209,7 +202,8 @@ TEST(HelperClientTest, EachCallGetsItsOwnReplyWhateverTheOrderAndTiming)
     HelperClient client(options(path), impatient);
 
     // The slow version reply comes after its call timed out, and after the next call's own reply.
-    EXPECT_EQ(errorOf(client.getVersion()), QStringLiteral("Helper error: XPC operation timed out."));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
+              QStringLiteral("Helper error: XPC operation timed out."));
     await(client.stopKernel(7));
     EXPECT_TRUE(waitFor([&] { return helper.requests().size() == 2; }));
 
@@ -230,8 +224,10 @@ TEST(HelperClientTest, TimesOutWhenTheHelperAcceptsButNeverAnswers)
     ScriptedHelper helper(path, [](const QJsonObject&) { return Answer{{}, 0ms, true}; });
     HelperClient client(options(path, HelperProcess::executable()), shortTimeouts());
 
-    EXPECT_EQ(errorOf(client.getVersion()), QStringLiteral("Helper error: XPC operation timed out."));
-    EXPECT_EQ(errorOf(client.stopKernel(1)), QStringLiteral("Helper error: XPC operation timed out."));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
+              QStringLiteral("Helper error: XPC operation timed out."));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.stopKernel(1)),
+              QStringLiteral("Helper error: XPC operation timed out."));
     EXPECT_EQ(await(client.checkStatus()), HelperStatus::unreachable);
     // A slow helper is not a broken connection.
     EXPECT_EQ(helper.connections(), 1);
@@ -242,13 +238,15 @@ TEST(HelperClientTest, FailsToConnectWithoutAHelperAndRecoversWhenOneComes)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("helper.sock"));
     HelperClient client(options(path), HelperClient::Timeouts{});
-    EXPECT_EQ(errorOf(client.getVersion()), QStringLiteral("Failed to connect to privileged helper"));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
+              QStringLiteral("Failed to connect to privileged helper"));
 
     ScriptedHelper helper(path, [](const QJsonObject&) {
         return Answer{{{Key::version, QStringLiteral("1.0")}}};
     });
     helper.refuseConnections(true);
-    EXPECT_EQ(errorOf(client.getVersion()), QStringLiteral("Failed to connect to privileged helper"));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
+              QStringLiteral("Failed to connect to privileged helper"));
 
     helper.refuseConnections(false);
     EXPECT_EQ(await(client.getVersion()), QStringLiteral("1.0"));
@@ -263,7 +261,8 @@ TEST(HelperClientTest, ASocketPathThatIsARegularFileIsReportedAndLeftAlone)
     HelperClient client(options(path, HelperProcess::executable()), HelperClient::Timeouts{});
     LogCapture log;
 
-    EXPECT_EQ(errorOf(client.getVersion()), QStringLiteral("Failed to connect to privileged helper"));
+    EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
+              QStringLiteral("Failed to connect to privileged helper"));
     EXPECT_TRUE(
         log.contains(QStringLiteral("The helper socket path %1 exists and is not a socket").arg(path)));
     EXPECT_EQ(await(client.checkStatus()), HelperStatus::unreachable);

@@ -2,6 +2,7 @@
 // executable with settings of the test's own.
 
 #include "config/yaml/NativeValue.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -10,11 +11,6 @@
 
 using namespace tarnwick;
 using namespace tarnwick::test;
-
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

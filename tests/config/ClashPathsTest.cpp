@@ -67,13 +67,8 @@ TEST(ClashPathsTest, PrepareReportsTheFirstFailure)
     const QString root = dir.filePath(QStringLiteral("ws"));
     QDir().mkpath(root + QStringLiteral("/profiles"));
     test::writeFile(root + QStringLiteral("/work"), "not a directory");
-    try {
-        ClashPaths(root).prepare();
-        FAIL() << "prepare() succeeded";
-    } catch (const WorkspaceError& error) {
-        EXPECT_EQ(error.description(),
-                  QStringLiteral("Could not create the directory %1/work: a file is in the way").arg(root));
-    }
+    EXPECT_EQ(test::errorText<WorkspaceError>([&] { ClashPaths(root).prepare(); }),
+              QStringLiteral("Could not create the directory %1/work: a file is in the way").arg(root));
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/logs")));
 }
 

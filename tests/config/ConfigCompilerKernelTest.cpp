@@ -1,8 +1,8 @@
-#include "ConfigTestPrinters.h"
 #include "config/ConfigCompiler.h"
 #include "config/EngineSettings.h"
 #include "platform/Settings.h"
 #include "support/KernelProcess.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

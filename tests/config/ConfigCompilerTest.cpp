@@ -1,11 +1,11 @@
 #include "config/ConfigCompiler.h"
 
-#include "ConfigTestPrinters.h"
 #include "config/AtomicFile.h"
 #include "config/ConfigParser.h"
 #include "config/EngineSettings.h"
 #include "config/yaml/Parser.h"
 #include "platform/Settings.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -188,13 +188,9 @@ TEST_F(ConfigCompilerTest, FailuresWriteNothing)
     const QByteArray before = readFile(target).toUtf8();
     EXPECT_EQ(before, "{\n  \"proxies\": []\n}");
 
-    const auto failure = [&](const QByteArray& yaml) -> QString {
-        try {
-            ConfigCompiler::compileAndWrite(profile(QStringLiteral("bad.yaml"), yaml), target, {}, {});
-        } catch (const Error& e) {
-            return e.description();
-        }
-        return QStringLiteral("(no error)");
+    const auto failure = [&](const QByteArray& yaml) {
+        return errorText(
+            [&] { ConfigCompiler::compileAndWrite(profile(QStringLiteral("bad.yaml"), yaml), target, {}, {}); });
     };
     EXPECT_EQ(failure("# only a comment\n\n"),
               QStringLiteral("Subscription YAML is empty or contains only comments."));

@@ -1,6 +1,6 @@
 #include "config/ConfigParser.h"
 
-#include "ConfigTestPrinters.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "config/EngineSettings.h"
 
-#include "ConfigTestPrinters.h"
 #include "platform/Settings.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "config/ProfileLedger.h"
 
-#include "ConfigTestPrinters.h"
 #include "FileSizeLimit.h"
 #include "config/AtomicFile.h"
 #include "config/MountLedger.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "config/ProfileStore.h"
 
-#include "ConfigTestPrinters.h"
 #include "config/ConfigCompiler.h"
 #include "config/KernelRestarter.h"
 #include "config/ProfileDownloader.h"
 #include "config/SubscriptionManager.h"
 #include "config/yaml/YAMLError.h"
 #include "platform/Settings.h"
+#include "support/QtPrinters.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 
@@ -84,12 +84,7 @@ protected:
     template <typename T> void expectFailure(QCoro::Task<T> task, const QString& description)
     {
         const auto before = snapshot(m_paths.applicationSupportDirectory());
-        try {
-            await(std::move(task));
-            ADD_FAILURE() << "expected: " << description.toStdString();
-        } catch (const Error& e) {
-            EXPECT_EQ(e.description(), description);
-        }
+        EXPECT_EQ(errorText(std::move(task)), description);
         EXPECT_EQ(snapshot(m_paths.applicationSupportDirectory()), before);
     }
 

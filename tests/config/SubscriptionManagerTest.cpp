@@ -1,9 +1,9 @@
 #include "config/SubscriptionManager.h"
 
-#include "ConfigTestPrinters.h"
 #include "FileSizeLimit.h"
 #include "config/AtomicFile.h"
 #include "platform/Settings.h"
+#include "support/QtPrinters.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 

@@ -165,11 +165,8 @@ TEST_F(ControllerStreamTest, RefusedOrUnaddressableStreamsFinishWithTheirError)
     bool finishedSignal = false;
     QObject::connect(unaddressable.get(), &ControllerStreamBase::finished, [&] { finishedSignal = true; });
     ASSERT_TRUE(test::waitFor([&] { return finishedSignal; }));
-    try {
-        std::rethrow_exception(unaddressable->error());
-    } catch (const MihomoClientError& error) {
-        EXPECT_EQ(error.description(), "Invalid controller address: bad host:1");
-    }
+    EXPECT_EQ(test::errorText<MihomoClientError>([&] { std::rethrow_exception(unaddressable->error()); }),
+              QStringLiteral("Invalid controller address: bad host:1"));
 }
 
 TEST_F(ControllerStreamTest, HandshakeTimeoutLetsTheConsumerDropTheStream)

@@ -43,12 +43,7 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
     TARNWICK_REQUIRE_GEODATA(geodata);
     QTemporaryDir dir;
     const QString workspace = dir.filePath(QStringLiteral("workspace"));
-    QDir().mkpath(workspace + QStringLiteral("/core/versions/v1.19.30"));
-    QDir().mkpath(workspace + QStringLiteral("/work"));
-    ASSERT_TRUE(QFile::copy(kernel, workspace + QStringLiteral("/core/versions/v1.19.30/mihomo")));
-    ASSERT_TRUE(
-        QFile::link(QStringLiteral("versions/v1.19.30/mihomo"), workspace + QStringLiteral("/core/current")));
-    ASSERT_TRUE(QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb")));
+    ASSERT_TRUE(test::installKernel(workspace));
 
     test::TestHttpServer origin([](const test::HttpRequest& request) {
         return test::HttpResponse{200, {}, "origin saw " + request.path, false};

@@ -62,12 +62,7 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
         {{release + QStringLiteral(".zip"), readAll(dir.filePath(QStringLiteral("release.zip"))), -1, 200}});
 
     const QString workspace = dir.filePath(QStringLiteral("workspace"));
-    QDir().mkpath(workspace + QStringLiteral("/core/versions/v1.19.30"));
-    QDir().mkpath(workspace + QStringLiteral("/work"));
-    ASSERT_TRUE(QFile::copy(kernel, workspace + QStringLiteral("/core/versions/v1.19.30/mihomo")));
-    ASSERT_TRUE(QFile::link(workspace + QStringLiteral("/core/versions/v1.19.30/mihomo"),
-                            workspace + QStringLiteral("/core/current")));
-    ASSERT_TRUE(QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb")));
+    ASSERT_TRUE(test::installKernel(workspace));
     const QString settingsPath = dir.filePath(QStringLiteral("settings.ini"));
     {
         Settings settings(settingsPath);

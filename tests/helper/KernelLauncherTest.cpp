@@ -31,16 +31,6 @@ bool groupGone(qint32 pid)
     return ::kill(-pid, 0) != 0 && errno == ESRCH;
 }
 
-QString errorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const HelperError& error) {
-        return error.description();
-    }
-    return QStringLiteral("(no error)");
-}
-
 class KernelLauncherTest : public ::testing::Test
 {
 protected:
@@ -97,7 +87,7 @@ TEST_F(KernelLauncherTest, KillsAKernelThatIgnoresTermAfterTheGracePeriod)
 TEST_F(KernelLauncherTest, StopsOnlyWhatItStarted)
 {
     KernelLauncher launcher(5s);
-    EXPECT_EQ(errorOf([&] { test::await(launcher.stop(1)); }),
+    EXPECT_EQ(test::errorText<HelperError>([&] { test::await(launcher.stop(1)); }),
               QStringLiteral("PID 1 was not started by the helper"));
 
     // A kernel that exited on its own counts as stopped, once; then it is forgotten.
@@ -108,16 +98,17 @@ TEST_F(KernelLauncherTest, StopsOnlyWhatItStarted)
     }));
     EXPECT_TRUE(processGone(pid));
     test::await(launcher.stop(pid));
-    EXPECT_EQ(errorOf([&] { test::await(launcher.stop(pid)); }),
+    EXPECT_EQ(test::errorText<HelperError>([&] { test::await(launcher.stop(pid)); }),
               QStringLiteral("PID %1 was not started by the helper").arg(pid));
 }
 
 TEST_F(KernelLauncherTest, ReportsWhyAStartFailed)
 {
     KernelLauncher launcher(5s);
-    EXPECT_EQ(errorOf([&] { launcher.start(QStringLiteral("/nonexistent/mihomo"), {}, logFile()); }),
+    EXPECT_EQ(test::errorText<HelperError>(
+                  [&] { launcher.start(QStringLiteral("/nonexistent/mihomo"), {}, logFile()); }),
               QStringLiteral("Failed to start /nonexistent/mihomo: No such file or directory"));
-    EXPECT_EQ(errorOf([&] {
+    EXPECT_EQ(test::errorText<HelperError>([&] {
                   launcher.start(kShell, script(QStringLiteral("true")),
                                  QStringLiteral("/nonexistent/core.log"));
               }),

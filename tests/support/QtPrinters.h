@@ -1,11 +1,16 @@
 #pragma once
 
+#include "config/yaml/Mark.h"
+#include "config/yaml/NativeValue.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <cmath>
 #include <ostream>
 
-// Readable gtest output for Qt's text types (found by argument-dependent lookup in the global namespace).
+// Readable gtest output for Qt's text types (found by argument-dependent lookup in the global namespace)
+// and for the values of this application that tests compare.
 inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
@@ -21,3 +26,20 @@ inline void PrintTo(const QStringList& list, std::ostream* out)
         *out << (i ? ", " : "") << '"' << list[i].toStdString() << '"';
     *out << ']';
 }
+
+namespace tarnwick {
+
+inline void PrintTo(const NativeValue& value, std::ostream* out)
+{
+    if (value.isDouble() && !std::isfinite(value.toDouble()))
+        *out << value.toDouble();
+    else
+        *out << value.toJson().toStdString();
+}
+
+inline void PrintTo(const Mark& mark, std::ostream* out)
+{
+    *out << mark.toString().toStdString() << " @" << mark.utf8Offset;
+}
+
+} // namespace tarnwick

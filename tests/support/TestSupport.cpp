@@ -74,6 +74,20 @@ QString countryMmdbPath()
     return QFileInfo(path).size() > 0 ? path : QString();
 }
 
+bool installKernel(const QString& workspace)
+{
+    const QString kernel = kernelPath();
+    const QString geodata = countryMmdbPath();
+    const QString versionDirectory =
+        workspace + QStringLiteral("/core/versions/") + QLatin1String(kPinnedKernelVersion);
+    return !kernel.isEmpty() && !geodata.isEmpty() && QDir().mkpath(versionDirectory) &&
+           QDir().mkpath(workspace + QStringLiteral("/work")) &&
+           QFile::copy(kernel, versionDirectory + QStringLiteral("/mihomo")) &&
+           QFile::link(QStringLiteral("versions/%1/mihomo").arg(QLatin1String(kPinnedKernelVersion)),
+                       workspace + QStringLiteral("/core/current")) &&
+           QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb"));
+}
+
 quint16 freePort()
 {
     QTcpServer server;

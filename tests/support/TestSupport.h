@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
@@ -30,6 +32,10 @@ bool underCI();
 QString kernelPath();
 // The GeoLite2 Country.mmdb provisioned by scripts/provision-geodata.sh, or empty.
 QString countryMmdbPath();
+
+// Installs the provisioned kernel in a workspace as the managed kernel v1.19.30 (core/current) and the
+// provisioned Country.mmdb in its work directory; false when either is missing or cannot be copied.
+bool installKernel(const QString& workspace);
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
@@ -81,6 +87,23 @@ template <typename T> T await(QCoro::Task<T> task, std::chrono::milliseconds bou
         std::rethrow_exception(state->error);
     if constexpr (!std::is_void_v<T>)
         return std::move(*state->value);
+}
+
+// The description of the E that `action` throws, or "(no error)".
+template <typename E = Error> QString errorText(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const E& error) {
+        return error.description();
+    }
+    return QStringLiteral("(no error)");
+}
+
+// The description of the E that the task ends with, or "(no error)".
+template <typename E = Error, typename T> QString errorText(QCoro::Task<T> task)
+{
+    return errorText<E>([&task] { await(std::move(task)); });
 }
 
 } // namespace tarnwick::test

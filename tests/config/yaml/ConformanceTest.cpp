@@ -1,7 +1,7 @@
 // Runs every case of the YAML test suite (../shared/testdata/yaml-test-suite): a case with in.json must
 // convert to that JSON, a case marked "error" must fail to compose, and any other case must compose.
 
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDirIterator>

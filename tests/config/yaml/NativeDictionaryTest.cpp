@@ -1,4 +1,4 @@
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 #include "config/yaml/NativeValue.h"
 
 #include <algorithm>

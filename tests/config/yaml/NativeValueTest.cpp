@@ -1,6 +1,6 @@
 #include "config/yaml/NativeValue.h"
 
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -12,12 +12,7 @@ namespace {
 
 QString jsonError(QByteArrayView json)
 {
-    try {
-        NativeValue::fromJson(json);
-    } catch (const NativeValueError& e) {
-        return e.description();
-    }
-    return QStringLiteral("(no error)");
+    return test::errorText<NativeValueError>([json] { NativeValue::fromJson(json); });
 }
 
 } // namespace
@@ -89,12 +84,9 @@ TEST(NativeValueTest, WritesJson)
     EXPECT_EQ(small.toJson(NativeValue::JsonFormat::Pretty),
               QByteArray("{\n  \"a\": [\n    1,\n    {}\n  ],\n  \"b\": 2\n}"));
 
-    try {
-        NativeValue(NativeValue::Array{std::numeric_limits<double>::infinity()}).toJson();
-        FAIL() << "an infinite number was written";
-    } catch (const NativeValueError& e) {
-        EXPECT_EQ(e.description(), QStringLiteral("Cannot write a non-finite number as JSON"));
-    }
+    EXPECT_EQ(test::errorText<NativeValueError>(
+                  [] { NativeValue(NativeValue::Array{std::numeric_limits<double>::infinity()}).toJson(); }),
+              QStringLiteral("Cannot write a non-finite number as JSON"));
 }
 
 // The writer grows one buffer as it goes: a document far beyond its first allocation, with texts in

@@ -1,6 +1,6 @@
 #include "config/yaml/Node.h"
 
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 #include "config/yaml/NodeData.h"
 
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "config/yaml/Parser.h"
 
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 #include "config/yaml/Node.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "config/yaml/Scanner.h"
 
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 
 #include <gtest/gtest.h>
 

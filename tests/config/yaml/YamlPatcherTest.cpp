@@ -1,6 +1,6 @@
 #include "config/yaml/YamlPatcher.h"
 
-#include "YamlTestPrinters.h"
+#include "YamlTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -26,12 +26,7 @@ QString patched(const QString& yaml, const Path& path, const QString& value)
 
 QString patchError(const QString& yaml, const Path& path)
 {
-    try {
-        YamlPatcher::patch(yaml, path, QStringLiteral("x"));
-    } catch (const Error& error) {
-        return error.description();
-    }
-    return QStringLiteral("(no error)");
+    return test::errorText([&] { YamlPatcher::patch(yaml, path, QStringLiteral("x")); });
 }
 
 } // namespace
