@@ -19,7 +19,9 @@ void write(const QString& path, const QByteArray& bytes)
     };
     if (!file.open(QIODevice::WriteOnly))
         throw failed(file.errorString());
-    if (file.write(bytes) != bytes.size())
+    // commit() does not notice a failure while it flushes the write buffer (a full disk), and would put the
+    // cut-short file in place: flushed here, where a failure is seen.
+    if (file.write(bytes) != bytes.size() || !file.flush())
         throw failed(file.errorString());
     if (!file.commit())
         throw FileError(QStringLiteral("Could not write %1: %2").arg(path, file.errorString()));

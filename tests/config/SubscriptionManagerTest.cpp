@@ -1,13 +1,10 @@
 #include "config/SubscriptionManager.h"
 
-#include "FileSizeLimit.h"
-#include "config/AtomicFile.h"
 #include "platform/Settings.h"
 #include "support/QtPrinters.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -109,24 +106,4 @@ TEST_F(SubscriptionManagerTest, UnreadableLedgerStartsEmpty)
     writeFile(ledgerPath(), "{ not json");
     SubscriptionManager manager(ledgerPath(), m_settings);
     EXPECT_TRUE(manager.ledger().isEmpty());
-}
-
-TEST_F(SubscriptionManagerTest, InterruptedWriteKeepsThePreviousLedger)
-{
-    const QString url = QStringLiteral("https://a.example/sub");
-    SubscriptionManager::write(ledgerPath(), {{url, SubscriptionInfo{1, 2, 3, 4}}});
-    const QString before = readFile(ledgerPath());
-
-    SubscriptionManager::Ledger larger;
-    for (int i = 0; i < 200; ++i)
-        larger.insert(QStringLiteral("https://host%1.example/subscription").arg(i),
-                      SubscriptionInfo{i, i, i, i});
-    {
-        const FileSizeLimit limit(4096);
-        EXPECT_THROW(SubscriptionManager::write(ledgerPath(), larger), FileError);
-    }
-    EXPECT_EQ(readFile(ledgerPath()), before);
-    // No stray temporary file beside it either.
-    EXPECT_EQ(QDir(m_dir.filePath(QStringLiteral("profiles"))).entryList(QDir::Files),
-              QStringList{QStringLiteral("subscription_ledger.json")});
 }
