@@ -14,16 +14,13 @@ using namespace tarnwick;
 
 namespace {
 
-// Runs validate() to completion and returns the error's description, or an empty text when it passed.
+// The description validate() fails with, or "(no error)".
 QString validationResult(const ConfigValidator& validator, const QString& config)
 {
-    try {
-        test::await(validator.validate(config));
-        return {};
-    } catch (const ConfigValidationError& error) {
-        return error.description();
-    }
+    return test::errorText<ConfigValidationError>(validator.validate(config));
 }
+
+const QString passed = QStringLiteral("(no error)");
 
 class ConfigValidatorTest : public ::testing::Test
 {
@@ -64,11 +61,13 @@ TEST_F(ConfigValidatorTest, MissingOrNonExecutableKernelFailsBeforeAnyProcess)
 TEST_F(ConfigValidatorTest, ExitStatusAndOutputDecideTheResult)
 {
     // Runs in the work directory with the test arguments in order.
-    const QString echoing = script(QStringLiteral("echoing"), "pwd; echo \"$@\"; exit 0\n");
+    const QString seen = m_dir.filePath(QStringLiteral("seen"));
+    const QString echoing =
+        script(QStringLiteral("echoing"), "{ pwd; echo \"$@\"; } > '" + seen.toUtf8() + "'; exit 0\n");
     const QString work = m_dir.filePath(QStringLiteral("work"));
     QDir().mkpath(work);
-    ConfigValidator(echoing, work, 10);
-    EXPECT_EQ(validationResult(ConfigValidator(echoing, work, 10), config()), QString());
+    EXPECT_EQ(validationResult(ConfigValidator(echoing, work, 10), config()), passed);
+    EXPECT_EQ(test::readFile(seen), QStringLiteral("%1\n-d %1 -f %2 -t\n").arg(work, config()));
 
     const QString silentFailure = script(QStringLiteral("silent"), "exit 1\n");
     EXPECT_EQ(validationResult(ConfigValidator(silentFailure, work, 10), config()),
@@ -78,7 +77,7 @@ TEST_F(ConfigValidatorTest, ExitStatusAndOutputDecideTheResult)
         script(QStringLiteral("noisy"), "echo '  first line'; echo 'second line' >&2; echo; exit 3\n");
     try {
         test::await(ConfigValidator(noisyFailure, work, 10).validate(config()));
-        FAIL() << "validation passed";
+        ADD_FAILURE() << "validation passed";
     } catch (const ConfigValidationError& error) {
         EXPECT_EQ(error.kind(), ConfigValidationError::Kind::failed);
         EXPECT_EQ(error.exitCode(), 3);
@@ -87,7 +86,7 @@ TEST_F(ConfigValidatorTest, ExitStatusAndOutputDecideTheResult)
 
     const QString fingerprint =
         script(QStringLiteral("fingerprint"), "echo 'unknown key global-client-fingerprint'; exit 1\n");
-    EXPECT_EQ(validationResult(ConfigValidator(fingerprint, work, 10), config()), QString());
+    EXPECT_EQ(validationResult(ConfigValidator(fingerprint, work, 10), config()), passed);
 }
 
 TEST_F(ConfigValidatorTest, HangingKernelIsStoppedAfterTheTimeLimit)
@@ -112,7 +111,7 @@ TEST_F(ConfigValidatorTest, RealKernelAcceptsAndRejects)
 
     const QString good = m_dir.filePath(QStringLiteral("good.json"));
     test::writeFile(good, R"({"mixed-port": 0, "proxies": [], "rules": ["MATCH,DIRECT"]})");
-    EXPECT_EQ(validationResult(validator, good), QString());
+    EXPECT_EQ(validationResult(validator, good), passed);
 
     const QString bad = m_dir.filePath(QStringLiteral("bad.json"));
     test::writeFile(bad, R"({"proxy-groups": [{"name": "G", "type": "select", "proxies": ["Nowhere"]}],

@@ -214,16 +214,19 @@ TEST_F(CoreSupervisorKernelTest, HelperRestartLeavesNoDeadKernelBehind)
     m_helper.reset();
     ASSERT_FALSE(alive(pid));
     startHelper();
-    try {
-        test::await(m_supervisor->stop());
-    } catch (const HelperClientError& error) {
-        EXPECT_EQ(error.message(), QStringLiteral("PID %1 was not started by the helper").arg(pid));
+    // Whichever comes first, the watch reporting the lost kernel or the stop asking the new helper for it,
+    // the kernel is forgotten exactly once, in its own words.
+    const QString stopError = test::errorText<HelperClientError>(m_supervisor->stop());
+    if (exits.isEmpty()) {
+        EXPECT_EQ(stopError, QStringLiteral("Helper error: PID %1 was not started by the helper").arg(pid));
+    } else {
+        EXPECT_EQ(stopError, QStringLiteral("(no error)"));
+        ASSERT_EQ(exits.count(), 1);
+        EXPECT_EQ(exits.first().value(1).toString(), QStringLiteral("the helper no longer knows it"));
     }
     const qint32 next = test::await(m_supervisor->start());
     EXPECT_NE(next, pid);
     EXPECT_TRUE(alive(next));
     EXPECT_TRUE(m_supervisor->isRunning());
-    // Its end was reported unless the stop came first.
-    for (const QList<QVariant>& exit : exits)
-        EXPECT_EQ(exit.value(1).toString(), QStringLiteral("the helper no longer knows it"));
+    EXPECT_LE(exits.count(), 1);
 }

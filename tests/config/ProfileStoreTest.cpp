@@ -101,6 +101,7 @@ protected:
 
 TEST_F(ProfileStoreTest, ImportRemoteRegistersFileNodeAndQuota)
 {
+    const QDateTime before = QDateTime::currentDateTimeUtc();
     const ProfileNode node = await(m_store.importRemote(url("/sub"), QString(), 3600.0));
     // Named after the server's suggestion, without its extension.
     EXPECT_EQ(node.name, QStringLiteral("Provider Name"));
@@ -108,7 +109,10 @@ TEST_F(ProfileStoreTest, ImportRemoteRegistersFileNodeAndQuota)
     EXPECT_EQ(node.type, ProfileType::Remote);
     EXPECT_EQ(node.url, url("/sub"));
     EXPECT_EQ(node.updateInterval, 3600.0);
-    EXPECT_LE(node.lastUpdated.value_or(QDateTime()).secsTo(QDateTime::currentDateTimeUtc()), 5);
+    // Dated now (secsTo() of an invalid date is 0, so validity is checked first).
+    ASSERT_TRUE(node.lastUpdated && node.lastUpdated->isValid());
+    EXPECT_GE(before.secsTo(*node.lastUpdated), 0);
+    EXPECT_GE(node.lastUpdated->secsTo(QDateTime::currentDateTimeUtc()), 0);
     EXPECT_EQ(readFile(profiles() + node.fileName).toUtf8(), kProfile);
     EXPECT_EQ(await(m_store.nodes()), QList<ProfileNode>{node});
     EXPECT_EQ(SubscriptionManager::read(m_subscriptions.ledgerPath()).value(url("/sub")),

@@ -4,6 +4,8 @@
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
+#include <chrono>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -100,11 +102,16 @@ TEST(IPCFrameTest, ReadWaitsForEveryByteOfAFrameWrittenInPieces)
     SocketPair pair;
     const QByteArray frame =
         *IPCFrame::encode(QJsonObject{{QStringLiteral("operation"), QStringLiteral("getVersion")}});
-    // Header and payload arrive split across several writes while read() is already blocked.
+    // Header and payload arrive in pieces, each only once read() has taken every byte before it, so a
+    // read() that returns after one piece cannot pass.
     std::thread writer([&pair, frame] {
         for (qsizetype at = 0; at < frame.size(); at += 3) {
             pair.send(frame.mid(at, 3));
-            std::this_thread::yield();
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            int unread = 1;
+            while (::ioctl(pair.fds[0], FIONREAD, &unread) == 0 && unread > 0 &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     const std::optional<QJsonObject> object = IPCFrame::read(pair.fds[0]);
