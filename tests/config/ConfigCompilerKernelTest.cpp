@@ -55,75 +55,70 @@ KernelVerdict kernelTest(const QString& kernel, const QString& workDirectory, co
     return {accepted, reason.isEmpty() ? lines.value(lines.size() - 1) : reason};
 }
 
-// Settings a user could well have changed on every page; no GEOSITE, whose data cannot be had offline.
+// Settings a user could well have changed on every page; no GEOSITE, whose data cannot be had offline. Stored
+// as the settings file holds them: numbers and booleans as their text.
 void writeNonTrivialSettings(Settings& settings)
 {
-    const auto text = [&](const char* key, const char* value) {
+    const std::pair<const char*, const char*> values[] = {
+        {"mixedPort", "17893"},
+        {"httpPort", "17890"},
+        {"socksPort", "17891"},
+        {"redirPort", "0"},
+        {"keepAliveInterval", "30"},
+        {"keepAliveIdle", "600"},
+        {"geoUpdateInterval", "48"},
+        {"allowLan", "true"},
+        {"bindAddress", "127.0.0.1"},
+        {"lanAllowedIPs", "192.168.0.0/16\n10.0.0.0/8"},
+        {"lanDisallowedIPs", "192.168.1.1/32"},
+        {"authentication", "alice:s3cret, bob:pa:ss"},
+        {"skipAuthPrefixes", "127.0.0.1/32\n::1/128"},
+        {"ipv6Enabled", "true"},
+        {"inboundTfo", "true"},
+        {"logLevel", "debug"},
+        {"tcpConcurrent", "false"},
+        {"findProcessMode", "off"},
+        {"dialerIp4pConvert", "true"},
+        {"globalUA", "clash.meta/1.19"},
+        {"quicBlockMode", "all"},
+        {"snifferOverrideDestination", "false"},
+        {"snifferSniffTlsPorts", "443\n8443\n10000-10100"},
+        {"snifferSniffHttpPorts", "80"},
+        {"snifferSkipDomain", "+.apple.com\nMijia Cloud"},
+        {"snifferForceDomain", "+.netflix.com"},
+        {"snifferSkipDstAddress", "91.105.192.0/23"},
+        {"dnsEnhancedMode", "redir-host"},
+        {"dnsIPv6", "true"},
+        {"dnsRespectRules", "true"},
+        {"dnsIPv6Timeout", "300"},
+        {"dnsCacheMaxSize", "4096"},
+        {"dnsListen", "127.0.0.1:1053"},
+        {"dnsFakeIpFilter", "+.lan\n+.local\ntime.*.com"},
+        {"dnsDefaultNameserver", "223.5.5.5"},
+        {"dnsNameservers", "https://dns.alidns.com/dns-query\ntls://1.1.1.1"},
+        {"dnsFallback", "https://1.0.0.1/dns-query"},
+        {"dnsProxyServerNameserver", "https://doh.pub/dns-query"},
+        {"dnsDirectNameserver", "system"},
+        {"dnsNameserverPolicy", "+.corp.example = 10.0.0.53\n+.example.org = 1.1.1.1, 8.8.8.8"},
+        {"dnsProxyServerNameserverPolicy", "+.example.net = 9.9.9.9"},
+        {"dnsFallbackFilterGeoIP", "true"},
+        {"dnsFallbackFilterIPCIDR", "240.0.0.0/4"},
+        {"dnsFallbackFilterDomain", "+.google.com"},
+        {"dnsCustomHosts", "router.lan = 192.168.1.1\nnas.lan = 192.168.1.2"},
+        {"tunEnabled", "true"},
+        {"tunStack", "gvisor"},
+        {"tunMtu", "1500"},
+        {"udpTimeout", "60"},
+        {"tunDevice", "tarnwick0"},
+        {"tunStrictRoute", "true"},
+        {"tunDnsHijack", "any:53"},
+        {"tunRouteAddress", "0.0.0.0/1\n128.0.0.0/1"},
+        {"tunRouteExcludeAddress", "192.168.0.0/16"},
+        {"tunExcludeInterface", "docker0"},
+        {"tunExcludeSrcPort", "5353"},
+        {"tunExcludeDstPort", "123\n853"}};
+    for (const auto& [key, value] : values)
         settings.setText(QString::fromLatin1(key), QString::fromUtf8(value));
-    };
-    const auto integer = [&](const char* key, qint64 value) {
-        settings.setInteger(QString::fromLatin1(key), value);
-    };
-    const auto boolean = [&](const char* key, bool value) {
-        settings.setBoolean(QString::fromLatin1(key), value);
-    };
-    integer("mixedPort", 17893);
-    integer("httpPort", 17890);
-    integer("socksPort", 17891);
-    integer("redirPort", 0);
-    integer("keepAliveInterval", 30);
-    integer("keepAliveIdle", 600);
-    integer("geoUpdateInterval", 48);
-    boolean("allowLan", true);
-    text("bindAddress", "127.0.0.1");
-    text("lanAllowedIPs", "192.168.0.0/16\n10.0.0.0/8");
-    text("lanDisallowedIPs", "192.168.1.1/32");
-    text("authentication", "alice:s3cret, bob:pa:ss");
-    text("skipAuthPrefixes", "127.0.0.1/32\n::1/128");
-    boolean("ipv6Enabled", true);
-    boolean("inboundTfo", true);
-    text("logLevel", "debug");
-    boolean("tcpConcurrent", false);
-    text("findProcessMode", "off");
-    boolean("dialerIp4pConvert", true);
-    text("globalUA", "clash.meta/1.19");
-    text("quicBlockMode", "all");
-    boolean("snifferOverrideDestination", false);
-    text("snifferSniffTlsPorts", "443\n8443\n10000-10100");
-    text("snifferSniffHttpPorts", "80");
-    text("snifferSkipDomain", "+.apple.com\nMijia Cloud");
-    text("snifferForceDomain", "+.netflix.com");
-    text("snifferSkipDstAddress", "91.105.192.0/23");
-    text("dnsEnhancedMode", "redir-host");
-    boolean("dnsIPv6", true);
-    boolean("dnsRespectRules", true);
-    integer("dnsIPv6Timeout", 300);
-    integer("dnsCacheMaxSize", 4096);
-    text("dnsListen", "127.0.0.1:1053");
-    text("dnsFakeIpFilter", "+.lan\n+.local\ntime.*.com");
-    text("dnsDefaultNameserver", "223.5.5.5");
-    text("dnsNameservers", "https://dns.alidns.com/dns-query\ntls://1.1.1.1");
-    text("dnsFallback", "https://1.0.0.1/dns-query");
-    text("dnsProxyServerNameserver", "https://doh.pub/dns-query");
-    text("dnsDirectNameserver", "system");
-    text("dnsNameserverPolicy", "+.corp.example = 10.0.0.53\n+.example.org = 1.1.1.1, 8.8.8.8");
-    text("dnsProxyServerNameserverPolicy", "+.example.net = 9.9.9.9");
-    boolean("dnsFallbackFilterGeoIP", true);
-    text("dnsFallbackFilterIPCIDR", "240.0.0.0/4");
-    text("dnsFallbackFilterDomain", "+.google.com");
-    text("dnsCustomHosts", "router.lan = 192.168.1.1\nnas.lan = 192.168.1.2");
-    boolean("tunEnabled", true);
-    text("tunStack", "gvisor");
-    integer("tunMtu", 1500);
-    integer("udpTimeout", 60);
-    text("tunDevice", "tarnwick0");
-    boolean("tunStrictRoute", true);
-    text("tunDnsHijack", "any:53");
-    text("tunRouteAddress", "0.0.0.0/1\n128.0.0.0/1");
-    text("tunRouteExcludeAddress", "192.168.0.0/16");
-    text("tunExcludeInterface", "docker0");
-    text("tunExcludeSrcPort", "5353");
-    text("tunExcludeDstPort", "123\n853");
 }
 
 // Published profiles the kernel itself refuses, with the words of its refusal.
