@@ -5,36 +5,9 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 using namespace tarnwick;
-
-namespace {
-
-// Points the XDG data directory (and nothing else) at a temporary directory for one test.
-class ScopedDataHome final
-{
-public:
-    explicit ScopedDataHome(const QString& path)
-        : m_savedData(qgetenv("XDG_DATA_HOME")), m_savedWorkspace(qgetenv("TARNWICK_WORKSPACE"))
-    {
-        qputenv("XDG_DATA_HOME", QFile::encodeName(path));
-        qunsetenv("TARNWICK_WORKSPACE");
-    }
-    ~ScopedDataHome()
-    {
-        qputenv("XDG_DATA_HOME", m_savedData);
-        if (!m_savedWorkspace.isEmpty())
-            qputenv("TARNWICK_WORKSPACE", m_savedWorkspace);
-    }
-
-private:
-    QByteArray m_savedData;
-    QByteArray m_savedWorkspace;
-};
-
-} // namespace
 
 TEST(ClashPathsTest, MembersAreExactPathsBelowTheRoot)
 {
@@ -72,10 +45,11 @@ TEST(ClashPathsTest, PrepareReportsTheFirstFailure)
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/logs")));
 }
 
+// In the test's own XDG data directory.
 TEST(ClashPathsTest, DefaultRootMovesTheLegacyWorkspace)
 {
-    QTemporaryDir dir;
-    const ScopedDataHome home(dir.path());
+    const QDir dir(qEnvironmentVariable("XDG_DATA_HOME"));
+    ASSERT_TRUE(dir.exists());
     test::writeFile(dir.filePath(QStringLiteral("tarnwick/profiles/Mine.yaml")), "rules: []\n");
 
     const ClashPaths paths;
