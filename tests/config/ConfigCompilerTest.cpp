@@ -189,8 +189,9 @@ TEST_F(ConfigCompilerTest, FailuresWriteNothing)
     EXPECT_EQ(before, "{\n  \"proxies\": []\n}");
 
     const auto failure = [&](const QByteArray& yaml) {
-        return errorText(
-            [&] { ConfigCompiler::compileAndWrite(profile(QStringLiteral("bad.yaml"), yaml), target, {}, {}); });
+        return errorText([&] {
+            ConfigCompiler::compileAndWrite(profile(QStringLiteral("bad.yaml"), yaml), target, {}, {});
+        });
     };
     EXPECT_EQ(failure("# only a comment\n\n"),
               QStringLiteral("Subscription YAML is empty or contains only comments."));
