@@ -105,10 +105,11 @@ TEST(IPCFrameTest, ReadWaitsForEveryByteOfAFrameWrittenInPieces)
     // Header and payload arrive in pieces, each only once read() has taken every byte before it, so a
     // read() that returns after one piece cannot pass.
     std::thread writer([&pair, frame] {
-        for (qsizetype at = 0; at < frame.size(); at += 3) {
+        // A reader that stopped reading leaves the piece unread: nothing more is sent.
+        int unread = 0;
+        for (qsizetype at = 0; at < frame.size() && unread == 0; at += 3) {
             pair.send(frame.mid(at, 3));
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            int unread = 1;
             while (::ioctl(pair.fds[0], FIONREAD, &unread) == 0 && unread > 0 &&
                    std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
