@@ -1,0 +1,132 @@
+#pragma once
+
+#include "FlowDatabaseError.h"
+#include "FlowRow.h"
+#include "FlowSql.h"
+#include "FlowStatistics.h"
+#include "FlowSummary.h"
+#include "controller/FlowRecorder.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QList>
+#include <functional>
+#include <memory>
+#include <tuple>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tarnwick {
+
+class FlowQueue;
+
+// Guesses a proxy node's country from its name; absent when the name says nothing.
+using NodeCountryParser = std::function<std::optional<QString>(const QString& nodeName)>;
+
+// The persistent traffic history: one row per connection in "Database/flows.db" below the workspace
+// root, and the GeoIP cache. Every statement runs on one serial worker thread; writes are queued and
+// return at once, reads wait for their turn and so see every write queued before them.
+//
+// The dashboard's figures are answered from running totals the writer keeps exact (`FlowSummary`);
+// `Answering::direct` answers every query by scanning `flows` instead, the reference they must equal.
+class FlowDatabase final : public FlowRecorder
+{
+public:
+    enum class Answering
+    {
+        summarised,
+        direct
+    };
+
+    // Throws FlowDatabaseError, or WorkspaceError when the directory cannot be made.
+    explicit FlowDatabase(const QString& workspaceRoot, NodeCountryParser nodeCountry = {},
+                          Answering answering = Answering::summarised);
+    ~FlowDatabase() override;
+
+    FlowDatabase(const FlowDatabase&) = delete;
+    FlowDatabase& operator=(const FlowDatabase&) = delete;
+
+    QString filePath() const { return m_path; }
+
+    // Writes (queued).
+    void recordOpened(const ConnectionItem& item, qint64 sessionID, const QString& profileName) override;
+    void recordClosed(const ConnectionItem& item) override;
+    void purge(const QDateTime& olderThan);
+    void vacuum();
+    void insertGeoCache(const QList<GeoCacheEntry>& entries);
+
+    // Reads (wait for the queue).
+    int rowCount();
+    // Bytes of flows.db and flows.db-wal together.
+    qint64 fileSize() const;
+    std::optional<GeoCacheEntry> cachedGeo(const QString& ip);
+    QStringList unresolvedIPs(int limit);
+    QList<RuleHits> ruleHitCounts(const std::optional<QString>& profileName);
+
+    // The dashboard's analytics; `since`/`until` bound ts_start, `profileName` filters by profile.
+    using Profile = std::optional<QString>;
+    QList<NamedBytes> trafficByProcess(const QDateTime& since, const Profile& profile, int limit);
+    QList<NamedBytes> trafficByDomain(const QDateTime& since, const Profile& profile, int limit);
+    QList<NamedBytes> trafficByNode(const QDateTime& since, const Profile& profile, int limit);
+    QList<NamedBytes> trafficByPolicyGroup(const QDateTime& since, const Profile& profile, int limit);
+    QList<RuleHits> topRules(const QDateTime& since, const Profile& profile, int limit);
+    TrafficTotals totalTraffic(const QDateTime& since, const std::optional<QDateTime>& until,
+                               const Profile& profile);
+    QList<NamedBytes> trafficByRoute(const QDateTime& since, const Profile& profile);
+    QList<DailyRouteBytes> dailyTrafficByRoute(const QDateTime& since, const Profile& profile);
+    QList<HourlyRouteBytes> hourlyTrafficByRoute(const QDateTime& since,
+                                                 const std::optional<QDateTime>& until,
+                                                 const Profile& profile);
+    int uniqueDomainCount(const QDateTime& since, const Profile& profile);
+    int connectionCount(const QDateTime& since, const Profile& profile);
+    QList<NamedBytes> trafficByNetwork(const QDateTime& since, const Profile& profile);
+    QList<NamedBytes> trafficBySourceIP(const QDateTime& since, const Profile& profile, int limit);
+    QList<NamedBytes> trafficByDestinationCountry(const QDateTime& since, const Profile& profile, int limit);
+    QList<NamedBytes> trafficByProxyCountry(const QDateTime& since, const Profile& profile, int limit);
+    QList<FlightPath> trafficForFlightPaths(const QDateTime& since, const Profile& profile);
+
+    // The start of time for all-time figures.
+    static QDateTime distantPast();
+
+private:
+    void open();
+    void closeHandles();
+    void createSchema();
+    void prepareStatements();
+    void loadCaches();
+    void insertRow(const FlowRow& row);
+    void settleRow(const ConnectionItem& item);
+    void purgeRows(double cutoff);
+    std::optional<FlowFacts> factsOfNewest(const QByteArray& connectionID);
+    std::optional<QByteArray> groupOf(const QByteArray& chains);
+    bool useSummary(const flowsql::Window& window);
+    QList<const FlowSummary::Partition*> partitionsFor(const Profile& profile) const;
+    QList<NamedBytes> namedRows(const QString& sql, const QList<Param>& params);
+    struct TimeSlice;
+    template <typename Visit>
+    void forEachTimeSlice(const flowsql::Window& window, bool labelled, Visit&& visit);
+    QList<NamedBytes> proxyCountries(const QList<std::tuple<QString, qint64, QString>>& rows,
+                                     int limit) const;
+    QList<FlightPath> flightPaths(const QList<std::tuple<QString, QString, qint64, QString>>& rows) const;
+    QString nodeCountryOr(const QString& country, const QString& node) const;
+    QString countryOf(const QByteArray& address) const;
+    void rebuildSummary();
+    void endBatch();
+
+    QString m_path;
+    NodeCountryParser m_nodeCountry;
+    Answering m_answering;
+    sqlite3* m_db = nullptr;
+    std::unique_ptr<FlowQueue> m_queue;
+    sqlite3_stmt* m_insertStmt = nullptr;
+    sqlite3_stmt* m_settleStmt = nullptr;
+    sqlite3_stmt* m_newestStmt = nullptr;
+    sqlite3_stmt* m_groupStmt = nullptr;
+    // Owned by the queue's thread.
+    FlowSummary m_summary;
+    bool m_summaryValid = false;
+    QHash<QByteArray, QString> m_countries;
+};
+
+} // namespace tarnwick
