@@ -35,20 +35,25 @@ QString routeCase(int indent)
     return text;
 }
 
-// ORDER BY total DESC LIMIT ?, ties by name so equal figures come out in a stable order.
+// ORDER BY total DESC LIMIT ?, ties by name so equal figures come out in a stable order; only the
+// rows kept are turned into text.
 template <typename Key>
 QList<NamedBytes> topOf(const QHash<Key, qint64>& totals, int limit,
                         const std::function<QString(const Key&)>& name)
 {
-    QList<NamedBytes> rows;
-    rows.reserve(totals.size());
+    std::vector<std::pair<qint64, const Key*>> order;
+    order.reserve(size_t(totals.size()));
     for (auto it = totals.begin(); it != totals.end(); ++it)
-        rows.append(NamedBytes{name(it.key()), quint64(it.value())});
-    std::sort(rows.begin(), rows.end(), [](const NamedBytes& a, const NamedBytes& b) {
-        return qint64(a.bytes) != qint64(b.bytes) ? qint64(a.bytes) > qint64(b.bytes) : a.name < b.name;
-    });
-    if (limit >= 0 && rows.size() > limit)
-        rows.resize(limit);
+        order.emplace_back(it.value(), &it.key());
+    const auto before = [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : *a.second < *b.second;
+    };
+    const size_t kept = limit >= 0 ? std::min(order.size(), size_t(limit)) : order.size();
+    std::partial_sort(order.begin(), order.begin() + qsizetype(kept), order.end(), before);
+    QList<NamedBytes> rows;
+    rows.reserve(qsizetype(kept));
+    for (size_t i = 0; i < kept; ++i)
+        rows.append(NamedBytes{name(*order[i].second), quint64(order[i].first)});
     return rows;
 }
 
@@ -157,20 +162,24 @@ template <typename Visit> void FlowDatabase::forEachTimeSlice(const Window& w, b
         qint64 excludeHi;
     };
     QList<Range> ranges;
-    std::map<qint64, std::array<FlowSummary::TimeCell, FlowSummary::kRouteCount>> full;
+    using Cells = std::array<FlowSummary::TimeCell, FlowSummary::kRouteCount>;
+    const auto addCells = [](Cells& sum, const Cells& cells) {
+        for (int r = 0; r < FlowSummary::kRouteCount; ++r) {
+            sum[r].rows += cells[r].rows;
+            sum[r].tx += cells[r].tx;
+            sum[r].rx += cells[r].rx;
+        }
+    };
+    // Without labels the buckets add up to one figure per route.
+    Cells flat{};
+    std::map<qint64, Cells> full;
     if (lo <= hi) {
         ranges.append({w.since, std::min(until, double(lo) * bucketSeconds + kSlack), lo, hi});
         if (hi != noEnd)
             ranges.append({std::max(w.since, double(hi + 1) * bucketSeconds - kSlack), until, lo, hi});
         for (const FlowSummary::Partition* p : partitionsFor(w.profile)) {
-            for (auto it = p->buckets.lower_bound(lo); it != p->buckets.end() && it->first <= hi; ++it) {
-                auto& sum = full[it->first];
-                for (int r = 0; r < FlowSummary::kRouteCount; ++r) {
-                    sum[r].rows += it->second[r].rows;
-                    sum[r].tx += it->second[r].tx;
-                    sum[r].rx += it->second[r].rx;
-                }
-            }
+            for (auto it = p->buckets.lower_bound(lo); it != p->buckets.end() && it->first <= hi; ++it)
+                addCells(labelled ? full[it->first] : flat, it->second);
         }
     } else {
         ranges.append({w.since, until, 1, 0});
@@ -178,22 +187,24 @@ template <typename Visit> void FlowDatabase::forEachTimeSlice(const Window& w, b
 
     // Local day and hour of each bucket; a bucket that a clock change cuts is scanned row by row.
     QHash<qint64, std::pair<QString, int>> labels;
-    if (labelled && !full.empty()) {
+    if (!full.empty()) {
         QJsonArray ids;
         for (const auto& entry : full)
             ids.append(double(entry.first));
         const QString sql = QStringLiteral(
-            "SELECT value, date(value * 900, 'unixepoch', 'localtime'),\n"
-            "       CAST(strftime('%H', value * 900, 'unixepoch', 'localtime') AS INTEGER),\n"
-            "       strftime('%Y-%m-%d %H', value * 900, 'unixepoch', 'localtime') =\n"
-            "           strftime('%Y-%m-%d %H', value * 900 + 899, 'unixepoch', 'localtime')\n"
-            "       AND strftime('%s', value * 900, 'unixepoch', 'localtime') - value * 900 =\n"
-            "           strftime('%s', value * 900 + 899, 'unixepoch', 'localtime') - (value * 900 + 899)\n"
+            "SELECT value, strftime('%Y-%m-%d %H %s', value * 900, 'unixepoch', 'localtime'),\n"
+            "       strftime('%Y-%m-%d %H %s', value * 900 + 899, 'unixepoch', 'localtime')\n"
             "FROM json_each(?)");
         const QString json = QString::fromUtf8(QJsonDocument(ids).toJson(QJsonDocument::Compact));
         forEachRow(m_db, sql, {json}, [&](sqlite3_stmt* s) {
-            if (sqlite3_column_int(s, 3) != 0)
-                labels.insert(sqlite3_column_int64(s, 0), {text(s, 1), sqlite3_column_int(s, 2)});
+            const qint64 bucket = sqlite3_column_int64(s, 0);
+            const QByteArray first = bytes(s, 1);
+            const QByteArray last = bytes(s, 2);
+            // Same day and hour at both ends, and the same offset from UTC (no clock change between).
+            const qint64 offsetFirst = first.mid(14).toLongLong() - bucket * 900;
+            const qint64 offsetLast = last.mid(14).toLongLong() - (bucket * 900 + 899);
+            if (first.size() > 14 && first.left(13) == last.left(13) && offsetFirst == offsetLast)
+                labels.insert(bucket, {QString::fromLatin1(first.left(10)), first.mid(11, 2).toInt()});
         });
         for (const auto& entry : full) {
             if (!labels.contains(entry.first)) {
@@ -203,13 +214,17 @@ template <typename Visit> void FlowDatabase::forEachTimeSlice(const Window& w, b
         }
     }
     for (const auto& [bucket, cells] : full) {
-        if (labelled && !labels.contains(bucket))
+        const auto label = labels.constFind(bucket);
+        if (label == labels.cend())
             continue;
-        const auto label = labels.value(bucket);
         for (int r = 0; r < FlowSummary::kRouteCount; ++r) {
             if (cells[r].rows > 0)
-                visit(TimeSlice{r, cells[r].rows, cells[r].tx, cells[r].rx, label.first, label.second});
+                visit(TimeSlice{r, cells[r].rows, cells[r].tx, cells[r].rx, label->first, label->second});
         }
+    }
+    for (int r = 0; r < FlowSummary::kRouteCount; ++r) {
+        if (flat[r].rows > 0)
+            visit(TimeSlice{r, flat[r].rows, flat[r].tx, flat[r].rx, QString(), 0});
     }
 
     // The rows at the window's edges and in cut buckets, straight from the table.
@@ -478,6 +493,9 @@ int FlowDatabase::uniqueDomainCount(const QDateTime& since, const Profile& profi
     return m_queue->sync<int>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
         if (useSummary(w)) {
+            const auto partitions = partitionsFor(profile);
+            if (partitions.size() == 1)
+                return int(partitions.first()->hosts.size());
             QSet<QByteArray> hosts;
             for (const FlowSummary::Partition* p : partitionsFor(profile))
                 for (auto it = p->hosts.keyBegin(); it != p->hosts.keyEnd(); ++it)
@@ -546,8 +564,8 @@ QList<NamedBytes> FlowDatabase::trafficByDestinationCountry(const QDateTime& sin
         if (useSummary(w)) {
             QHash<QString, qint64> totals;
             for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->destinations.begin(); it != p->destinations.end(); ++it)
-                    totals[countryOf(it.key())] += it->bytes;
+                for (auto it = p->destinationCountries.begin(); it != p->destinationCountries.end(); ++it)
+                    totals[it.key()] += it->bytes;
             return topOf<QString>(totals, limit, [](const QString& c) { return c; });
         }
         return namedRows(
@@ -589,8 +607,8 @@ QList<NamedBytes> FlowDatabase::trafficByProxyCountry(const QDateTime& since, co
         if (useSummary(w)) {
             QHash<std::pair<QString, QByteArray>, qint64> grouped;
             for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->proxies.begin(); it != p->proxies.end(); ++it)
-                    grouped[{countryOf(it.key().first), it.key().second}] += it->bytes;
+                for (auto it = p->proxyCountries.begin(); it != p->proxyCountries.end(); ++it)
+                    grouped[it.key()] += it->bytes;
             for (auto it = grouped.begin(); it != grouped.end(); ++it)
                 rows.append({it.key().first, it.value(), utf8(it.key().second)});
         } else {

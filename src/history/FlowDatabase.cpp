@@ -199,9 +199,9 @@ void FlowDatabase::prepareStatements()
 
 void FlowDatabase::loadCaches()
 {
-    m_countries.clear();
+    m_summary.clearCountries();
     forEachRow(m_db, QStringLiteral("SELECT ip, country FROM geoip_cache"), {},
-               [this](sqlite3_stmt* s) { m_countries.insert(bytes(s, 0), text(s, 1)); });
+               [this](sqlite3_stmt* s) { m_summary.addCountry(bytes(s, 0), text(s, 1)); });
     rebuildSummary();
 }
 
@@ -388,7 +388,7 @@ void FlowDatabase::insertGeoCache(const QList<GeoCacheEntry>& entries)
                 sqlite3_bind_null(s, 4);
             sqlite3_bind_double(s, 5, now);
             if (sqlite3_step(s) == SQLITE_DONE && sqlite3_changes(m_db) == 1)
-                m_countries.insert(ip, e.country);
+                m_summary.addCountry(ip, e.country);
         }
         sqlite3_finalize(s);
     });
@@ -431,7 +431,7 @@ QStringList FlowDatabase::unresolvedIPs(int limit)
             // The addresses the dashboard joins on are the keys of the running totals.
             QSet<QByteArray> seen;
             const auto consider = [&](const QByteArray& address) {
-                if (result.size() < limit && !m_countries.contains(address) && !seen.contains(address)) {
+                if (result.size() < limit && !m_summary.hasCountry(address) && !seen.contains(address)) {
                     seen.insert(address);
                     result.append(QString::fromUtf8(address));
                 }
@@ -463,11 +463,6 @@ QStringList FlowDatabase::unresolvedIPs(int limit)
         forEachRow(m_db, sql, {limit}, [&](sqlite3_stmt* s) { result.append(text(s, 0)); });
         return result;
     });
-}
-
-QString FlowDatabase::countryOf(const QByteArray& address) const
-{
-    return m_countries.value(address, QStringLiteral("Unknown"));
 }
 
 } // namespace tarnwick

@@ -110,7 +110,6 @@ private:
                                      int limit) const;
     QList<FlightPath> flightPaths(const QList<std::tuple<QString, QString, qint64, QString>>& rows) const;
     QString nodeCountryOr(const QString& country, const QString& node) const;
-    QString countryOf(const QByteArray& address) const;
     void rebuildSummary();
     void endBatch();
 
@@ -126,7 +125,6 @@ private:
     // Owned by the queue's thread.
     FlowSummary m_summary;
     bool m_summaryValid = false;
-    QHash<QByteArray, QString> m_countries;
 };
 
 } // namespace tarnwick

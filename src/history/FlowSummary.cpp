@@ -80,10 +80,17 @@ void FlowSummary::apply(const FlowFacts& f, int sign)
         count(p.groups, *f.group, sign, f.rx);
     if (!f.sourceIP.isEmpty())
         count(p.sources, f.sourceIP, sign, bytes);
-    if (!f.destination.isEmpty())
+    if (!f.destination.isEmpty()) {
         count(p.destinations, f.destination, sign, bytes);
-    if (!f.remote.isEmpty() && isProxied(f.node))
-        count(p.proxies, PairKey(f.remote, f.node), sign, bytes);
+        count(p.destinationCountries, countryOf(f.destination), sign, bytes);
+    }
+    if (!f.remote.isEmpty() && isProxied(f.node)) {
+        auto& nodes = p.proxies[f.remote];
+        count(nodes, f.node, sign, bytes);
+        if (nodes.isEmpty())
+            p.proxies.remove(f.remote);
+        count(p.proxyCountries, std::pair(countryOf(f.remote), f.node), sign, bytes);
+    }
     if (!f.remote.isEmpty())
         count(p.remotes, f.remote, sign, bytes);
 
@@ -113,10 +120,54 @@ void FlowSummary::settle(const FlowFacts& f, qint64 tx, qint64 rx)
         addBytes(p.groups, *f.group, dRx);
     if (!f.sourceIP.isEmpty())
         addBytes(p.sources, f.sourceIP, delta);
-    if (!f.destination.isEmpty())
+    if (!f.destination.isEmpty()) {
         addBytes(p.destinations, f.destination, delta);
-    if (!f.remote.isEmpty() && isProxied(f.node))
-        addBytes(p.proxies, PairKey(f.remote, f.node), delta);
+        addBytes(p.destinationCountries, countryOf(f.destination), delta);
+    }
+    if (!f.remote.isEmpty() && isProxied(f.node)) {
+        const auto nodes = p.proxies.find(f.remote);
+        if (nodes != p.proxies.end())
+            addBytes(*nodes, f.node, delta);
+        addBytes(p.proxyCountries, std::pair(countryOf(f.remote), f.node), delta);
+    }
+    if (!f.remote.isEmpty())
+        addBytes(p.remotes, f.remote, delta);
+}
+
+QString FlowSummary::countryOf(const QByteArray& address) const
+{
+    return m_countries.value(address, QStringLiteral("Unknown"));
+}
+
+void FlowSummary::addCountry(const QByteArray& address, const QString& country)
+{
+    if (m_countries.contains(address))
+        return;
+    const QString unknown = QStringLiteral("Unknown");
+    m_countries.insert(address, country);
+    if (country == unknown)
+        return;
+    // Flows already counted under "Unknown" move to the country.
+    const auto move = [](auto& table, const auto& from, const auto& to, const Count& moved) {
+        Count& source = table[from];
+        source.rows -= moved.rows;
+        source.bytes -= moved.bytes;
+        if (source.rows == 0)
+            table.remove(from);
+        Count& target = table[to];
+        target.rows += moved.rows;
+        target.bytes += moved.bytes;
+    };
+    for (Partition& p : m_partitions) {
+        const auto destination = p.destinations.constFind(address);
+        if (destination != p.destinations.cend())
+            move(p.destinationCountries, unknown, country, *destination);
+        const auto nodes = p.proxies.constFind(address);
+        if (nodes == p.proxies.cend())
+            continue;
+        for (auto it = nodes->begin(); it != nodes->end(); ++it)
+            move(p.proxyCountries, std::pair(unknown, it.key()), std::pair(country, it.key()), *it);
+    }
 }
 
 } // namespace tarnwick

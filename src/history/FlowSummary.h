@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QString>
 #include <array>
 #include <map>
 #include <optional>
@@ -71,8 +72,12 @@ public:
         QHash<QByteArray, Count> groups; // bytes are downloads only
         QHash<QByteArray, Count> sources;
         QHash<QByteArray, Count> destinations;
-        QHash<PairKey, Count> proxies;    // (remote address, node) of proxied flows
+        // Proxied flows per remote address and node.
+        QHash<QByteArray, QHash<QByteArray, Count>> proxies;
         QHash<QByteArray, Count> remotes; // every non-empty remote address
+        // The same, by the country the GeoIP cache gives the address ("Unknown" without a cache row).
+        QHash<QString, Count> destinationCountries;
+        QHash<std::pair<QString, QByteArray>, Count> proxyCountries;
     };
 
     // The bucket SQLite's 'unixepoch' modifier puts a time in (its milliseconds, divided).
@@ -85,12 +90,19 @@ public:
     void settle(const FlowFacts& before, qint64 tx, qint64 rx);
     void clear() { m_partitions.clear(); }
 
+    // The GeoIP cache's country for an address; the first answer stays, as in the cache.
+    void addCountry(const QByteArray& address, const QString& country);
+    QString countryOf(const QByteArray& address) const;
+    bool hasCountry(const QByteArray& address) const { return m_countries.contains(address); }
+    void clearCountries() { m_countries.clear(); }
+
     const QHash<QByteArray, Partition>& partitions() const { return m_partitions; }
 
 private:
     void apply(const FlowFacts& facts, int sign);
 
     QHash<QByteArray, Partition> m_partitions;
+    QHash<QByteArray, QString> m_countries;
 };
 
 } // namespace tarnwick
