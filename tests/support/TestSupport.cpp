@@ -88,6 +88,12 @@ bool installKernel(const QString& workspace)
            QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb"));
 }
 
+QString asnMmdbPath()
+{
+    const QString path = cacheDir() + QStringLiteral("/geodata/ASN.mmdb");
+    return QFileInfo(path).size() > 0 ? path : QString();
+}
+
 quint16 freePort()
 {
     QTcpServer server;

@@ -32,6 +32,8 @@ bool underCI();
 QString kernelPath();
 // The GeoLite2 Country.mmdb provisioned by scripts/provision-geodata.sh, or empty.
 QString countryMmdbPath();
+// The ASN.mmdb built by scripts/provision-asn.sh, or empty.
+QString asnMmdbPath();
 
 // Installs the provisioned kernel in a workspace as the managed kernel v1.19.30 (core/current) and the
 // provisioned Country.mmdb in its work directory; false when either is missing or cannot be copied.
