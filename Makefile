@@ -19,6 +19,7 @@ apps: configure
 kernel:
 	@bash scripts/provision-mihomo.sh >/dev/null
 	@bash scripts/provision-geodata.sh >/dev/null
+	@bash scripts/provision-asn.sh >/dev/null
 
 run: apps
 	@bash scripts/run-app.sh

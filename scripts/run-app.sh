@@ -18,6 +18,9 @@ fi
 if [[ ! -s "$workspace/work/Country.mmdb" ]]; then
   bash scripts/provision-geodata.sh "$workspace/work" >/dev/null
 fi
+if [[ ! -s "$workspace/work/ASN.mmdb" ]]; then
+  bash scripts/provision-asn.sh "$workspace/work" >/dev/null
+fi
 
 args=()
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
