@@ -12,7 +12,7 @@ namespace {
 
 QList<CliCommand> commands()
 {
-    return {yamlCommand(), compileCommand()};
+    return {yamlCommand(), compileCommand(), historyCommand()};
 }
 
 void printHelp(QTextStream& out)
