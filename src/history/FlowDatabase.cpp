@@ -79,9 +79,6 @@ const QByteArray kNewest = QByteArray("SELECT ") + kFactColumns +
                            "\nFROM flows WHERE id = (SELECT id FROM flows WHERE connection_id=? ORDER BY "
                            "ts_start DESC LIMIT 1)";
 
-constexpr const char* kGroup =
-    "SELECT json_extract(?1, '$[1]') WHERE ?1 != '[]' AND json_array_length(?1) >= 2";
-
 FlowFacts readFacts(sqlite3_stmt* s)
 {
     FlowFacts f;
@@ -154,7 +151,6 @@ void FlowDatabase::closeHandles()
     sqlite3_finalize(m_insertStmt);
     sqlite3_finalize(m_settleStmt);
     sqlite3_finalize(m_newestStmt);
-    sqlite3_finalize(m_groupStmt);
     sqlite3_close(m_db);
 }
 
@@ -167,8 +163,9 @@ QDateTime FlowDatabase::distantPast()
 void FlowDatabase::open()
 {
     const QByteArray path = QFile::encodeName(m_path);
-    if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_open_v2(path.constData(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK)
         throw FlowDatabaseError(FlowDatabaseError::Case::openFailed, errorMessage(m_db));
     createSchema();
     prepareStatements();
@@ -194,7 +191,6 @@ void FlowDatabase::prepareStatements()
     prepare(kInsert, &m_insertStmt, "INSERT prepare");
     prepare(kSettle, &m_settleStmt, "UPDATE prepare");
     prepare(kNewest.constData(), &m_newestStmt, "SELECT prepare");
-    prepare(kGroup, &m_groupStmt, "SELECT prepare");
 }
 
 void FlowDatabase::loadCaches()
@@ -255,15 +251,6 @@ void FlowDatabase::vacuum()
     });
 }
 
-std::optional<QByteArray> FlowDatabase::groupOf(const QByteArray& chains)
-{
-    sqlite3_reset(m_groupStmt);
-    bindText(m_groupStmt, 1, chains);
-    if (sqlite3_step(m_groupStmt) != SQLITE_ROW)
-        return std::nullopt;
-    return bytes(m_groupStmt, 0);
-}
-
 void FlowDatabase::insertRow(const FlowRow& row)
 {
     sqlite3_stmt* s = m_insertStmt;
@@ -298,7 +285,7 @@ void FlowDatabase::insertRow(const FlowRow& row)
     f.host = row.targetHost;
     f.rule = row.rule;
     f.payload = row.rulePayload;
-    f.group = groupOf(row.chains);
+    f.group = row.policyGroup;
     f.sourceIP = row.sourceIP;
     f.destination = row.destinationIP.isEmpty() ? row.targetHost : row.destinationIP;
     f.remote = row.remoteDestination;
@@ -311,9 +298,12 @@ std::optional<FlowFacts> FlowDatabase::factsOfNewest(const QByteArray& connectio
 {
     sqlite3_reset(m_newestStmt);
     bindText(m_newestStmt, 1, connectionID);
-    if (sqlite3_step(m_newestStmt) != SQLITE_ROW)
-        return std::nullopt;
-    return readFacts(m_newestStmt);
+    std::optional<FlowFacts> facts;
+    if (sqlite3_step(m_newestStmt) == SQLITE_ROW)
+        facts = readFacts(m_newestStmt);
+    // A statement left mid-way would hold its read snapshot and keep checkpoints from emptying the log.
+    sqlite3_reset(m_newestStmt);
+    return facts;
 }
 
 void FlowDatabase::settleRow(const ConnectionItem& item)

@@ -99,7 +99,6 @@ private:
     void settleRow(const ConnectionItem& item);
     void purgeRows(double cutoff);
     std::optional<FlowFacts> factsOfNewest(const QByteArray& connectionID);
-    std::optional<QByteArray> groupOf(const QByteArray& chains);
     bool useSummary(const flowsql::Window& window);
     QList<const FlowSummary::Partition*> partitionsFor(const Profile& profile) const;
     QList<NamedBytes> namedRows(const QString& sql, const QList<Param>& params);
@@ -121,7 +120,6 @@ private:
     sqlite3_stmt* m_insertStmt = nullptr;
     sqlite3_stmt* m_settleStmt = nullptr;
     sqlite3_stmt* m_newestStmt = nullptr;
-    sqlite3_stmt* m_groupStmt = nullptr;
     // Owned by the queue's thread.
     FlowSummary m_summary;
     bool m_summaryValid = false;

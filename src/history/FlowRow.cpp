@@ -61,6 +61,8 @@ FlowRow FlowRow::from(const ConnectionItem& item, qint64 sessionID, const QStrin
     row.tsStart = double(start.toMSecsSinceEpoch()) / 1000.0;
     row.profileName = profileName.toUtf8();
     row.sourceIP = m.sourceIP.toUtf8();
+    if (item.chains.size() >= 2)
+        row.policyGroup = item.chains[1].toUtf8();
     return row;
 }
 

@@ -3,6 +3,7 @@
 #include "controller/ConnectionItem.h"
 
 #include <QByteArray>
+#include <optional>
 
 namespace tarnwick {
 
@@ -30,6 +31,8 @@ struct FlowRow
     double tsStart = 0;
     QByteArray profileName;
     QByteArray sourceIP;
+    // The second element of the chain (what json_extract(chains, '$[1]') reads), when there is one.
+    std::optional<QByteArray> policyGroup;
 
     static FlowRow from(const ConnectionItem& item, qint64 sessionID, const QString& profileName);
 
