@@ -131,6 +131,7 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     m_runtimeManager = new RuntimeManager(m_paths, m_settings, GitHubReleaseService(&m_network, m_settings),
                                           RuntimeDownloader(&m_network), this);
     connect(m_runtimeManager, &RuntimeManager::isPendingRestartChanged, this, &AppState::runtimeSwitched);
+    m_history = new TrafficHistory(m_paths, m_settings, this);
     // The flow is a child: whenever it cleans up, this state is there.
     AppUpdateFlow::Hooks hooks{[this] { return shutdown(); }, [] { QCoreApplication::exit(0); }};
     m_updateFlow = new AppUpdateFlow(m_settings, m_helper,

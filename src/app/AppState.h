@@ -7,6 +7,7 @@
 #include "GeodataUpdater.h"
 #include "KernelRecovery.h"
 #include "KernelStatus.h"
+#include "TrafficHistory.h"
 #include "config/ClashPaths.h"
 #include "config/ProfileNode.h"
 #include "config/yaml/NativeValue.h"
@@ -120,6 +121,8 @@ public:
     AlertCoordinator& alertCoordinator() { return m_alertCoordinator; }
     RuntimeManager& runtimeManager() const { return *m_runtimeManager; }
     AppUpdateFlow& updateFlow() const { return *m_updateFlow; }
+    // The flow database and GeoIP resolver; both absent when the database could not be opened.
+    TrafficHistory& history() const { return *m_history; }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;
@@ -198,6 +201,7 @@ private:
     GeodataUpdater m_geodata;
     RuntimeManager* m_runtimeManager = nullptr;
     AppUpdateFlow* m_updateFlow = nullptr;
+    TrafficHistory* m_history = nullptr;
 
     AppBootState m_bootState = AppBootState::booting;
     KernelStatus m_kernelStatus;

@@ -38,6 +38,35 @@ std::optional<QString> resolveName(const QString& name)
 
 } // namespace
 
+AddressCategory classifyAddress(const QString& text)
+{
+    if (text.isEmpty())
+        return AddressCategory::domain;
+    if (text == QLatin1String("127.0.0.1") || text == QLatin1String("0.0.0.0"))
+        return AddressCategory::local;
+    if (text.startsWith(QLatin1String("10.")) || text.startsWith(QLatin1String("192.168.")) ||
+        text.startsWith(QLatin1String("169.254.")))
+        return AddressCategory::lan;
+    if (text.startsWith(QLatin1String("172."))) {
+        const qsizetype dot = text.indexOf(u'.', 4);
+        bool numeric = false;
+        const int second = dot > 4 ? text.mid(4, dot - 4).toInt(&numeric) : 0;
+        if (numeric && second >= 16 && second <= 31)
+            return AddressCategory::lan;
+    }
+    if (text == QLatin1String("::1") || text == QLatin1String("::"))
+        return AddressCategory::local;
+    const QString lower = text.toLower();
+    if (lower.startsWith(QLatin1String("fe80:")) || lower.startsWith(QLatin1String("fd")))
+        return AddressCategory::lan;
+    for (const QChar c : text) {
+        if (!(c.isDigit() && c.unicode() < 128) && c != u'.' && c != u':' &&
+            !((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')))
+            return AddressCategory::domain;
+    }
+    return AddressCategory::publicAddress;
+}
+
 GeoIPResolver::GeoIPResolver(FlowDatabase& db, const QString& workDirectory, double interval,
                              AddressClassifier classify)
     : m_db(db), m_reader(workDirectory), m_interval(interval), m_classify(std::move(classify))

@@ -24,6 +24,10 @@ enum class AddressCategory
 };
 using AddressClassifier = std::function<AddressCategory(const QString&)>;
 
+// The address classes of the history: loopback and unspecified addresses are local; private, link-local
+// and unique-local ones LAN; text that cannot be an address literal a host name; the rest public.
+AddressCategory classifyAddress(const QString& text);
+
 // Places the history's destinations: every `interval` seconds, on a thread of its own, it takes up to
 // 200 addresses and host names the GeoIP cache does not hold yet, looks them up in Country.mmdb and
 // ASN.mmdb (host names resolved first), and stores one cache row for each, markers included, so each
