@@ -20,6 +20,7 @@ kernel:
 	@bash scripts/provision-mihomo.sh >/dev/null
 	@bash scripts/provision-geodata.sh >/dev/null
 	@bash scripts/provision-asn.sh >/dev/null
+	@bash scripts/provision-world.sh >/dev/null
 
 run: apps
 	@bash scripts/run-app.sh

@@ -1,4 +1,5 @@
 #include "FlowFixtures.h"
+#include "history/CountryCoordinates.h"
 #include "history/CountryFormatter.h"
 #include "history/FlowDatabase.h"
 #include "history/GeoIPResolver.h"
@@ -143,4 +144,30 @@ TEST(CountryFormatterTest, NamesAndFlags)
         EXPECT_EQ(CountryFormatter::flagEmoji(c.code), c.flag) << c.code.toStdString();
     }
     EXPECT_EQ(CountryFormatter::display("JP"), QString::fromUcs4(U"\U0001F1EF\U0001F1F5 Japan"));
+}
+
+TEST(CountryCoordinatesTest, ReadsTheWorldAndProjectsIt)
+{
+    EXPECT_EQ(CountryCoordinates::project(0, 150), QPointF(0.5, 0.5));
+    EXPECT_EQ(CountryCoordinates::project(0, -30), QPointF(0, 0.5));
+    EXPECT_EQ(CountryCoordinates::project(89, 150).y(), 0);
+    EXPECT_EQ(CountryCoordinates::project(-89, 150).y(), 1);
+    EXPECT_NEAR(CountryCoordinates::project(35.7, 139.7).x(), 0.47139, 1e-4);
+
+    const QString cached = qEnvironmentVariable("TARNWICK_CACHE", QDir::homePath() + "/.cache/tarnwick") +
+                           "/geodata/countries.json";
+    if (!QFile::exists(cached))
+        GTEST_SKIP() << "countries.json is not provisioned (scripts/provision-world.sh)";
+    const CountryCoordinates world{cached};
+    EXPECT_GE(world.countries().size(), 170);
+    const auto japan = world.centroid("jp");
+    ASSERT_TRUE(japan.has_value());
+    EXPECT_NEAR(japan->first, 36, 2);
+    EXPECT_NEAR(japan->second, 138, 3);
+    const auto bosnia = std::find_if(world.countries().begin(), world.countries().end(),
+                                     [](const auto& c) { return c.iso == "BA"; });
+    ASSERT_NE(bosnia, world.countries().end());
+    EXPECT_EQ(bosnia->name, "Bosnia and Herz.");
+    EXPECT_FALSE(bosnia->rings.isEmpty());
+    EXPECT_TRUE(CountryCoordinates{"/nonexistent/countries.json"}.countries().isEmpty());
 }
