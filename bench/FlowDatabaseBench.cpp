@@ -5,6 +5,7 @@
 // minute per load).
 #include "history/DashboardSnapshot.h"
 #include "history/FlowDatabase.h"
+#include "history/GeoIPResolver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -155,5 +156,37 @@ void BM_OpenDatabase(benchmark::State& state)
     }
 }
 BENCHMARK(BM_OpenDatabase)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// One resolver batch: 200 public addresses looked up in Country.mmdb and ASN.mmdb and cached.
+void BM_GeoIPBatch(benchmark::State& state)
+{
+    const QString geodata = QDir::homePath() + QStringLiteral("/.cache/tarnwick/geodata");
+    if (!QFile::exists(geodata + QStringLiteral("/Country.mmdb"))) {
+        state.SkipWithError("Country.mmdb is not provisioned (scripts/provision-geodata.sh)");
+        return;
+    }
+    std::mt19937 random(7);
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir dir;
+        FlowDatabase db{dir.path()};
+        for (int i = 0; i < 200; ++i) {
+            ConnectionItem item;
+            item.id = QString::number(i);
+            item.metadata.destinationIP = QStringLiteral("%1.%2.%3.%4")
+                                              .arg(1 + random() % 223)
+                                              .arg(random() % 256)
+                                              .arg(random() % 256)
+                                              .arg(1 + random() % 254);
+            db.recordOpened(item, 1, {});
+        }
+        GeoIPResolver resolver{db, geodata, 10, classifyAddress};
+        db.rowCount();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(resolver.resolveBatch());
+        db.rowCount();
+    }
+}
+BENCHMARK(BM_GeoIPBatch)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
