@@ -166,7 +166,7 @@ TEST_F(ControllerStreamTest, RefusedOrUnaddressableStreamsFinishWithTheirError)
     QObject::connect(unaddressable.get(), &ControllerStreamBase::finished, [&] { finishedSignal = true; });
     ASSERT_TRUE(test::waitFor([&] { return finishedSignal; }));
     EXPECT_EQ(test::errorText<MihomoClientError>([&] { std::rethrow_exception(unaddressable->error()); }),
-              QStringLiteral("Invalid controller address: bad host:1"));
+              "Invalid controller address: bad host:1");
 }
 
 TEST_F(ControllerStreamTest, HandshakeTimeoutLetsTheConsumerDropTheStream)
@@ -190,6 +190,6 @@ TEST_F(ControllerStreamTest, HandshakeTimeoutLetsTheConsumerDropTheStream)
         std::rethrow_exception(error);
     } catch (const NetworkError& networkError) {
         EXPECT_EQ(networkError.code(), QAbstractSocket::SocketTimeoutError);
-        EXPECT_EQ(networkError.systemDescription(), QStringLiteral("The WebSocket handshake timed out"));
+        EXPECT_EQ(networkError.systemDescription(), "The WebSocket handshake timed out");
     }
 }

@@ -27,34 +27,24 @@ QJsonObject json(const char* text)
     return document.object();
 }
 
-std::optional<qint64> intOf(const char* valueJson)
-{
-    return LenientJson::intValue(json((QByteArray("{\"v\":") + valueJson + "}").constData()).value("v"));
-}
-
 } // namespace
 
 TEST(LenientJsonTest, IntegersFromNumbersAndDecimalStrings)
 {
-    EXPECT_EQ(intOf("42"), 42);
-    EXPECT_EQ(intOf("9223372036854775807"), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(intOf("1.9"), 1);
-    EXPECT_EQ(intOf("-1.9"), -1);
-    EXPECT_EQ(intOf("\"12\""), 12);
-    EXPECT_EQ(intOf("\"+7\""), 7);
-    EXPECT_EQ(intOf("\"-7\""), -7);
+    const auto intOf = [](const char* value) {
+        return LenientJson::intValue(json((QByteArray("{\"v\":") + value + "}").constData()).value("v"));
+    };
+    const std::pair<const char*, qint64> present[] = {
+        {"42", 42},     {"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {"1.9", 1},     {"-1.9", -1},
+        {"\"12\"", 12}, {"\"+7\"", 7},
+        {"\"-7\"", -7}};
+    for (const auto& [value, expected] : present)
+        EXPECT_EQ(intOf(value), expected) << value;
     // Beyond 64 bits, or not a plain decimal: absent rather than clamped or half-parsed.
-    EXPECT_EQ(intOf("1e300"), std::nullopt);
-    EXPECT_EQ(intOf("18446744073709551615"), std::nullopt);
-    EXPECT_EQ(intOf("\"99999999999999999999\""), std::nullopt);
-    EXPECT_EQ(intOf("\"\""), std::nullopt);
-    EXPECT_EQ(intOf("\"-\""), std::nullopt);
-    EXPECT_EQ(intOf("\" 12\""), std::nullopt);
-    EXPECT_EQ(intOf("\"12ms\""), std::nullopt);
-    EXPECT_EQ(intOf("\"1.5\""), std::nullopt);
-    EXPECT_EQ(intOf("true"), std::nullopt);
-    EXPECT_EQ(intOf("null"), std::nullopt);
-    EXPECT_EQ(intOf("[1]"), std::nullopt);
+    for (const char* value : {"1e300", "18446744073709551615", "\"99999999999999999999\"", "\"\"", "\"-\"",
+                              "\" 12\"", "\"12ms\"", "\"1.5\"", "true", "null", "[1]"})
+        EXPECT_EQ(intOf(value), std::nullopt) << value;
 }
 
 TEST(KernelRecordsTest, GroupsDecodeWithMembersFromTheSameObject)

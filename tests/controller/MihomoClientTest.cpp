@@ -129,13 +129,14 @@ TEST_F(MihomoClientTest, EmptySecretSendsNoAuthorization)
 TEST_F(MihomoClientTest, NamesBecomeSinglePathSegments)
 {
     const MihomoClient c = client();
-    test::await(c.selectProxy("A/B #1%", "HK 01"));
-    EXPECT_EQ(lastRequest().path, "/proxies/A%2FB%20%231%25");
-    EXPECT_EQ(lastBody(), (QJsonObject{{"name", "HK 01"}}));
-    test::await(c.selectProxy("Proxy", "x"));
-    EXPECT_EQ(lastRequest().path, "/proxies/Proxy");
-    test::await(c.selectProxy("日本 (JP)!$&'*+,;=:@-._~", "x"));
-    EXPECT_EQ(lastRequest().path, "/proxies/%E6%97%A5%E6%9C%AC%20(JP)!$&'*+,;=:@-._~");
+    for (const auto& [name, path] :
+         {std::pair{"A/B #1%", "/proxies/A%2FB%20%231%25"},
+          {"Proxy", "/proxies/Proxy"},
+          {"日本 (JP)!$&'*+,;=:@-._~", "/proxies/%E6%97%A5%E6%9C%AC%20(JP)!$&'*+,;=:@-._~"}}) {
+        test::await(c.selectProxy(name, "HK 01"));
+        EXPECT_EQ(lastRequest().path, path);
+        EXPECT_EQ(lastBody(), (QJsonObject{{"name", "HK 01"}}));
+    }
     EXPECT_EQ(MihomoClient::pathSegment("a?b"), "a%3Fb");
 }
 
@@ -248,9 +249,7 @@ TEST_F(MihomoClientTest, FailuresCarryStatusBodyAndReadableText)
     EXPECT_EQ(error->description(), QString("HTTP 500: boom \uFFFD"));
 
     controller.answer(HttpResponse{404, {}, {}, false});
-    error = failure<MihomoClientError>(c.selectProxy("nope", "x"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), "HTTP 404: ");
+    EXPECT_EQ(test::errorText<MihomoClientError>(c.selectProxy("nope", "x")), "HTTP 404: ");
 
     controller.answer(jsonResponse("<html>"));
     error = failure<MihomoClientError>(c.configs());
@@ -268,7 +267,8 @@ TEST_F(MihomoClientTest, FailuresCarryStatusBodyAndReadableText)
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), MihomoClientError::Kind::invalidEndpoint);
     EXPECT_EQ(error->description(), "Invalid controller address: bad host:9090");
-    EXPECT_TRUE(failure<MihomoClientError>(badHost.testDelay("x", std::nullopt, 1000)));
+    EXPECT_EQ(test::errorText<MihomoClientError>(badHost.testDelay("x", std::nullopt, 1000)),
+              "Invalid controller address: bad host:9090");
     EXPECT_EQ(controller.requestCount(), sent);
 
     const MihomoClient nobody(ControllerEndpoint{"127.0.0.1", test::freePort(), "s"}, &m_network);
