@@ -21,6 +21,12 @@ const QString kMihomo = QStringLiteral("MetaCubeX/mihomo");
 const QString kSmart = QStringLiteral("someone/mihomo");
 const QString kArch = GitHubReleaseService::architectureTag();
 
+// This machine's archive of a version.
+QString ours(const char* version)
+{
+    return "mihomo-" + kArch + "-" + version + ".gz";
+}
+
 Asset asset(const QString& name)
 {
     return Asset{name, "bytes of " + name.toUtf8(), -1, 200};
@@ -33,7 +39,7 @@ QString outcome(test::ReleaseFeedServer& feed, RuntimeChannel channel)
     const GitHubReleaseService service(&network, QUrl(feed.apiBase()), kSmart);
     try {
         const RuntimeRelease release = test::await(service.fetchLatest(channel));
-        return release.version + QStringLiteral(" ") + release.downloadURL.fileName();
+        return release.version + " " + release.downloadURL.fileName();
     } catch (const Error& error) {
         return error.description();
     }
@@ -46,30 +52,22 @@ TEST(GitHubReleaseServiceTest, ChannelsPickTheirNewestReleaseAndThisMachinesArch
 {
     test::ReleaseFeedServer feed;
     // The kernel's real naming: several amd64 builds per release; the compatible one is picked.
-    feed.publish(kMihomo, QStringLiteral("v1.19.29"), false,
-                 {asset(QStringLiteral("mihomo-linux-amd64-v1.19.29.gz")),
-                  asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1.19.29.gz")),
-                  asset(QStringLiteral("mihomo-darwin-arm64-v1.19.29.gz"))});
-    feed.publish(kMihomo, QStringLiteral("Prerelease-Alpha"), true,
-                 {asset(QStringLiteral("mihomo-windows-amd64-alpha-1a2b3c4.zip")),
-                  asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-alpha-1a2b3c4.gz"))});
-    feed.publish(kSmart, QStringLiteral("Prerelease-Alpha"), true,
-                 {asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1.19.30.gz"))});
+    feed.publish(kMihomo, "v1.19.29", false,
+                 {asset("mihomo-linux-amd64-v1.19.29.gz"), asset(ours("v1.19.29")),
+                  asset("mihomo-darwin-arm64-v1.19.29.gz")});
+    feed.publish(kMihomo, "Prerelease-Alpha", true,
+                 {asset("mihomo-windows-amd64-alpha-1a2b3c4.zip"), asset(ours("alpha-1a2b3c4"))});
+    feed.publish(kSmart, "Prerelease-Alpha", true, {asset(ours("v1.19.30"))});
 
     // Stable passes over the newer pre-release.
-    EXPECT_EQ(outcome(feed, RuntimeChannel::stable),
-              QStringLiteral("v1.19.29 mihomo-") + kArch + QStringLiteral("-v1.19.29.gz"));
+    EXPECT_EQ(outcome(feed, RuntimeChannel::stable), "v1.19.29 " + ours("v1.19.29"));
     // The rolling tag's version is the build name from the archive's name.
-    EXPECT_EQ(outcome(feed, RuntimeChannel::alpha),
-              QStringLiteral("alpha-1a2b3c4 mihomo-") + kArch + QStringLiteral("-alpha-1a2b3c4.gz"));
+    EXPECT_EQ(outcome(feed, RuntimeChannel::alpha), "alpha-1a2b3c4 " + ours("alpha-1a2b3c4"));
     // A rolling tag whose archive names no alpha build keeps the tag as its version.
-    EXPECT_EQ(outcome(feed, RuntimeChannel::smart),
-              QStringLiteral("Prerelease-Alpha mihomo-") + kArch + QStringLiteral("-v1.19.30.gz"));
+    EXPECT_EQ(outcome(feed, RuntimeChannel::smart), "Prerelease-Alpha " + ours("v1.19.30"));
     // A release not flagged as pre-release is the alpha channel's when its tag says Alpha in any case.
-    feed.publish(kMihomo, QStringLiteral("v1.20.0-ALPHA.1"), false,
-                 {asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1.20.0-ALPHA.1.gz"))});
-    EXPECT_EQ(outcome(feed, RuntimeChannel::alpha),
-              QStringLiteral("v1.20.0-ALPHA.1 mihomo-") + kArch + QStringLiteral("-v1.20.0-ALPHA.1.gz"));
+    feed.publish(kMihomo, "v1.20.0-ALPHA.1", false, {asset(ours("v1.20.0-ALPHA.1"))});
+    EXPECT_EQ(outcome(feed, RuntimeChannel::alpha), "v1.20.0-ALPHA.1 " + ours("v1.20.0-ALPHA.1"));
 
     const QList<test::HttpRequest> requests = feed.requests();
     ASSERT_EQ(requests.size(), 4);
@@ -81,6 +79,8 @@ TEST(GitHubReleaseServiceTest, ChannelsPickTheirNewestReleaseAndThisMachinesArch
 // Every way a release list can fail, with the text the user reads.
 TEST(GitHubReleaseServiceTest, UnusableListsFailWithTheirReason)
 {
+    const QString noBinary = "No compatible binary found for architecture: " + kArch;
+    const QString noRelease = QStringLiteral("No valid release found for channel: stable");
     struct Case
     {
         const char* name;
@@ -93,57 +93,40 @@ TEST(GitHubReleaseServiceTest, UnusableListsFailWithTheirReason)
         {"other machines only",
          200,
          {},
-         {asset(QStringLiteral("mihomo-darwin-arm64-v1.gz")),
-          asset(QStringLiteral("mihomo-windows-amd64-v1.zip"))},
-         QStringLiteral("No compatible binary found for architecture: ") + kArch},
-        {"uncompressed only",
-         200,
-         {},
-         {asset(QStringLiteral("mihomo-") + kArch + QStringLiteral("-v1"))},
-         QStringLiteral("No compatible binary found for architecture: ") + kArch},
-        {"not found", 404, R"({"message":"Not Found"})", {}, QStringLiteral("Network failure: HTTP 404")},
-        {"rate limited",
-         403,
-         R"({"message":"API rate limit exceeded"})",
-         {},
-         QStringLiteral("Network failure: HTTP 403")},
-        {"empty", 200, "[]", {}, QStringLiteral("No valid release found for channel: stable")},
+         {asset("mihomo-darwin-arm64-v1.gz"), asset("mihomo-windows-amd64-v1.zip")},
+         noBinary},
+        {"uncompressed only", 200, {}, {asset("mihomo-" + kArch + "-v1")}, noBinary},
+        {"not found", 404, R"({"message":"Not Found"})", {}, "Network failure: HTTP 404"},
+        {"rate limited", 403, R"({"message":"API rate limit exceeded"})", {}, "Network failure: HTTP 403"},
+        {"empty", 200, "[]", {}, noRelease},
         {"only pre-releases",
          200,
          R"([{"tag_name":"Prerelease-Alpha","prerelease":true,"assets":[]}])",
          {},
-         QStringLiteral("No valid release found for channel: stable")},
+         noRelease},
         {"not JSON",
          200,
          "<html>rate limited</html>",
          {},
-         QStringLiteral("The release list is not valid JSON: illegal value")},
-        {"an object",
-         200,
-         R"({"message":"Moved"})",
-         {},
-         QStringLiteral("The release list is not a JSON array")},
-        {"no tag",
-         200,
-         R"([{"prerelease":false,"assets":[]}])",
-         {},
-         QStringLiteral("Missing key \"tag_name\" in release 0")},
+         "The release list is not valid JSON: illegal value"},
+        {"an object", 200, R"({"message":"Moved"})", {}, "The release list is not a JSON array"},
+        {"no tag", 200, R"([{"prerelease":false,"assets":[]}])", {}, "Missing key \"tag_name\" in release 0"},
         {"asset without URL",
          200,
          R"([{"tag_name":"v1","prerelease":false,"assets":[{"name":"a.gz"}]}])",
          {},
-         QStringLiteral("Missing key \"browser_download_url\" in asset 0 of release 0")},
+         "Missing key \"browser_download_url\" in asset 0 of release 0"},
         {"prerelease as text",
          200,
          R"([{"tag_name":"v1","prerelease":"no","assets":[]}])",
          {},
-         QStringLiteral("Key \"prerelease\" in release 0 is not a boolean")},
+         "Key \"prerelease\" in release 0 is not a boolean"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ReleaseFeedServer feed;
         if (c.body.isEmpty())
-            feed.publish(kMihomo, QStringLiteral("v1"), false, c.assets);
+            feed.publish(kMihomo, "v1", false, c.assets);
         else
             feed.overrideList(kMihomo, c.status, c.body);
         EXPECT_EQ(outcome(feed, RuntimeChannel::stable), c.expected);
@@ -153,7 +136,7 @@ TEST(GitHubReleaseServiceTest, UnusableListsFailWithTheirReason)
     const GitHubReleaseService unreachable(
         &network, QUrl(QStringLiteral("http://127.0.0.1:%1").arg(test::freePort())), kSmart);
     EXPECT_EQ(test::errorText<RuntimeError>(unreachable.fetchLatest(RuntimeChannel::stable)),
-              QStringLiteral("Network failure: Connection refused"));
+              "Network failure: Connection refused");
 }
 
 // The archive arrives whole or not at all; progress comes in steps of at least 1 % and ends at exactly 1.
@@ -163,21 +146,21 @@ TEST(RuntimeDownloaderTest, FileAppearsOnlyWhenComplete)
     for (qsizetype i = 0; i < archive.size(); ++i)
         archive[i] = static_cast<char>(i * 7 % 251);
     test::ReleaseFeedServer feed;
-    feed.publish(kMihomo, QStringLiteral("v1"), false,
-                 {Asset{QStringLiteral("whole.gz"), archive, -1, 200},
-                  Asset{QStringLiteral("half.gz"), archive.left(archive.size() / 2), archive.size(), 200},
-                  Asset{QStringLiteral("gone.gz"), {}, -1, 404}});
+    feed.publish(kMihomo, "v1", false,
+                 {Asset{"whole.gz", archive, -1, 200},
+                  Asset{"half.gz", archive.left(archive.size() / 2), archive.size(), 200},
+                  Asset{"gone.gz", {}, -1, 404}});
     QNetworkAccessManager network;
     const RuntimeDownloader downloader(&network);
     QTemporaryDir dir;
     const auto url = [&](const char* name) {
-        return QUrl(feed.apiBase() + QStringLiteral("/download/MetaCubeX/mihomo/v1/") + QLatin1String(name));
+        return QUrl(feed.apiBase() + "/download/MetaCubeX/mihomo/v1/" + QLatin1String(name));
     };
 
     QList<double> progress;
-    test::await(downloader.download(url("whole.gz"), dir.filePath(QStringLiteral("whole")),
+    test::await(downloader.download(url("whole.gz"), dir.filePath("whole"),
                                     [&](double fraction) { progress.append(fraction); }));
-    QFile whole(dir.filePath(QStringLiteral("whole")));
+    QFile whole(dir.filePath("whole"));
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
     EXPECT_EQ(whole.readAll(), archive);
     ASSERT_FALSE(progress.isEmpty());
@@ -187,8 +170,8 @@ TEST(RuntimeDownloaderTest, FileAppearsOnlyWhenComplete)
         EXPECT_TRUE(progress[i] == 1.0 || progress[i] - progress[i - 1] >= 0.01) << progress[i];
 
     const QList<std::pair<const char*, QString>> failures = {
-        {"half.gz", QStringLiteral("Network failure: ")},
-        {"gone.gz", QStringLiteral("Network failure: HTTP 404")},
+        {"half.gz", "Network failure: "},
+        {"gone.gz", "Network failure: HTTP 404"},
     };
     for (const auto& [name, expected] : failures) {
         SCOPED_TRACE(name);
@@ -202,5 +185,5 @@ TEST(RuntimeDownloaderTest, FileAppearsOnlyWhenComplete)
         }
         EXPECT_FALSE(QFile::exists(destination));
     }
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("whole")});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"whole"});
 }

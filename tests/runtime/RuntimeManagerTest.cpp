@@ -22,7 +22,7 @@ const QString kMihomo = QStringLiteral("MetaCubeX/mihomo");
 QByteArray gzip(const QByteArray& bytes)
 {
     QProcess process;
-    process.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c")});
+    process.start("gzip", {"-1", "-c"});
     process.write(bytes);
     process.closeWriteChannel();
     process.waitForFinished(60000);
@@ -42,8 +42,7 @@ const QByteArray& gzippedKernel(const QString& kernel)
 
 QString archiveName(const QString& version)
 {
-    return QStringLiteral("mihomo-") + GitHubReleaseService::architectureTag() + QLatin1Char('-') + version +
-           QStringLiteral(".gz");
+    return "mihomo-" + GitHubReleaseService::architectureTag() + QLatin1Char('-') + version + ".gz";
 }
 
 class RuntimeManagerTest : public ::testing::Test
@@ -51,10 +50,10 @@ class RuntimeManagerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_paths = ClashPaths(m_dir.filePath(QStringLiteral("workspace")));
+        m_paths = ClashPaths(m_dir.filePath("workspace"));
         m_paths.prepare();
-        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_feed.apiBase());
+        m_settings = std::make_unique<Settings>(m_dir.filePath("settings.ini"));
+        m_settings->setText("releases.apiBaseURL", m_feed.apiBase());
         m_manager = makeManager();
     }
 
@@ -85,7 +84,7 @@ protected:
     QString binary(const QString& version) const { return m_paths.versionsDirectory() + version + "/mihomo"; }
 
     QTemporaryDir m_dir;
-    ClashPaths m_paths{QStringLiteral("/nonexistent/")};
+    ClashPaths m_paths{"/nonexistent/"};
     std::unique_ptr<Settings> m_settings;
     QNetworkAccessManager m_network;
     test::ReleaseFeedServer m_feed;
@@ -112,17 +111,17 @@ TEST_F(RuntimeManagerTest, InstallsSwitchesAndRollsBackRealKernels)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
     EXPECT_EQ(m_manager->state(), RuntimeState::of(Kind::missing));
-    publishKernel(QStringLiteral("v1.19.29"), kernel);
+    publishKernel("v1.19.29", kernel);
 
     const QList<RuntimeState> first = install(RuntimeChannel::stable);
     EXPECT_EQ(kinds(first), (QList<Kind>{Kind::checking, Kind::downloading, Kind::installing,
                                          Kind::validating, Kind::switching, Kind::ready}));
-    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
-    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.29"));
+    EXPECT_EQ(linkTarget(), binary("v1.19.29"));
     EXPECT_TRUE(QFileInfo(m_paths.managedCoreExecutable()).isExecutable());
-    EXPECT_FALSE(QFile::exists(binary(QStringLiteral("v1.19.29")) + QStringLiteral(".gz")));
+    EXPECT_FALSE(QFile::exists(binary("v1.19.29") + ".gz"));
     EXPECT_TRUE(m_manager->isPendingRestart());
-    EXPECT_EQ(m_settings->text(RuntimeManager::channelKey), QStringLiteral("stable"));
+    EXPECT_EQ(m_settings->text(RuntimeManager::channelKey), "stable");
     // Progress rose in steps and reached the end.
     QList<double> progress;
     for (const RuntimeState& state : first) {
@@ -140,51 +139,49 @@ TEST_F(RuntimeManagerTest, InstallsSwitchesAndRollsBackRealKernels)
     EXPECT_FALSE(m_manager->isPendingRestart());
 
     // An update check against the running kernel's version, then the newer release installed.
-    publishKernel(QStringLiteral("v1.19.30"), kernel);
-    test::await(m_manager->checkForUpdates(QStringLiteral("v1.19.29")));
+    publishKernel("v1.19.30", kernel);
+    test::await(m_manager->checkForUpdates("v1.19.29"));
     EXPECT_TRUE(m_manager->hasUpdateAvailable());
-    EXPECT_EQ(m_manager->latestRemoteVersion(), QStringLiteral("v1.19.30"));
+    EXPECT_EQ(m_manager->latestRemoteVersion(), "v1.19.30");
     const int listRequests = m_feed.requestCount("/repos/");
-    test::await(m_manager->checkForUpdates(QStringLiteral("Installed")));
+    test::await(m_manager->checkForUpdates("Installed"));
     EXPECT_EQ(m_feed.requestCount("/repos/"), listRequests);
 
     install(RuntimeChannel::stable);
-    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.30")));
-    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.30")));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.30"));
+    EXPECT_EQ(linkTarget(), binary("v1.19.30"));
     EXPECT_FALSE(m_manager->hasUpdateAvailable());
     EXPECT_TRUE(m_manager->isPendingRestart());
-    EXPECT_EQ(m_manager->fetchLocalVersions(),
-              (QStringList{QStringLiteral("v1.19.30"), QStringLiteral("v1.19.29")}));
+    EXPECT_EQ(m_manager->fetchLocalVersions(), (QStringList{"v1.19.30", "v1.19.29"}));
 
     // Rollback, and names that are not installed versions.
     m_manager->setPendingRestart(false);
-    test::await(m_manager->switchToLocalVersion(QStringLiteral("v1.19.29")));
-    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
-    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+    test::await(m_manager->switchToLocalVersion("v1.19.29"));
+    EXPECT_EQ(linkTarget(), binary("v1.19.29"));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.29"));
     EXPECT_TRUE(m_manager->isPendingRestart());
-    for (const QString& name :
-         {QStringLiteral("v9.9.9"), QStringLiteral("../versions/v1.19.30"), QString()}) {
+    for (const QString name : {"v9.9.9", "../versions/v1.19.30", ""}) {
         EXPECT_EQ(test::errorText<RuntimeError>(m_manager->switchToLocalVersion(name)),
-                  QStringLiteral("File system operation failed: Target version binary missing"));
-        EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
-        EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+                  "File system operation failed: Target version binary missing");
+        EXPECT_EQ(linkTarget(), binary("v1.19.29"));
+        EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.29"));
     }
 
     // The alpha channel's rolling release is installed under its build name; the channel is remembered.
-    publishKernel(QStringLiteral("Prerelease-Alpha"), kernel, true);
-    m_feed.publish(kMihomo, QStringLiteral("Prerelease-Alpha"), true,
-                   {Asset{archiveName(QStringLiteral("alpha-0f1e2d3")), gzippedKernel(kernel), -1, 200}});
+    publishKernel("Prerelease-Alpha", kernel, true);
+    m_feed.publish(kMihomo, "Prerelease-Alpha", true,
+                   {Asset{archiveName("alpha-0f1e2d3"), gzippedKernel(kernel), -1, 200}});
     install(RuntimeChannel::alpha);
-    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("alpha-0f1e2d3")));
-    EXPECT_EQ(linkTarget(), binary(QStringLiteral("alpha-0f1e2d3")));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready("alpha-0f1e2d3"));
+    EXPECT_EQ(linkTarget(), binary("alpha-0f1e2d3"));
     EXPECT_EQ(makeManager()->currentChannel(), RuntimeChannel::alpha);
-    EXPECT_EQ(makeManager()->state(), RuntimeState::ready(QStringLiteral("Installed")));
+    EXPECT_EQ(makeManager()->state(), RuntimeState::ready("Installed"));
 
     // Back to stable: the newest stable kernel on disk is activated at once, without a download.
     const int before = m_feed.requestCount("/download/");
     EXPECT_EQ(kinds(install(RuntimeChannel::stable)),
               (QList<Kind>{Kind::checking, Kind::switching, Kind::ready}));
-    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.30")));
+    EXPECT_EQ(linkTarget(), binary("v1.19.30"));
     EXPECT_EQ(m_feed.requestCount("/download/"), before);
 }
 
@@ -192,9 +189,9 @@ TEST_F(RuntimeManagerTest, InstallsSwitchesAndRollsBackRealKernels)
 TEST_F(RuntimeManagerTest, FailedInstallsLeaveTheActiveKernel)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    publishKernel(QStringLiteral("v1.19.29"), kernel);
+    publishKernel("v1.19.29", kernel);
     install(RuntimeChannel::stable);
-    ASSERT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+    ASSERT_EQ(linkTarget(), binary("v1.19.29"));
 
     const QByteArray notAKernel = gzip("#!/bin/sh\necho \"Clash v1.18.0 linux amd64\"\n");
     const QByteArray& real = gzippedKernel(kernel);
@@ -209,15 +206,15 @@ TEST_F(RuntimeManagerTest, FailedInstallsLeaveTheActiveKernel)
          QStringLiteral("Binary verification failed (exit code -1): Invalid binary signature: Clash v1.18.0 "
                         "linux amd64\n")},
         {"v2-truncated", Asset{{}, real.left(real.size() / 3), -1, 200},
-         QStringLiteral("File system operation failed: Gunzip failed with status 1")},
+         "File system operation failed: Gunzip failed with status 1"},
         {"v2-not-gzip", Asset{{}, "PK\x03\x04 this is a zip, not a gzip", -1, 200},
-         QStringLiteral("File system operation failed: Gunzip failed with status 1")},
-        {"v2-missing", Asset{{}, {}, -1, 404}, QStringLiteral("Network failure: HTTP 404")},
+         "File system operation failed: Gunzip failed with status 1"},
+        {"v2-missing", Asset{{}, {}, -1, 404}, "Network failure: HTTP 404"},
         {"v2-half-way", Asset{{}, real.left(real.size() / 2), real.size(), 200}, {}},
         {"../../../escaped", Asset{{}, real, -1, 200},
-         QStringLiteral("File system operation failed: Invalid version name: ../../../escaped")},
+         "File system operation failed: Invalid version name: ../../../escaped"},
         {"v2$(reboot)", Asset{{}, real, -1, 200},
-         QStringLiteral("File system operation failed: Invalid version name: v2$(reboot)")},
+         "File system operation failed: Invalid version name: v2$(reboot)"},
     };
     for (Case c : cases) {
         SCOPED_TRACE(c.tag);
@@ -228,20 +225,18 @@ TEST_F(RuntimeManagerTest, FailedInstallsLeaveTheActiveKernel)
         install(RuntimeChannel::alpha); // no alpha kernel on disk: nothing local to fall back on
         ASSERT_EQ(m_manager->state().kind, Kind::failed);
         if (c.expected.isEmpty())
-            EXPECT_TRUE(
-                m_manager->state().error->description().startsWith(QStringLiteral("Network failure: ")))
+            EXPECT_TRUE(m_manager->state().error->description().startsWith("Network failure: "))
                 << m_manager->state().error->description().toStdString();
         else
             EXPECT_EQ(m_manager->state().error->description(), c.expected);
-        EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+        EXPECT_EQ(linkTarget(), binary("v1.19.29"));
         EXPECT_FALSE(m_manager->isPendingRestart());
-        EXPECT_EQ(m_manager->fetchLocalVersions(), QStringList{QStringLiteral("v1.19.29")});
+        EXPECT_EQ(m_manager->fetchLocalVersions(), QStringList{"v1.19.29"});
         EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                  (QStringList{QStringLiteral("settings.ini"), QStringLiteral("workspace")}));
+                  (QStringList{"settings.ini", "workspace"}));
     }
     const RuntimeError verification = *[&] {
-        m_feed.publish(kMihomo, QStringLiteral("v3"), true,
-                       {Asset{archiveName(QStringLiteral("v3")), notAKernel, -1, 200}});
+        m_feed.publish(kMihomo, "v3", true, {Asset{archiveName("v3"), notAKernel, -1, 200}});
         install(RuntimeChannel::alpha);
         return m_manager->state().error;
     }();
@@ -251,23 +246,20 @@ TEST_F(RuntimeManagerTest, FailedInstallsLeaveTheActiveKernel)
     // The stable kernel on disk stays in use when the feed fails.
     m_feed.overrideList(kMihomo, 500, "{}");
     install(RuntimeChannel::stable);
-    EXPECT_EQ(m_manager->state(), RuntimeState::ready(QStringLiteral("v1.19.29")));
+    EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.29"));
 
     // A dangling link is replaced without error.
     QFile::remove(m_paths.managedCoreExecutable());
-    ASSERT_TRUE(QFile::link(m_paths.versionsDirectory() + QStringLiteral("gone/mihomo"),
-                            m_paths.managedCoreExecutable()));
-    test::await(m_manager->switchToLocalVersion(QStringLiteral("v1.19.29")));
-    EXPECT_EQ(linkTarget(), binary(QStringLiteral("v1.19.29")));
+    ASSERT_TRUE(QFile::link(m_paths.versionsDirectory() + "gone/mihomo", m_paths.managedCoreExecutable()));
+    test::await(m_manager->switchToLocalVersion("v1.19.29"));
+    EXPECT_EQ(linkTarget(), binary("v1.19.29"));
 }
 
 // Pruning keeps the three newest of each channel and the active kernel, whatever its age.
 TEST_F(RuntimeManagerTest, PruneKeepsThreePerChannelAndTheActiveOne)
 {
     const QStringList oldestFirst = {
-        QStringLiteral("v1.0.0"),        QStringLiteral("v1.1.0"),     QStringLiteral("alpha-aaaaaaa"),
-        QStringLiteral("v1.2.0"),        QStringLiteral("smart-v1.0"), QStringLiteral("v1.3.0"),
-        QStringLiteral("alpha-bbbbbbb"), QStringLiteral("v1.4.0"),
+        "v1.0.0", "v1.1.0", "alpha-aaaaaaa", "v1.2.0", "smart-v1.0", "v1.3.0", "alpha-bbbbbbb", "v1.4.0",
     };
     // Creation dates order versions. The file system's clock is coarse: before each directory, wait until a
     // directory made now would carry a later date than the one before.
@@ -275,7 +267,7 @@ TEST_F(RuntimeManagerTest, PruneKeepsThreePerChannelAndTheActiveOne)
         const QFileInfo info(path);
         return info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
     };
-    const QString probe = m_dir.filePath(QStringLiteral("probe"));
+    const QString probe = m_dir.filePath("probe");
     QString previous;
     for (const QString& name : oldestFirst) {
         if (!previous.isEmpty()) {
@@ -290,22 +282,17 @@ TEST_F(RuntimeManagerTest, PruneKeepsThreePerChannelAndTheActiveOne)
         previous = m_paths.versionsDirectory() + name;
     }
     // Hidden entries and directories without a kernel are not versions.
-    QDir().mkpath(m_paths.versionsDirectory() + QStringLiteral(".partial"));
-    test::writeFile(m_paths.versionsDirectory() + QStringLiteral(".hidden/mihomo"), "");
-    QDir().mkpath(m_paths.versionsDirectory() + QStringLiteral("empty"));
+    QDir().mkpath(m_paths.versionsDirectory() + ".partial");
+    test::writeFile(m_paths.versionsDirectory() + ".hidden/mihomo", "");
+    QDir().mkpath(m_paths.versionsDirectory() + "empty");
 
-    EXPECT_EQ(
-        m_manager->fetchLocalVersions(),
-        (QStringList{QStringLiteral("v1.4.0"), QStringLiteral("alpha-bbbbbbb"), QStringLiteral("v1.3.0"),
-                     QStringLiteral("smart-v1.0"), QStringLiteral("v1.2.0"), QStringLiteral("alpha-aaaaaaa"),
-                     QStringLiteral("v1.1.0"), QStringLiteral("v1.0.0")}));
-    ASSERT_TRUE(QFile::link(binary(QStringLiteral("v1.0.0")), m_paths.managedCoreExecutable()));
+    EXPECT_EQ(m_manager->fetchLocalVersions(), (QStringList{"v1.4.0", "alpha-bbbbbbb", "v1.3.0", "smart-v1.0",
+                                                            "v1.2.0", "alpha-aaaaaaa", "v1.1.0", "v1.0.0"}));
+    ASSERT_TRUE(QFile::link(binary("v1.0.0"), m_paths.managedCoreExecutable()));
     m_manager->pruneStaleVersions();
-    EXPECT_EQ(m_manager->fetchLocalVersions(),
-              (QStringList{QStringLiteral("v1.4.0"), QStringLiteral("alpha-bbbbbbb"),
-                           QStringLiteral("v1.3.0"), QStringLiteral("smart-v1.0"), QStringLiteral("v1.2.0"),
-                           QStringLiteral("alpha-aaaaaaa"), QStringLiteral("v1.0.0")}));
-    EXPECT_TRUE(QFileInfo::exists(m_paths.versionsDirectory() + QStringLiteral(".hidden/mihomo")));
+    EXPECT_EQ(m_manager->fetchLocalVersions(), (QStringList{"v1.4.0", "alpha-bbbbbbb", "v1.3.0", "smart-v1.0",
+                                                            "v1.2.0", "alpha-aaaaaaa", "v1.0.0"}));
+    EXPECT_TRUE(QFileInfo::exists(m_paths.versionsDirectory() + ".hidden/mihomo"));
 
     for (const auto& [name, channel] :
          {std::pair{"v1.19.30", RuntimeChannel::stable}, std::pair{"alpha-1a2b3c4", RuntimeChannel::alpha},
