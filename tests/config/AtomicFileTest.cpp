@@ -37,7 +37,7 @@ ProfileNode node(int i)
 const Writer writers[] = {
     {"AtomicFile",
      [](const QString& directory, bool large) {
-         const QString path = directory + QStringLiteral("/file.bin");
+         const QString path = directory + "/file.bin";
          // Past the limit, yet within the write buffer: the failure comes as the file is committed.
          AtomicFile::write(path, QByteArray(large ? 12'000 : 10, 'x'));
          return path;
@@ -56,13 +56,13 @@ const Writer writers[] = {
          const MountLedger mounts(directory);
          MountLedger::Map map;
          for (int i = 0; i < (large ? 200 : 1); ++i)
-             map.insert(QStringLiteral("Local %1.yaml").arg(i), {QStringLiteral("Subscription.yaml")});
+             map.insert(QStringLiteral("Local %1.yaml").arg(i), {"Subscription.yaml"});
          mounts.save(map);
          return mounts.path();
      }},
     {"SubscriptionManager",
      [](const QString& directory, bool large) {
-         const QString path = directory + QStringLiteral("/subscription_ledger.json");
+         const QString path = directory + "/subscription_ledger.json";
          SubscriptionManager::Ledger ledger;
          for (int i = 0; i < (large ? 200 : 1); ++i)
              ledger.insert(QStringLiteral("https://host%1.example/subscription").arg(i),
@@ -73,17 +73,16 @@ const Writer writers[] = {
     {"ConfigCompiler",
      [](const QString& directory, bool large) {
          // Both profiles are written with the first, small write, before any limit holds.
-         const QString source = directory + QStringLiteral("/profiles/");
+         const QString source = directory + "/profiles/";
          if (!large) {
              QByteArray yaml = "rules:\n";
              for (int i = 0; i < 2000; ++i)
                  yaml += "  - DOMAIN,host" + QByteArray::number(i) + ".example,DIRECT\n";
-             writeFile(source + QStringLiteral("large.yaml"), yaml);
-             writeFile(source + QStringLiteral("small.yaml"), "rules:\n  - MATCH,DIRECT\n");
+             writeFile(source + "large.yaml", yaml);
+             writeFile(source + "small.yaml", "rules:\n  - MATCH,DIRECT\n");
          }
-         const QString path = directory + QStringLiteral("/config.json");
-         ConfigCompiler::compileAndWrite(
-             source + (large ? QStringLiteral("large.yaml") : QStringLiteral("small.yaml")), path, {}, {});
+         const QString path = directory + "/config.json";
+         ConfigCompiler::compileAndWrite(source + (large ? "large.yaml" : "small.yaml"), path, {}, {});
          return path;
      }},
 };

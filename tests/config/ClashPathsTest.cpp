@@ -11,20 +11,20 @@ using namespace tarnwick;
 
 TEST(ClashPathsTest, MembersAreExactPathsBelowTheRoot)
 {
-    const ClashPaths paths(QStringLiteral("/srv/ws"));
-    EXPECT_EQ(paths.applicationSupportDirectory(), QStringLiteral("/srv/ws/"));
-    EXPECT_EQ(paths.profilesDirectory(), QStringLiteral("/srv/ws/profiles/"));
-    EXPECT_EQ(paths.databaseDirectory(), QStringLiteral("/srv/ws/Database/"));
-    EXPECT_EQ(paths.versionsDirectory(), QStringLiteral("/srv/ws/core/versions/"));
-    EXPECT_EQ(paths.runtimeConfigFile(), QStringLiteral("/srv/ws/work/config.json"));
-    EXPECT_EQ(paths.coreLogFile(), QStringLiteral("/srv/ws/logs/core.log"));
-    EXPECT_EQ(paths.managedCoreExecutable(), QStringLiteral("/srv/ws/core/current"));
+    const ClashPaths paths("/srv/ws");
+    EXPECT_EQ(paths.applicationSupportDirectory(), "/srv/ws/");
+    EXPECT_EQ(paths.profilesDirectory(), "/srv/ws/profiles/");
+    EXPECT_EQ(paths.databaseDirectory(), "/srv/ws/Database/");
+    EXPECT_EQ(paths.versionsDirectory(), "/srv/ws/core/versions/");
+    EXPECT_EQ(paths.runtimeConfigFile(), "/srv/ws/work/config.json");
+    EXPECT_EQ(paths.coreLogFile(), "/srv/ws/logs/core.log");
+    EXPECT_EQ(paths.managedCoreExecutable(), "/srv/ws/core/current");
 }
 
 TEST(ClashPathsTest, GivenRootIsUsedAsIsAndPrepareIsRepeatable)
 {
     QTemporaryDir dir;
-    const QString root = dir.filePath(QStringLiteral("nested/ws"));
+    const QString root = dir.filePath("nested/ws");
     const ClashPaths paths(root);
     EXPECT_FALSE(QFileInfo::exists(root)); // nothing is created before prepare()
     paths.prepare();
@@ -37,12 +37,12 @@ TEST(ClashPathsTest, PrepareReportsTheFirstFailure)
 {
     QTemporaryDir dir;
     // A file where the work directory belongs.
-    const QString root = dir.filePath(QStringLiteral("ws"));
-    QDir().mkpath(root + QStringLiteral("/profiles"));
-    test::writeFile(root + QStringLiteral("/work"), "not a directory");
+    const QString root = dir.filePath("ws");
+    QDir().mkpath(root + "/profiles");
+    test::writeFile(root + "/work", "not a directory");
     EXPECT_EQ(test::errorText<WorkspaceError>([&] { ClashPaths(root).prepare(); }),
               QStringLiteral("Could not create the directory %1/work: a file is in the way").arg(root));
-    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/logs")));
+    EXPECT_FALSE(QFileInfo::exists(root + "/logs"));
 }
 
 // In the test's own XDG data directory.
@@ -50,19 +50,18 @@ TEST(ClashPathsTest, DefaultRootMovesTheLegacyWorkspace)
 {
     const QDir dir(qEnvironmentVariable("XDG_DATA_HOME"));
     ASSERT_TRUE(dir.exists());
-    test::writeFile(dir.filePath(QStringLiteral("tarnwick/profiles/Mine.yaml")), "rules: []\n");
+    test::writeFile(dir.filePath("tarnwick/profiles/Mine.yaml"), "rules: []\n");
 
     const ClashPaths paths;
-    EXPECT_EQ(paths.applicationSupportDirectory(), dir.filePath(QStringLiteral("Tarnwick/")));
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("tarnwick"))));
-    EXPECT_EQ(test::readFile(paths.profilesDirectory() + QStringLiteral("Mine.yaml")),
-              QStringLiteral("rules: []\n"));
+    EXPECT_EQ(paths.applicationSupportDirectory(), dir.filePath("Tarnwick/"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("tarnwick")));
+    EXPECT_EQ(test::readFile(paths.profilesDirectory() + "Mine.yaml"), "rules: []\n");
 
     // Both present: the move fails quietly and both stay.
-    QDir().mkpath(dir.filePath(QStringLiteral("tarnwick/other")));
+    QDir().mkpath(dir.filePath("tarnwick/other"));
     const ClashPaths again;
-    EXPECT_EQ(again.applicationSupportDirectory(), dir.filePath(QStringLiteral("Tarnwick/")));
-    EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("tarnwick/other"))));
+    EXPECT_EQ(again.applicationSupportDirectory(), dir.filePath("Tarnwick/"));
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("tarnwick/other")));
 }
 
 TEST(ClashPathsTest, SeedingNeverOverwrites)
@@ -70,18 +69,16 @@ TEST(ClashPathsTest, SeedingNeverOverwrites)
     QTemporaryDir dir;
     const ClashPaths paths(dir.path());
     paths.prepare();
-    const QString resource = dir.filePath(QStringLiteral("Default.yaml"));
+    const QString resource = dir.filePath("Default.yaml");
     test::writeFile(resource, "mode: rule\n");
 
-    paths.seedDefaultProfileIfNeeded(dir.filePath(QStringLiteral("absent.yaml")));
-    EXPECT_FALSE(QFileInfo::exists(paths.profilesDirectory() + QStringLiteral("Default.yaml")));
+    paths.seedDefaultProfileIfNeeded(dir.filePath("absent.yaml"));
+    EXPECT_FALSE(QFileInfo::exists(paths.profilesDirectory() + "Default.yaml"));
 
     paths.seedDefaultProfileIfNeeded(resource);
-    EXPECT_EQ(test::readFile(paths.profilesDirectory() + QStringLiteral("Default.yaml")),
-              QStringLiteral("mode: rule\n"));
+    EXPECT_EQ(test::readFile(paths.profilesDirectory() + "Default.yaml"), "mode: rule\n");
 
-    test::writeFile(paths.profilesDirectory() + QStringLiteral("Default.yaml"), "edited by the user\n");
+    test::writeFile(paths.profilesDirectory() + "Default.yaml", "edited by the user\n");
     paths.seedDefaultProfileIfNeeded(resource);
-    EXPECT_EQ(test::readFile(paths.profilesDirectory() + QStringLiteral("Default.yaml")),
-              QStringLiteral("edited by the user\n"));
+    EXPECT_EQ(test::readFile(paths.profilesDirectory() + "Default.yaml"), "edited by the user\n");
 }

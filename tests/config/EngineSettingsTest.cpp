@@ -34,7 +34,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
+    Settings m_settings{m_dir.filePath("settings.ini")};
     NativeValue m_overrides;
 };
 
@@ -58,19 +58,18 @@ TEST_F(EngineSettingsTest, EmptyStoreCompilesThePageDefaultsWithoutPorts)
     // Defaults take the kernel's types: lists, maps, and ports that are numbers or ranges.
     EXPECT_EQ(at("lan-allowed-ips"), texts({"0.0.0.0/0", "::/0"}));
     EXPECT_EQ(at("dns.fallback-filter"),
-              NativeValue(NativeValue::Dictionary{{QStringLiteral("geoip"), false},
-                                                  {QStringLiteral("geoip-code"), "CN"}}));
+              NativeValue(NativeValue::Dictionary{{"geoip", false}, {"geoip-code", "CN"}}));
     EXPECT_EQ(at("tun.mtu"), NativeValue(9000));
     EXPECT_EQ(at("sniffer.sniff.http.ports"), NativeValue(NativeValue::Array{80, "8080-8880"}));
 }
 
 TEST_F(EngineSettingsTest, WrittenValuesAndTheirConversions)
 {
-    m_settings.setInteger(QStringLiteral("mixedPort"), 7893);
-    m_settings.setInteger(QStringLiteral("httpPort"), 0);
-    m_settings.setInteger(QStringLiteral("socksPort"), -1);
-    m_settings.setInteger(QStringLiteral("tunMtu"), 0);
-    m_settings.setBoolean(QStringLiteral("snifferEnable"), false);
+    m_settings.setInteger("mixedPort", 7893);
+    m_settings.setInteger("httpPort", 0);
+    m_settings.setInteger("socksPort", -1);
+    m_settings.setInteger("tunMtu", 0);
+    m_settings.setBoolean("snifferEnable", false);
     text("logLevel", "");           // empty text: the default
     text("bindAddress", "");        // empty optional text: left out
     text("lanAllowedIPs", " , \n"); // no entry left: left out
@@ -82,12 +81,10 @@ TEST_F(EngineSettingsTest, WrittenValuesAndTheirConversions)
     m_overrides = build();
 
     EXPECT_EQ(at("mixed-port"), NativeValue(7893));
-    EXPECT_TRUE(at("port").isNull());
-    EXPECT_TRUE(at("socks-port").isNull());
+    for (const char* key : {"port", "socks-port", "bind-address", "lan-allowed-ips"})
+        EXPECT_TRUE(at(key).isNull()) << key;
     EXPECT_EQ(at("tun.mtu"), NativeValue(9000));
     EXPECT_EQ(at("log-level"), NativeValue("silent"));
-    EXPECT_TRUE(at("bind-address").isNull());
-    EXPECT_TRUE(at("lan-allowed-ips").isNull());
     EXPECT_EQ(at("skip-auth-prefixes"), texts({"127.0.0.1/8", "::1/128"}));
     EXPECT_EQ(at("sniffer.sniff.http.ports"), NativeValue(NativeValue::Array{80, "8080-8880", 9000}));
     EXPECT_EQ(at("sniffer.sniff.tls.ports"), NativeValue(NativeValue::Array{443, 8443}));
@@ -98,7 +95,7 @@ TEST_F(EngineSettingsTest, WrittenValuesAndTheirConversions)
     EXPECT_EQ(at("tun.exclude-dst-port"), NativeValue(NativeValue::Array{123, 853}));
 
     // Read at call time, nothing cached.
-    m_settings.setInteger(QStringLiteral("tunMtu"), 1500);
+    m_settings.setInteger("tunMtu", 1500);
     m_overrides = build();
     EXPECT_EQ(at("tun.mtu"), NativeValue(1500));
 }
@@ -108,7 +105,7 @@ TEST_F(EngineSettingsTest, PolicyAndHostsParsing)
     text("dnsNameserverPolicy", "geosite:cn = 223.5.5.5");
     m_overrides = build();
     EXPECT_EQ(at("dns.nameserver-policy"),
-              NativeValue(NativeValue::Dictionary{{QStringLiteral("geosite:cn"), texts({"223.5.5.5"})}}));
+              NativeValue(NativeValue::Dictionary{{"geosite:cn", texts({"223.5.5.5"})}}));
 
     text("dnsNameserverPolicy", "geosite:cn = 223.5.5.5\r\nno equals sign here\n"
                                 "+.example.com=https://dns.example/dns-query, 1.1.1.1 ,\n = orphan\n"
@@ -117,11 +114,11 @@ TEST_F(EngineSettingsTest, PolicyAndHostsParsing)
     m_overrides = build();
     EXPECT_EQ(at("dns.nameserver-policy"),
               NativeValue(NativeValue::Dictionary{
-                  {QStringLiteral("geosite:cn"), texts({"119.29.29.29"})}, // the later line wins
-                  {QStringLiteral("+.example.com"), texts({"https://dns.example/dns-query", "1.1.1.1"})}}));
+                  {"geosite:cn", texts({"119.29.29.29"})}, // the later line wins
+                  {"+.example.com", texts({"https://dns.example/dns-query", "1.1.1.1"})}}));
     // Split at the first equals sign only.
-    EXPECT_EQ(at("hosts"), NativeValue(NativeValue::Dictionary{{QStringLiteral("router.lan"), "192.168.1.1"},
-                                                               {QStringLiteral("weird"), "a=b"}}));
+    EXPECT_EQ(at("hosts"),
+              NativeValue(NativeValue::Dictionary{{"router.lan", "192.168.1.1"}, {"weird", "a=b"}}));
 }
 
 // The kernel silently ignores a key it does not know, so every key is checked against the kernel's own
@@ -129,13 +126,12 @@ TEST_F(EngineSettingsTest, PolicyAndHostsParsing)
 TEST(EngineSettingsKernelKeysTest, EveryKernelKeyExistsInTheKernel)
 {
     QProcess go;
-    go.start(QStringLiteral("go"), {QStringLiteral("env"), QStringLiteral("GOMODCACHE")});
+    go.start("go", {"env", "GOMODCACHE"});
     go.waitForFinished(30000);
     QString moduleCache = QString::fromUtf8(go.readAllStandardOutput()).trimmed();
     if (moduleCache.isEmpty())
-        moduleCache = QDir::homePath() + QStringLiteral("/go/pkg/mod");
-    const QString source =
-        moduleCache + QStringLiteral("/github.com/metacubex/mihomo@v1.19.30/config/config.go");
+        moduleCache = QDir::homePath() + "/go/pkg/mod";
+    const QString source = moduleCache + "/github.com/metacubex/mihomo@v1.19.30/config/config.go";
     const QString text = readFile(source);
     if (text.isEmpty()) {
         if (underCI())

@@ -31,7 +31,7 @@ protected:
     QTemporaryDir m_tmp;
     QByteArray m_previousTmp;
     QTemporaryDir m_dir;
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
+    Settings m_settings{m_dir.filePath("settings.ini")};
     ProfileDownloader m_downloader{m_settings};
 };
 
@@ -48,13 +48,12 @@ TEST_F(ProfileDownloaderTest, DownloadsWithQuotaAndSuggestedName)
         response.body = kProfile;
         return response;
     });
-    const ProfileDownload download =
-        await(m_downloader.download(server.url(QStringLiteral("/sub?token=a/b"))));
+    const ProfileDownload download = await(m_downloader.download(server.url("/sub?token=a/b")));
 
     EXPECT_EQ(readFile(download.filePath()).toUtf8(), kProfile);
-    EXPECT_EQ(download.rawInfo, QStringLiteral("Upload=5; DOWNLOAD=20; total=100; expire=1767225600"));
+    EXPECT_EQ(download.rawInfo, "Upload=5; DOWNLOAD=20; total=100; expire=1767225600");
     EXPECT_EQ(download.info, (SubscriptionInfo{5, 20, 100, 1767225600}));
-    EXPECT_EQ(download.remoteName, QStringLiteral("My Sub.yaml"));
+    EXPECT_EQ(download.remoteName, "My Sub.yaml");
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests()[0].method, "GET");
     EXPECT_EQ(server.requests()[0].query, "token=a/b");
@@ -70,15 +69,15 @@ TEST_F(ProfileDownloaderTest, ExtendedFileNameAndConfiguredUserAgent)
         response.body = kProfile;
         return response;
     });
-    m_settings.setText(QStringLiteral("globalUA"), QStringLiteral("  clash-verge/1.0\n"));
-    const ProfileDownload download = await(m_downloader.download(server.url(QStringLiteral("/s"))));
-    EXPECT_EQ(download.remoteName, QStringLiteral("机场 Sub.yml"));
+    m_settings.setText("globalUA", "  clash-verge/1.0\n");
+    const ProfileDownload download = await(m_downloader.download(server.url("/s")));
+    EXPECT_EQ(download.remoteName, "机场 Sub.yml");
     EXPECT_FALSE(download.info.has_value());
     EXPECT_FALSE(download.rawInfo.has_value());
 
     // Blanks only: the default again.
-    m_settings.setText(QStringLiteral("globalUA"), QStringLiteral(" \n\t "));
-    await(m_downloader.download(server.url(QStringLiteral("/s"))));
+    m_settings.setText("globalUA", " \n\t ");
+    await(m_downloader.download(server.url("/s")));
     ASSERT_EQ(server.requests().size(), 2);
     EXPECT_EQ(server.requests()[0].headers.value("user-agent"), "clash-verge/1.0");
     EXPECT_EQ(server.requests()[1].headers.value("user-agent"), UserAgentHelper::defaultUA.toUtf8());
@@ -100,11 +99,9 @@ TEST_F(ProfileDownloaderTest, FailuresLeaveNoFileBehind)
     using Kind = ProfileDownloaderError::Kind;
     // Nothing listens on a port that was just free.
     const std::tuple<QString, Kind, QString> cases[] = {
-        {server.url(QStringLiteral("/missing")), Kind::HttpStatus,
-         QStringLiteral("HTTP Error: 404 from 127.0.0.1")},
-        {server.url(QStringLiteral("/silent")), Kind::TimedOut, QStringLiteral("The request timed out.")},
-        {QStringLiteral("http://127.0.0.1:%1/").arg(freePort()), Kind::Transport,
-         QStringLiteral("Connection refused")},
+        {server.url("/missing"), Kind::HttpStatus, "HTTP Error: 404 from 127.0.0.1"},
+        {server.url("/silent"), Kind::TimedOut, "The request timed out."},
+        {QStringLiteral("http://127.0.0.1:%1/").arg(freePort()), Kind::Transport, "Connection refused"},
     };
     for (const auto& [url, kind, description] : cases) {
         try {
@@ -118,9 +115,8 @@ TEST_F(ProfileDownloaderTest, FailuresLeaveNoFileBehind)
         EXPECT_EQ(leftovers(), QStringList()) << description.toStdString();
     }
 
-    for (const QString& bad : {QStringLiteral("no scheme here"), QStringLiteral("http://exa mple.com/")})
-        EXPECT_EQ(errorText<ProfileDownloaderError>(m_downloader.download(bad)),
-                  QStringLiteral("Bad URL: ") + bad);
+    for (const QString& bad : {"no scheme here", "http://exa mple.com/"})
+        EXPECT_EQ(errorText<ProfileDownloaderError>(m_downloader.download(bad)), "Bad URL: " + bad);
     EXPECT_EQ(leftovers(), QStringList());
 }
 
@@ -129,16 +125,15 @@ TEST(ProfileDownloaderHeaderTest, ContentDispositionForms)
     const auto name = [](const char* header) {
         return ProfileDownloader::remoteNameFromHeader(QString::fromUtf8(header));
     };
-    EXPECT_EQ(name("attachment; filename=plain.yaml"), QStringLiteral("plain.yaml"));
-    EXPECT_EQ(name("attachment; FileName='single quoted.yaml'"), QStringLiteral("single quoted.yaml"));
-    EXPECT_EQ(name("attachment; filename=%E6%9C%BA.yaml"), QStringLiteral("机.yaml"));
+    EXPECT_EQ(name("attachment; filename=plain.yaml"), "plain.yaml");
+    EXPECT_EQ(name("attachment; FileName='single quoted.yaml'"), "single quoted.yaml");
+    EXPECT_EQ(name("attachment; filename=%E6%9C%BA.yaml"), "机.yaml");
     // Malformed escapes or bytes that are not UTF-8 stay as written.
-    EXPECT_EQ(name("attachment; filename=\"100%.yaml\""), QStringLiteral("100%.yaml"));
-    EXPECT_EQ(name("attachment; filename*=UTF-8''%FF.yaml"), QStringLiteral("%FF.yaml"));
-    EXPECT_EQ(name("attachment; filename*=utf-8'en'Work%20Sub"), QStringLiteral("Work Sub"));
+    EXPECT_EQ(name("attachment; filename=\"100%.yaml\""), "100%.yaml");
+    EXPECT_EQ(name("attachment; filename*=UTF-8''%FF.yaml"), "%FF.yaml");
+    EXPECT_EQ(name("attachment; filename*=utf-8'en'Work%20Sub"), "Work Sub");
     // The first file-name parameter wins.
-    EXPECT_EQ(name("attachment; filename=first.yaml; filename*=UTF-8''second.yaml"),
-              QStringLiteral("first.yaml"));
+    EXPECT_EQ(name("attachment; filename=first.yaml; filename*=UTF-8''second.yaml"), "first.yaml");
     EXPECT_EQ(name("attachment"), std::nullopt);
     EXPECT_EQ(name("inline; name=\"x.yaml\""), std::nullopt);
 }

@@ -14,7 +14,7 @@ namespace {
 class ProfileLedgerTest : public ::testing::Test
 {
 protected:
-    QString profiles() const { return m_dir.path() + QStringLiteral("/profiles/"); }
+    QString profiles() const { return m_dir.path() + "/profiles/"; }
     void touch(const QString& fileName) const { writeFile(profiles() + fileName, "proxies: []\n"); }
 
     QTemporaryDir m_dir;
@@ -24,12 +24,12 @@ ProfileNode remoteNode(const QString& fileName)
 {
     ProfileNode node;
     node.id = ProfileNode::newId();
-    node.name = QStringLiteral("Work");
+    node.name = "Work";
     node.type = ProfileType::Remote;
     node.fileName = fileName;
-    node.url = QStringLiteral("https://sub.example/api/v1/client?token=a/b");
+    node.url = "https://sub.example/api/v1/client?token=a/b";
     node.updateInterval = 43200;
-    node.lastUpdated = QDateTime::fromString(QStringLiteral("2001-01-01T00:00:10.500Z"), Qt::ISODateWithMs);
+    node.lastUpdated = QDateTime::fromString("2001-01-01T00:00:10.500Z", Qt::ISODateWithMs);
     return node;
 }
 
@@ -37,10 +37,10 @@ ProfileNode remoteNode(const QString& fileName)
 
 TEST_F(ProfileLedgerTest, ManifestFormat)
 {
-    touch(QStringLiteral("Work.yaml"));
+    touch("Work.yaml");
     ProfileLedger ledger(profiles());
-    ProfileNode node = remoteNode(QStringLiteral("Work.yaml"));
-    node.id = QStringLiteral("5F1A9C2E-0000-4000-8000-000000000001");
+    ProfileNode node = remoteNode("Work.yaml");
+    node.id = "5F1A9C2E-0000-4000-8000-000000000001";
     ledger.save({node});
 
     // Dates are seconds since 2001-01-01 UTC, as doubles; slashes stay unescaped.
@@ -60,8 +60,8 @@ TEST_F(ProfileLedgerTest, ManifestFormat)
     // A local node leaves the optional members out and reads back without them.
     ProfileNode local;
     local.id = ProfileNode::newId();
-    local.name = QStringLiteral("Mine");
-    local.fileName = QStringLiteral("Work.yaml");
+    local.name = "Mine";
+    local.fileName = "Work.yaml";
     ledger.save({local});
     EXPECT_FALSE(readFile(ledger.manifestPath()).contains(QLatin1String("url")));
     EXPECT_EQ(ledger.getNodes(), QList<ProfileNode>{local});
@@ -70,33 +70,33 @@ TEST_F(ProfileLedgerTest, ManifestFormat)
 
 TEST_F(ProfileLedgerTest, ReconcilesWithTheFilesPresent)
 {
-    touch(QStringLiteral("Work.yaml"));
-    touch(QStringLiteral("Hand Copied.yml"));
-    writeFile(profiles() + QStringLiteral("notes.txt"), "not a profile");
+    touch("Work.yaml");
+    touch("Hand Copied.yml");
+    writeFile(profiles() + "notes.txt", "not a profile");
     ProfileLedger ledger(profiles());
-    const ProfileNode work = remoteNode(QStringLiteral("Work.yaml"));
-    const ProfileNode gone = remoteNode(QStringLiteral("Deleted By Hand.yaml"));
+    const ProfileNode work = remoteNode("Work.yaml");
+    const ProfileNode gone = remoteNode("Deleted By Hand.yaml");
     ledger.save({gone, work});
 
     const QList<ProfileNode> nodes = ledger.getNodes();
     ASSERT_EQ(nodes.size(), 2);
     EXPECT_EQ(nodes[0], work);
-    EXPECT_EQ(nodes[1].name, QStringLiteral("Hand Copied"));
-    EXPECT_EQ(nodes[1].fileName, QStringLiteral("Hand Copied.yml"));
+    EXPECT_EQ(nodes[1].name, "Hand Copied");
+    EXPECT_EQ(nodes[1].fileName, "Hand Copied.yml");
     EXPECT_EQ(nodes[1].type, ProfileType::Local);
     EXPECT_FALSE(nodes[1].url || nodes[1].updateInterval || nodes[1].lastUpdated);
     // The stand-in node keeps its id from one read to the next.
     EXPECT_EQ(ledger.getNodes(), nodes);
-    EXPECT_EQ(ledger.nodeByFileName(QStringLiteral("Hand Copied.yml"))->id, nodes[1].id);
+    EXPECT_EQ(ledger.nodeByFileName("Hand Copied.yml")->id, nodes[1].id);
 
-    QFile::remove(profiles() + QStringLiteral("Work.yaml"));
+    QFile::remove(profiles() + "Work.yaml");
     EXPECT_FALSE(ledger.node(work.id).has_value());
     EXPECT_EQ(ledger.getNodes().size(), 1);
 }
 
 TEST_F(ProfileLedgerTest, DamagedManifestFailsInsteadOfLosingNodes)
 {
-    touch(QStringLiteral("Work.yaml"));
+    touch("Work.yaml");
     ProfileLedger ledger(profiles());
     for (const QByteArray& damaged :
          {QByteArray("{\"not\": \"a list\"}"), QByteArray("[trailing garbage"),
@@ -107,31 +107,29 @@ TEST_F(ProfileLedgerTest, DamagedManifestFailsInsteadOfLosingNodes)
     }
     writeFile(ledger.manifestPath(), R"([{"id": "x"}])");
     EXPECT_EQ(errorText<ProfileLedgerError>([&] { ledger.getNodes(); }),
-              QStringLiteral("The profile manifest is damaged: \"name\" is missing or has the wrong type."));
+              "The profile manifest is damaged: \"name\" is missing or has the wrong type.");
 }
 
 TEST_F(ProfileLedgerTest, MountLedgerTogglesAndForgets)
 {
     MountLedger mounts(profiles());
     EXPECT_TRUE(mounts.get().isEmpty());
-    mounts.toggle(QStringLiteral("Home.yaml"), QStringLiteral("Sub A.yaml"), true);
-    mounts.toggle(QStringLiteral("Home.yaml"), QStringLiteral("Sub A.yaml"), true);
-    mounts.toggle(QStringLiteral("Home.yaml"), QStringLiteral("Sub B.yaml"), true);
-    mounts.toggle(QStringLiteral("Office.yaml"), QStringLiteral("Sub B.yaml"), true);
-    EXPECT_EQ(mounts.mountedSubscriptions(QStringLiteral("Home.yaml")),
-              (QStringList{QStringLiteral("Sub A.yaml"), QStringLiteral("Sub B.yaml")}));
+    mounts.toggle("Home.yaml", "Sub A.yaml", true);
+    mounts.toggle("Home.yaml", "Sub A.yaml", true);
+    mounts.toggle("Home.yaml", "Sub B.yaml", true);
+    mounts.toggle("Office.yaml", "Sub B.yaml", true);
+    EXPECT_EQ(mounts.mountedSubscriptions("Home.yaml"), (QStringList{"Sub A.yaml", "Sub B.yaml"}));
 
     // Unmounting the last one removes the local profile's entry from the file.
-    mounts.toggle(QStringLiteral("Office.yaml"), QStringLiteral("Sub B.yaml"), false);
+    mounts.toggle("Office.yaml", "Sub B.yaml", false);
     EXPECT_EQ(readFile(mounts.path()), QStringLiteral(R"({
   "Home.yaml": [
     "Sub A.yaml",
     "Sub B.yaml"
   ]
 })"));
-    mounts.forget(QStringLiteral("Sub A.yaml"));
-    EXPECT_EQ(mounts.get(),
-              (MountLedger::Map{{QStringLiteral("Home.yaml"), {QStringLiteral("Sub B.yaml")}}}));
-    mounts.forget(QStringLiteral("Home.yaml"));
-    EXPECT_EQ(readFile(mounts.path()), QStringLiteral("{}"));
+    mounts.forget("Sub A.yaml");
+    EXPECT_EQ(mounts.get(), (MountLedger::Map{{"Home.yaml", {"Sub B.yaml"}}}));
+    mounts.forget("Home.yaml");
+    EXPECT_EQ(readFile(mounts.path()), "{}");
 }

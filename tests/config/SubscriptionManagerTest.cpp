@@ -16,10 +16,10 @@ namespace {
 class SubscriptionManagerTest : public ::testing::Test
 {
 protected:
-    QString ledgerPath() const { return m_dir.filePath(QStringLiteral("profiles/subscription_ledger.json")); }
+    QString ledgerPath() const { return m_dir.filePath("profiles/subscription_ledger.json"); }
 
     QTemporaryDir m_dir;
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
+    Settings m_settings{m_dir.filePath("settings.ini")};
 };
 
 } // namespace
@@ -35,7 +35,7 @@ TEST_F(SubscriptionManagerTest, HeadRefreshUpdatesTheLedgerFile)
             response.headers = {{"subscription-userinfo", "nonsense"}};
         return response;
     });
-    const QString good = server.url(QStringLiteral("/good"));
+    const QString good = server.url("/good");
     {
         SubscriptionManager manager(ledgerPath(), m_settings);
         QSignalSpy changed(&manager, &SubscriptionManager::ledgerChanged);
@@ -43,7 +43,7 @@ TEST_F(SubscriptionManagerTest, HeadRefreshUpdatesTheLedgerFile)
         EXPECT_EQ(changed.count(), 1);
         EXPECT_EQ(manager.ledger().value(good), (SubscriptionInfo{1, 2, 3000000000000, 4}));
         // A header that does not parse leaves the record alone.
-        await(manager.fetch(server.url(QStringLiteral("/bad"))));
+        await(manager.fetch(server.url("/bad")));
         EXPECT_EQ(manager.ledger().size(), 1);
     }
     ASSERT_EQ(server.requests().size(), 2);
@@ -84,8 +84,8 @@ TEST_F(SubscriptionManagerTest, FailedRefreshIsPrintedAndChangesNothing)
 
 TEST_F(SubscriptionManagerTest, PruneRemovesOnlyOrphans)
 {
-    const QString a = QStringLiteral("https://a.example/sub");
-    const QString b = QStringLiteral("https://b.example/sub");
+    const QString a = "https://a.example/sub";
+    const QString b = "https://b.example/sub";
     SubscriptionManager::write(ledgerPath(),
                                {{a, SubscriptionInfo{1, 0, 0, 0}}, {b, SubscriptionInfo{2, 0, 0, 0}}});
     SubscriptionManager manager(ledgerPath(), m_settings);
@@ -95,7 +95,7 @@ TEST_F(SubscriptionManagerTest, PruneRemovesOnlyOrphans)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     testing::internal::CaptureStdout();
-    manager.prune({b, QStringLiteral("https://c.example/never-recorded")});
+    manager.prune({b, "https://c.example/never-recorded"});
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "🧹 [SubscriptionManager] GC cleared 1 orphaned records.\n");
     EXPECT_EQ(SubscriptionManager::read(ledgerPath()).keys(), QStringList{b});

@@ -14,11 +14,10 @@ namespace {
 
 // Cases whose expected value follows a rule that this library defines differently on purpose.
 const QHash<QString, QString> exceptions = {
-    {QStringLiteral("2G84/02"), QStringLiteral("an empty literal scalar resolves like a plain one: null")},
-    {QStringLiteral("2G84/03"), QStringLiteral("an empty literal scalar resolves like a plain one: null")},
-    {QStringLiteral("K858"),
-     QStringLiteral("empty literal and folded scalars resolve like plain ones: null")},
-    {QStringLiteral("S4JQ"), QStringLiteral("the non-specific tag ! does not keep a plain 12 as text")},
+    {"2G84/02", "an empty literal scalar resolves like a plain one: null"},
+    {"2G84/03", "an empty literal scalar resolves like a plain one: null"},
+    {"K858", "empty literal and folded scalars resolve like plain ones: null"},
+    {"S4JQ", "the non-specific tag ! does not keep a plain 12 as text"},
 };
 
 QByteArray readBytes(const QString& path)
@@ -81,10 +80,9 @@ struct Counts
 
 TEST(ConformanceTest, YamlTestSuite)
 {
-    const QString root = test::sharedTestData() + QStringLiteral("/yaml-test-suite");
+    const QString root = test::sharedTestData() + "/yaml-test-suite";
     QStringList cases;
-    for (QDirIterator it(root, {QStringLiteral("in.yaml")}, QDir::Files, QDirIterator::Subdirectories);
-         it.hasNext();)
+    for (QDirIterator it(root, {"in.yaml"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
         cases.append(QFileInfo(it.next()).path());
     cases.sort();
     ASSERT_GT(cases.size(), 300) << "the test suite is missing at " << root.toStdString();
@@ -94,9 +92,9 @@ TEST(ConformanceTest, YamlTestSuite)
     int otherValid = 0;
     for (const QString& directory : cases) {
         const QString name = directory.mid(root.size() + 1);
-        const QByteArray yaml = readBytes(directory + QStringLiteral("/in.yaml"));
-        const bool mustFail = QFile::exists(directory + QStringLiteral("/error"));
-        const bool hasJson = QFile::exists(directory + QStringLiteral("/in.json"));
+        const QByteArray yaml = readBytes(directory + "/in.yaml");
+        const bool mustFail = QFile::exists(directory + "/error");
+        const bool hasJson = QFile::exists(directory + "/in.json");
         QList<NativeValue> documents;
         QString failure;
         try {
@@ -110,8 +108,7 @@ TEST(ConformanceTest, YamlTestSuite)
         if (mustFail) {
             passed = !failure.isEmpty();
         } else if (hasJson) {
-            passed = failure.isEmpty() &&
-                     documents == parseJsonStream(readBytes(directory + QStringLiteral("/in.json")));
+            passed = failure.isEmpty() && documents == parseJsonStream(readBytes(directory + "/in.json"));
         } else {
             passed = failure.isEmpty();
             otherValid += passed;
@@ -124,7 +121,7 @@ TEST(ConformanceTest, YamlTestSuite)
             continue;
         }
         EXPECT_TRUE(passed) << name.toStdString() << " ("
-                            << readBytes(directory + QStringLiteral("/===")).trimmed().toStdString() << "): "
+                            << readBytes(directory + "/===").trimmed().toStdString() << "): "
                             << (failure.isEmpty() ? (mustFail ? "was accepted" : "converted differently")
                                                   : failure.toStdString());
         if (passed && (mustFail || hasJson))

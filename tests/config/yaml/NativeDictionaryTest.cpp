@@ -45,12 +45,9 @@ TEST(NativeDictionaryTest, FromEntriesSortsAndKeepsTheLastOfEqualKeys)
 TEST(NativeDictionaryTest, KeysOrderByUtf16Units)
 {
     NativeValue::Dictionary dictionary;
-    for (const QString& key : {QStringLiteral("\uFFFD"), QStringLiteral("🚀"), QStringLiteral("b"),
-                               QStringLiteral("B"), QStringLiteral("é"), QStringLiteral("")})
+    for (const QString& key : {"\uFFFD", "🚀", "b", "B", "é", ""})
         dictionary[key] = key;
-    EXPECT_EQ(keysOf(dictionary),
-              QStringList({QString(), QStringLiteral("B"), QStringLiteral("b"), QStringLiteral("é"),
-                           QStringLiteral("🚀"), QStringLiteral("\uFFFD")}));
+    EXPECT_EQ(keysOf(dictionary), QStringList({QString(), "B", "b", "é", "🚀", "\uFFFD"}));
     EXPECT_EQ(NativeValue(dictionary).toJson(),
               QByteArray(R"({"":"","B":"B","b":"b","é":"é","🚀":"🚀","�":"�"})"));
 }
@@ -61,10 +58,10 @@ TEST(NativeDictionaryTest, InsertTakeAndMerge)
     NativeValue::Dictionary dictionary{{"b", 1}, {"a", 2}, {"b", 3}};
     EXPECT_EQ(NativeValue(dictionary).toJson(), QByteArray(R"({"a":2,"b":1})"));
 
-    EXPECT_FALSE(dictionary.try_emplace(QStringLiteral("a"), 9).second);
-    EXPECT_TRUE(dictionary.insert_or_assign(QStringLiteral("c"), 4).second);
-    EXPECT_FALSE(dictionary.insert_or_assign(QStringLiteral("a"), 5).second);
-    EXPECT_TRUE(dictionary[QStringLiteral("0")].isNull());
+    EXPECT_FALSE(dictionary.try_emplace("a", 9).second);
+    EXPECT_TRUE(dictionary.insert_or_assign("c", 4).second);
+    EXPECT_FALSE(dictionary.insert_or_assign("a", 5).second);
+    EXPECT_TRUE(dictionary["0"].isNull());
     EXPECT_EQ(keysOf(dictionary), QStringList({"0", "a", "b", "c"}));
 
     EXPECT_EQ(dictionary.take(u"a"), NativeValue(5));
@@ -83,9 +80,9 @@ TEST(NativeDictionaryTest, AssigningAChildToItsParent)
 {
     NativeValue value(NativeValue::Dictionary{
         {"child", NativeValue::Dictionary{{"grandchild", NativeValue::Array{"x", 1}}}}, {"other", 2}});
-    value = std::move(value.dictionary()[QStringLiteral("child")]);
+    value = std::move(value.dictionary()["child"]);
     EXPECT_EQ(value.toJson(), QByteArray(R"({"grandchild":["x",1]})"));
-    value = value.value(QStringLiteral("grandchild"));
+    value = value.value("grandchild");
     EXPECT_EQ(value.toJson(), QByteArray(R"(["x",1])"));
     value = std::move(value.array()[0]);
     EXPECT_EQ(value, NativeValue("x"));

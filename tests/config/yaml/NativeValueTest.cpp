@@ -26,7 +26,7 @@ TEST(NativeValueTest, MistypedReadsGiveDefaults)
     EXPECT_TRUE(text.toArray().empty());
     EXPECT_TRUE(text.toDictionary().empty());
     EXPECT_TRUE(NativeValue(qint64(3)).toString().isEmpty());
-    EXPECT_TRUE(text.value(QStringLiteral("x")).isNull());
+    EXPECT_TRUE(text.value("x").isNull());
 
     // Numbers cross over only when exact.
     EXPECT_EQ(NativeValue(3.0).toInteger(), 3);
@@ -38,13 +38,13 @@ TEST(NativeValueTest, MistypedReadsGiveDefaults)
 TEST(NativeValueTest, MutableAccessReplacesOtherTypes)
 {
     NativeValue value;
-    value.dictionary()[QStringLiteral("b")] = 2;
-    value.dictionary()[QStringLiteral("a")].array().push_back("x");
+    value.dictionary()["b"] = 2;
+    value.dictionary()["a"].array().push_back("x");
     EXPECT_EQ(value.toJson(), QByteArray(R"({"a":["x"],"b":2})"));
-    value.dictionary()[QStringLiteral("b")].array().push_back(true);
-    EXPECT_EQ(value.value(QStringLiteral("b")), NativeValue(NativeValue::Array{true}));
-    EXPECT_TRUE(value.contains(QStringLiteral("a")));
-    EXPECT_FALSE(value.contains(QStringLiteral("c")));
+    value.dictionary()["b"].array().push_back(true);
+    EXPECT_EQ(value.value("b"), NativeValue(NativeValue::Array{true}));
+    EXPECT_TRUE(value.contains("a"));
+    EXPECT_FALSE(value.contains("c"));
 }
 
 TEST(NativeValueTest, EqualityIsDeepAndNumeric)
@@ -68,12 +68,12 @@ TEST(NativeValueTest, EqualityIsDeepAndNumeric)
 TEST(NativeValueTest, WritesJson)
 {
     NativeValue::Dictionary entries;
-    entries[QStringLiteral("url")] = "https://example.com/a?b=1";
-    entries[QStringLiteral("name")] = QStringLiteral("🇭🇰 香港 \"q\" \\ \t\n\x01");
-    entries[QStringLiteral("big")] = std::numeric_limits<qint64>::min();
-    entries[QStringLiteral("ratio")] = 0.1;
-    entries[QStringLiteral("empty")] = NativeValue::Dictionary();
-    entries[QStringLiteral("list")] = NativeValue::Array{nullptr, false, NativeValue::Array()};
+    entries["url"] = "https://example.com/a?b=1";
+    entries["name"] = "🇭🇰 香港 \"q\" \\ \t\n\x01";
+    entries["big"] = std::numeric_limits<qint64>::min();
+    entries["ratio"] = 0.1;
+    entries["empty"] = NativeValue::Dictionary();
+    entries["list"] = NativeValue::Array{nullptr, false, NativeValue::Array()};
     const NativeValue value(entries);
     EXPECT_EQ(QString::fromUtf8(value.toJson()),
               QStringLiteral(
@@ -86,19 +86,19 @@ TEST(NativeValueTest, WritesJson)
 
     EXPECT_EQ(test::errorText<NativeValueError>(
                   [] { NativeValue(NativeValue::Array{std::numeric_limits<double>::infinity()}).toJson(); }),
-              QStringLiteral("Cannot write a non-finite number as JSON"));
+              "Cannot write a non-finite number as JSON");
 }
 
 // The writer grows one buffer as it goes: a document far beyond its first allocation, with texts in
 // every UTF-8 length and a lone surrogate (encoded as Qt's own encoder does), must come out whole.
 TEST(NativeValueTest, WritesLargeDocumentsWhole)
 {
-    const QString mixed = QStringLiteral("a\u00e9\u9999🚀") + QChar(0xD800) + QStringLiteral("z\x1f");
+    const QString mixed = QStringLiteral("a\u00e9\u9999🚀") + QChar(0xD800) + "z\x1f";
     const QByteArray mixedJson = "\"a\u00e9\u9999🚀" + QString(QChar(0xD800)).toUtf8() + "z\\u001f\"";
     NativeValue::Array rows;
     QByteArray expected = "[";
     for (int i = 0; i < 20000; ++i) {
-        rows.push_back(NativeValue::Dictionary{{QStringLiteral("n"), i}, {QStringLiteral("t"), mixed}});
+        rows.push_back(NativeValue::Dictionary{{"n", i}, {"t", mixed}});
         expected += (i ? ",{\"n\":" : "{\"n\":") + QByteArray::number(i) + ",\"t\":" + mixedJson + '}';
     }
     expected += ']';
@@ -114,17 +114,17 @@ TEST(NativeValueTest, ReadsJson)
     const NativeValue value = NativeValue::fromJson(
         R"( {"i": 9223372036854775807, "n": -12, "d": 1.5e3, "tiny": 1e-400, "over": 18446744073709551616,
              "s": "a\/b\u00e9\ud83d\ude00", "t": true, "z": null, "a": [], "o": {"k": [1]}} )");
-    EXPECT_TRUE(value.value(QStringLiteral("i")).isInteger());
-    EXPECT_EQ(value.value(QStringLiteral("i")).toInteger(), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(value.value(QStringLiteral("n")).toInteger(), -12);
-    EXPECT_TRUE(value.value(QStringLiteral("d")).isDouble());
-    EXPECT_EQ(value.value(QStringLiteral("d")).toDouble(), 1500.0);
-    EXPECT_EQ(value.value(QStringLiteral("tiny")).toDouble(), 0.0);
-    EXPECT_TRUE(value.value(QStringLiteral("over")).isDouble());
-    EXPECT_EQ(value.value(QStringLiteral("s")).toString(), QStringLiteral("a/bé😀"));
-    EXPECT_TRUE(value.value(QStringLiteral("z")).isNull());
-    EXPECT_TRUE(value.value(QStringLiteral("a")).isArray());
-    EXPECT_EQ(value.value(QStringLiteral("o")).value(QStringLiteral("k")).toArray().at(0), NativeValue(1));
+    EXPECT_TRUE(value.value("i").isInteger());
+    EXPECT_EQ(value.value("i").toInteger(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(value.value("n").toInteger(), -12);
+    EXPECT_TRUE(value.value("d").isDouble());
+    EXPECT_EQ(value.value("d").toDouble(), 1500.0);
+    EXPECT_EQ(value.value("tiny").toDouble(), 0.0);
+    EXPECT_TRUE(value.value("over").isDouble());
+    EXPECT_EQ(value.value("s").toString(), "a/bé😀");
+    EXPECT_TRUE(value.value("z").isNull());
+    EXPECT_TRUE(value.value("a").isArray());
+    EXPECT_EQ(value.value("o").value("k").toArray().at(0), NativeValue(1));
 
     EXPECT_EQ(NativeValue::fromJson("\"\xEF\xBB\xBFx\"").toString(), QStringLiteral("\uFEFFx"));
     // What is written reads back as the same value.
@@ -133,21 +133,19 @@ TEST(NativeValueTest, ReadsJson)
 
 TEST(NativeValueTest, RejectsMalformedJson)
 {
-    EXPECT_EQ(jsonError(""), QStringLiteral("Invalid JSON at offset 0: unexpected end of input"));
-    EXPECT_EQ(jsonError("[1,]"), QStringLiteral("Invalid JSON at offset 3: unexpected character"));
-    EXPECT_EQ(jsonError("{\"a\" 1}"), QStringLiteral("Invalid JSON at offset 5: expected ':'"));
-    EXPECT_EQ(jsonError("[1 2]"), QStringLiteral("Invalid JSON at offset 3: expected ',' or ']'"));
-    EXPECT_EQ(jsonError("01"), QStringLiteral("Invalid JSON at offset 0: leading zero in number"));
-    EXPECT_EQ(jsonError("\"\\ud800\""),
-              QStringLiteral("Invalid JSON at offset 7: unpaired surrogate in \\u escape"));
-    EXPECT_EQ(jsonError("\"a\nb\""), QStringLiteral("Invalid JSON at offset 2: control character in string"));
-    EXPECT_EQ(jsonError("\"\\q\""), QStringLiteral("Invalid JSON at offset 2: invalid escape"));
-    EXPECT_EQ(jsonError("\"\xC3\x28\""), QStringLiteral("Invalid JSON at offset 0: invalid UTF-8"));
-    EXPECT_EQ(jsonError("[1e400]"), QStringLiteral("Invalid JSON at offset 1: number out of range"));
-    EXPECT_EQ(jsonError("[-0.00012e313]"), QStringLiteral("Invalid JSON at offset 1: number out of range"));
+    EXPECT_EQ(jsonError(""), "Invalid JSON at offset 0: unexpected end of input");
+    EXPECT_EQ(jsonError("[1,]"), "Invalid JSON at offset 3: unexpected character");
+    EXPECT_EQ(jsonError("{\"a\" 1}"), "Invalid JSON at offset 5: expected ':'");
+    EXPECT_EQ(jsonError("[1 2]"), "Invalid JSON at offset 3: expected ',' or ']'");
+    EXPECT_EQ(jsonError("01"), "Invalid JSON at offset 0: leading zero in number");
+    EXPECT_EQ(jsonError("\"\\ud800\""), "Invalid JSON at offset 7: unpaired surrogate in \\u escape");
+    EXPECT_EQ(jsonError("\"a\nb\""), "Invalid JSON at offset 2: control character in string");
+    EXPECT_EQ(jsonError("\"\\q\""), "Invalid JSON at offset 2: invalid escape");
+    EXPECT_EQ(jsonError("\"\xC3\x28\""), "Invalid JSON at offset 0: invalid UTF-8");
+    EXPECT_EQ(jsonError("[1e400]"), "Invalid JSON at offset 1: number out of range");
+    EXPECT_EQ(jsonError("[-0.00012e313]"), "Invalid JSON at offset 1: number out of range");
     EXPECT_EQ(NativeValue::fromJson("[0.00012e-340, 1e308]"), NativeValue(NativeValue::Array{0.0, 1e308}));
-    EXPECT_EQ(jsonError("1 2"), QStringLiteral("Invalid JSON at offset 2: unexpected text after the value"));
+    EXPECT_EQ(jsonError("1 2"), "Invalid JSON at offset 2: unexpected text after the value");
     // Deep nesting is an error, not a stack overflow.
-    EXPECT_EQ(jsonError(QByteArray(100000, '[')),
-              QStringLiteral("Invalid JSON at offset 512: nesting too deep"));
+    EXPECT_EQ(jsonError(QByteArray(100000, '[')), "Invalid JSON at offset 512: nesting too deep");
 }

@@ -14,10 +14,8 @@ using namespace tarnwick;
 TEST(NodeTest, BuiltNodesBehaveLikeComposedOnes)
 {
     const Mark mark{1, 1, 0};
-    const Node key =
-        Node::makeScalar(QStringLiteral("名"), ScalarStyle::plain, std::nullopt, mark, Mark{1, 2, 3});
-    const Node list =
-        Node::makeSequence({Node::makeScalar(QStringLiteral("1")), Node()}, QStringLiteral("!seq"));
+    const Node key = Node::makeScalar(QStringLiteral("名"), ScalarStyle::plain, std::nullopt, mark, Mark{1, 2, 3});
+    const Node list = Node::makeSequence({Node::makeScalar(QStringLiteral("1")), Node()}, "!seq");
     const Node built = Node::makeMapping({{key, list}}, std::nullopt, mark);
 
     const Node composed = *Parser::compose(QByteArrayView("名: !seq [1, ~]"));
@@ -25,7 +23,7 @@ TEST(NodeTest, BuiltNodesBehaveLikeComposedOnes)
     EXPECT_EQ(built.toNative().toJson(), QByteArray(R"({"名":[1,null]})"));
     EXPECT_EQ(built.height(), 2);
     EXPECT_EQ(built.expandedSize(), 5);
-    EXPECT_EQ(list.tag(), QStringLiteral("!seq"));
+    EXPECT_EQ(list.tag(), "!seq");
     // Copies share and compare equal; equal trees hash equally; marks take part in equality.
     const Node copy = built;
     EXPECT_EQ(copy, built);
@@ -76,14 +74,14 @@ TEST(NodeTest, KeptNodesOutliveTheirDocumentAndParser)
         inner = outer[1].sequence();
         empty = outer[2].mapping()->value(u"other");
     }
-    EXPECT_EQ(tagged->scalar()->string(), QStringLiteral("x"));
-    EXPECT_EQ(tagged->tag(), QStringLiteral("!t"));
+    EXPECT_EQ(tagged->scalar()->string(), "x");
+    EXPECT_EQ(tagged->tag(), "!t");
     EXPECT_EQ(tagged->mark(), (Mark{2, 8, 14}));
-    EXPECT_EQ(inner->tag(), QStringLiteral("!s"));
+    EXPECT_EQ(inner->tag(), "!s");
     EXPECT_EQ((*inner)[0].scalar()->endMark(), (Mark{3, 10, 25}));
-    EXPECT_EQ((*inner)[1].mapping()->value(u"z")->tag(), QStringLiteral("tag:yaml.org,2002:str"));
+    EXPECT_EQ((*inner)[1].mapping()->value(u"z")->tag(), "tag:yaml.org,2002:str");
     EXPECT_EQ((*inner)[1].toNative().toJson(), QByteArray(R"({"z":"w"})"));
-    EXPECT_EQ(empty->tag(), QStringLiteral("!e"));
+    EXPECT_EQ(empty->tag(), "!e");
 
     // Documents of one stream share their memory, yet each can be dropped on its own, in any order.
     QList<Node> documents = Parser::composeAll("- &a !t a\n- *a\n---\n{k: !t v}\n---\nlast\n");
@@ -93,14 +91,14 @@ TEST(NodeTest, KeptNodesOutliveTheirDocumentAndParser)
     documents.removeLast();
     documents.clear();
     EXPECT_EQ(second.toNative().toJson(), QByteArray(R"({"k":"v"})"));
-    EXPECT_EQ(second.mapping()->first()->value.tag(), QStringLiteral("!t"));
+    EXPECT_EQ(second.mapping()->first()->value.tag(), "!t");
     std::optional<Node> first;
     {
         Parser parser(QByteArrayView("- x\n--- [y]\n--- z\n"));
         first = parser.nextDocument();
         parser.nextDocument(); // dropped at once, while the parser still holds the arena
     }
-    EXPECT_EQ(first->sequence()->nodes()[0].scalar()->string(), QStringLiteral("x"));
+    EXPECT_EQ(first->sequence()->nodes()[0].scalar()->string(), "x");
 
     // The empty value is one shared node: adopting it many times never frees it.
     for (int i = 0; i < 3; ++i)
@@ -127,8 +125,8 @@ TEST(NodeTest, AliasesShareTheAnchoredNode)
         EXPECT_EQ(nested.sequence()->nodes()[2].sequence()->nodes().data(), many.nodes().data());
         kept = many[700];
     }
-    EXPECT_EQ(kept->tag(), QStringLiteral("!m"));
-    EXPECT_EQ(kept->mapping()->value(u"name")->tag(), QStringLiteral("!t"));
+    EXPECT_EQ(kept->tag(), "!m");
+    EXPECT_EQ(kept->mapping()->value(u"name")->tag(), "!t");
     EXPECT_EQ(kept->toNative().toJson(), QByteArray(R"({"list":[1,2],"name":"x"})"));
 }
 
@@ -142,12 +140,12 @@ TEST(NodeTest, BuiltCollectionsHoldParsedChildren)
                                    {two.sequence()->nodes()[1], Node::makeSequence({two, one})}});
     }
     EXPECT_EQ(built->toNative().toJson(), QByteArray(R"({"b":[["b","b"],{"a":[1,2]}],"one":[1,2]})"));
-    EXPECT_EQ(built->mapping()->first()->value.tag(), QStringLiteral("!t"));
+    EXPECT_EQ(built->mapping()->first()->value.tag(), "!t");
     EXPECT_EQ(built->height(), 4);
     // Copies of a built node share it; the parsed children go when the last copy does.
     const Node copy = *built;
     built.reset();
-    EXPECT_EQ(copy.mapping()->pairs()[1].key.scalar()->string(), QStringLiteral("b"));
+    EXPECT_EQ(copy.mapping()->pairs()[1].key.scalar()->string(), "b");
 }
 
 TEST(NodeTest, TreeMemoryIsReturnedWithTheLastHandle)
@@ -174,7 +172,7 @@ TEST(NodeTest, TreeMemoryIsReturnedWithTheLastHandle)
                 copies.pop_back();
         });
     }
-    EXPECT_EQ(kept.back().sequence()->nodes()[1].tag(), QStringLiteral("!t"));
+    EXPECT_EQ(kept.back().sequence()->nodes()[1].tag(), "!t");
     kept.clear();
     for (std::thread& thread : threads)
         thread.join();
@@ -190,7 +188,7 @@ TEST(NodeTest, ArenaCollectionsHoldChildrenFromElsewhere)
     using namespace tarnwick::detail;
     Arena* arena = Arena::create(2); // the creator's reference and the handle below
     auto* data = SequenceData::create(arena);
-    data->setTag(QStringLiteral("!held"));
+    data->setTag("!held");
     std::optional<Node> held;
     {
         std::vector<Node> children{Node::makeScalar(QStringLiteral("heap")),
@@ -199,7 +197,7 @@ TEST(NodeTest, ArenaCollectionsHoldChildrenFromElsewhere)
         held = NodeData::adopt(data);
         arena->release();
     }
-    EXPECT_EQ(held->tag(), QStringLiteral("!held"));
+    EXPECT_EQ(held->tag(), "!held");
     EXPECT_EQ(held->toNative().toJson(), QByteArray(R"(["heap",["other","x"],null])"));
-    EXPECT_EQ(held->sequence()->nodes()[1].sequence()->nodes()[1].tag(), QStringLiteral("!t"));
+    EXPECT_EQ(held->sequence()->nodes()[1].sequence()->nodes()[1].tag(), "!t");
 }

@@ -64,9 +64,9 @@ TEST(ParserTest, RecordsMarksTagsAndStyles)
     EXPECT_EQ(list.mark(), (Mark{2, 3, 7}));
     const auto quoted = list.sequence()->nodes()[0].scalar();
     ASSERT_TRUE(quoted);
-    EXPECT_EQ(quoted->string(), QStringLiteral("x"));
+    EXPECT_EQ(quoted->string(), "x");
     EXPECT_EQ(quoted->style(), ScalarStyle::singleQuoted);
-    EXPECT_EQ(quoted->tag(), QStringLiteral("tag:yaml.org,2002:str"));
+    EXPECT_EQ(quoted->tag(), "tag:yaml.org,2002:str");
     EXPECT_EQ(quoted->mark(), (Mark{2, 14, 18}));
     EXPECT_EQ(quoted->endMark(), (Mark{2, 17, 21})); // the range covers the quotes
     const Node flow = list.sequence()->nodes()[1];
@@ -142,18 +142,14 @@ other: [!custom 12, ! 12, !!binary 3]
     EXPECT_EQ(native("%TAG !! tag:example.com,2000:\n--- !!str 12"), NativeValue(12));
 
     // A text that does not fit its tag is an error naming the tag, the text and where it stands.
-    EXPECT_EQ(yamlError("port: !!int abc"),
-              QStringLiteral("1:13: conversion error: 'abc' does not fit the tag !!int"));
+    EXPECT_EQ(yamlError("port: !!int abc"), "1:13: conversion error: 'abc' does not fit the tag !!int");
     EXPECT_EQ(yamlError("- !!int 1.5\n- !!float 1.2.3"),
-              QStringLiteral("1:9: conversion error: '1.5' does not fit the tag !!int"));
-    EXPECT_EQ(yamlError("a:\n  - !!bool yes"),
-              QStringLiteral("2:12: conversion error: 'yes' does not fit the tag !!bool"));
-    EXPECT_EQ(yamlError("{a: !!null 0}"),
-              QStringLiteral("1:12: conversion error: '0' does not fit the tag !!null"));
+              "1:9: conversion error: '1.5' does not fit the tag !!int");
+    EXPECT_EQ(yamlError("a:\n  - !!bool yes"), "2:12: conversion error: 'yes' does not fit the tag !!bool");
+    EXPECT_EQ(yamlError("{a: !!null 0}"), "1:12: conversion error: '0' does not fit the tag !!null");
     EXPECT_EQ(yamlError("x: !<tag:yaml.org,2002:float> 'one'"),
-              QStringLiteral("1:31: conversion error: 'one' does not fit the tag !!float"));
-    EXPECT_EQ(yamlError("a: &x !!int q\nb: *x"),
-              QStringLiteral("1:13: conversion error: 'q' does not fit the tag !!int"));
+              "1:31: conversion error: 'one' does not fit the tag !!float");
+    EXPECT_EQ(yamlError("a: &x !!int q\nb: *x"), "1:13: conversion error: 'q' does not fit the tag !!int");
 }
 
 TEST(ParserTest, ConvertsMappingsWithMergeKeys)
@@ -168,7 +164,7 @@ TEST(ParserTest, ConvertsMappingsWithMergeKeys)
     // A later duplicate key replaces the value, though the node keeps both pairs.
     const Node root = *Parser::compose(QByteArrayView("k: 1\nk: 2\n"));
     EXPECT_EQ(root.mapping()->count(), 2);
-    EXPECT_EQ(root.mapping()->value(u"k")->scalar()->string(), QStringLiteral("1"));
+    EXPECT_EQ(root.mapping()->value(u"k")->scalar()->string(), "1");
     EXPECT_EQ(root.toNativeDictionary(), json(R"({"k":2})").toDictionary());
     EXPECT_FALSE(root.toNativeArray().has_value());
     // A leading U+FEFF is a character like any other inside a scalar.
@@ -186,10 +182,10 @@ TEST(ParserTest, ResolvesAliasesBySharing)
     // The alias is the anchored node itself, marks included.
     EXPECT_EQ(root.mapping()->value(u"c")->mark(), root.mapping()->value(u"a")->mark());
 
-    EXPECT_EQ(yamlError("a: *nope"), QStringLiteral("1:4: parser error: undefined alias '*nope'"));
-    EXPECT_EQ(yamlError("a: *x\nb: &x 1"), QStringLiteral("1:4: parser error: undefined alias '*x'"));
-    EXPECT_EQ(yamlError("a: &x [*x]"), QStringLiteral("1:8: parser error: undefined alias '*x'"));
-    EXPECT_EQ(yamlError("--- &x a\n--- *x"), QStringLiteral("2:5: parser error: undefined alias '*x'"));
+    EXPECT_EQ(yamlError("a: *nope"), "1:4: parser error: undefined alias '*nope'");
+    EXPECT_EQ(yamlError("a: *x\nb: &x 1"), "1:4: parser error: undefined alias '*x'");
+    EXPECT_EQ(yamlError("a: &x [*x]"), "1:8: parser error: undefined alias '*x'");
+    EXPECT_EQ(yamlError("--- &x a\n--- *x"), "2:5: parser error: undefined alias '*x'");
 }
 
 TEST(ParserTest, RejectsBillionLaughs)
@@ -208,8 +204,7 @@ TEST(ParserTest, RejectsBillionLaughs)
         FAIL() << "the document expanded";
     } catch (const YAMLError& error) {
         EXPECT_EQ(error.kind(), YAMLError::Kind::expansionLimitExceeded);
-        EXPECT_EQ(error.description(),
-                  QStringLiteral("1:1: aliases expand the document beyond 1001936 values"));
+        EXPECT_EQ(error.description(), "1:1: aliases expand the document beyond 1001936 values");
     }
     // A moderate reuse of anchors converts.
     EXPECT_EQ(native("a: &a [1, 2]\nb: [*a, *a, *a]").value(u"b"_qs).toArray().size(), 3u);
@@ -224,43 +219,37 @@ TEST(ParserTest, LimitsNestingDepth)
             EXPECT_EQ(error.kind(), YAMLError::Kind::depthLimitExceeded);
             return error.description();
         }
-        return QStringLiteral("(no error)");
+        return QString("(no error)");
     };
-    EXPECT_EQ(depthError(repeated("[", 512) + repeated("]", 512)), QStringLiteral("(no error)"));
-    EXPECT_EQ(depthError(repeated("[", 513) + repeated("]", 513)),
-              QStringLiteral("1:513: nesting depth limit exceeded"));
+    EXPECT_EQ(depthError(repeated("[", 512) + repeated("]", 512)), "(no error)");
+    EXPECT_EQ(depthError(repeated("[", 513) + repeated("]", 513)), "1:513: nesting depth limit exceeded");
     EXPECT_EQ(depthError(repeated("{a: ", 513) + "b" + repeated("}", 513)),
-              QStringLiteral("1:2049: nesting depth limit exceeded"));
-    EXPECT_EQ(depthError(nestedBlockSequences(512)), QStringLiteral("(no error)"));
-    EXPECT_EQ(depthError(nestedBlockSequences(513)), QStringLiteral("1:1025: nesting depth limit exceeded"));
-    EXPECT_EQ(depthError(nestedBlockMappings(512)), QStringLiteral("(no error)"));
-    EXPECT_EQ(depthError(nestedBlockMappings(513)), QStringLiteral("513:513: nesting depth limit exceeded"));
+              "1:2049: nesting depth limit exceeded");
+    EXPECT_EQ(depthError(nestedBlockSequences(512)), "(no error)");
+    EXPECT_EQ(depthError(nestedBlockSequences(513)), "1:1025: nesting depth limit exceeded");
+    EXPECT_EQ(depthError(nestedBlockMappings(512)), "(no error)");
+    EXPECT_EQ(depthError(nestedBlockMappings(513)), "513:513: nesting depth limit exceeded");
     // Hostile nesting fails with the error, not by exhausting the stack.
-    EXPECT_EQ(depthError(repeated("[", 100000)), QStringLiteral("1:513: nesting depth limit exceeded"));
-    EXPECT_EQ(depthError(repeated("{a: ", 100000)), QStringLiteral("1:2049: nesting depth limit exceeded"));
-    EXPECT_EQ(depthError(nestedBlockSequences(100000)),
-              QStringLiteral("1:1025: nesting depth limit exceeded"));
+    EXPECT_EQ(depthError(repeated("[", 100000)), "1:513: nesting depth limit exceeded");
+    EXPECT_EQ(depthError(repeated("{a: ", 100000)), "1:2049: nesting depth limit exceeded");
+    EXPECT_EQ(depthError(nestedBlockSequences(100000)), "1:1025: nesting depth limit exceeded");
     // An alias counts with the depth of its anchored node, so expansion cannot nest deeper either.
     const QByteArray deep = "a: &a " + repeated("[", 300) + repeated("]", 300) + "\n";
-    EXPECT_EQ(depthError(deep + "b: " + repeated("[", 211) + "*a" + repeated("]", 211)),
-              QStringLiteral("(no error)"));
+    EXPECT_EQ(depthError(deep + "b: " + repeated("[", 211) + "*a" + repeated("]", 211)), "(no error)");
     EXPECT_EQ(depthError(deep + "b: " + repeated("[", 212) + "*a" + repeated("]", 212)),
-              QStringLiteral("2:216: nesting depth limit exceeded"));
+              "2:216: nesting depth limit exceeded");
     // The caller chooses the limit.
     EXPECT_THROW(Parser::composeAll(QByteArrayView("[[[]]]"), 2), YAMLError);
 }
 
 TEST(ParserTest, ReportsParserErrors)
 {
-    EXPECT_EQ(yamlError("[a, b}"),
-              QStringLiteral("1:6: parser error: unexpected token in flow: flowMappingEnd"));
-    EXPECT_EQ(yamlError("{a: b c: d}"), QStringLiteral("1:8: parser error: unexpected token in flow: value"));
-    EXPECT_EQ(yamlError("{a: \"b\" c}"),
-              QStringLiteral("1:9: parser error: unexpected token in flow: scalar"));
-    EXPECT_EQ(yamlError("[- a]"), QStringLiteral("1:2: parser error: unexpected token in flow: blockEntry"));
-    EXPECT_EQ(yamlError("]"), QStringLiteral("1:1: parser error: unexpected token: flowSequenceEnd"));
-    EXPECT_EQ(yamlError("- a\nb: c"), QStringLiteral("2:1: parser error: expected blockEnd but got key"));
-    EXPECT_EQ(yamlError("[a]\n[b]"),
-              QStringLiteral("2:1: parser error: expected documentStart but got flowSequenceStart"));
-    EXPECT_EQ(yamlError("&a &b x"), QStringLiteral("1:4: parser error: unexpected token: anchor"));
+    EXPECT_EQ(yamlError("[a, b}"), "1:6: parser error: unexpected token in flow: flowMappingEnd");
+    EXPECT_EQ(yamlError("{a: b c: d}"), "1:8: parser error: unexpected token in flow: value");
+    EXPECT_EQ(yamlError("{a: \"b\" c}"), "1:9: parser error: unexpected token in flow: scalar");
+    EXPECT_EQ(yamlError("[- a]"), "1:2: parser error: unexpected token in flow: blockEntry");
+    EXPECT_EQ(yamlError("]"), "1:1: parser error: unexpected token: flowSequenceEnd");
+    EXPECT_EQ(yamlError("- a\nb: c"), "2:1: parser error: expected blockEnd but got key");
+    EXPECT_EQ(yamlError("[a]\n[b]"), "2:1: parser error: expected documentStart but got flowSequenceStart");
+    EXPECT_EQ(yamlError("&a &b x"), "1:4: parser error: unexpected token: anchor");
 }

@@ -17,7 +17,7 @@ namespace {
 
 QString profilePath(const QString& name)
 {
-    return test::sharedTestData() + QStringLiteral("/profiles/") + name;
+    return test::sharedTestData() + "/profiles/" + name;
 }
 
 QByteArray readProfile(const QString& name)
@@ -27,14 +27,12 @@ QByteArray readProfile(const QString& name)
     return file.readAll();
 }
 
-const QStringList invalidProfiles = {QStringLiteral("mfuu-proxies-only-invalid-quoting.yaml"),
-                                     QStringLiteral("mihomo-docs-config.yaml")};
+const QStringList invalidProfiles = {"mfuu-proxies-only-invalid-quoting.yaml", "mihomo-docs-config.yaml"};
 
 QStringList validProfiles()
 {
     QStringList names =
-        QDir(test::sharedTestData() + QStringLiteral("/profiles"))
-            .entryList({QStringLiteral("*.yaml"), QStringLiteral("*.yml")}, QDir::Files, QDir::Name);
+        QDir(test::sharedTestData() + "/profiles").entryList({"*.yaml", "*.yml"}, QDir::Files, QDir::Name);
     for (const QString& invalid : invalidProfiles)
         names.removeAll(invalid);
     return names;
@@ -103,39 +101,37 @@ TEST(ProfilesTest, ValidProfilesComposeToTheirContent)
             ADD_FAILURE() << name.toStdString() << ": " << error.description().toStdString();
         }
     }
-    const NativeValue& aiboboxx = roots[QStringLiteral("aiboboxx-clashfree-subscription.yml")];
+    const NativeValue& aiboboxx = roots["aiboboxx-clashfree-subscription.yml"];
     EXPECT_EQ(count(aiboboxx, "proxies"), 40);
     EXPECT_EQ(count(aiboboxx, "proxy-groups"), 13);
     EXPECT_EQ(count(aiboboxx, "rules"), 10237);
     const auto hongKong = [](const NativeValue& proxy) {
-        return proxy.value(QStringLiteral("name")).toString().startsWith(QStringLiteral("🇭🇰 香港"));
+        return proxy.value("name").toString().startsWith("🇭🇰 香港");
     };
-    EXPECT_TRUE(std::any_of(aiboboxx.value(QStringLiteral("proxies")).toArray().begin(),
-                            aiboboxx.value(QStringLiteral("proxies")).toArray().end(), hongKong));
-    const NativeValue& big = roots[QStringLiteral("snakem982-large-2794-proxies.yaml")];
+    EXPECT_TRUE(std::any_of(aiboboxx.value("proxies").toArray().begin(),
+                            aiboboxx.value("proxies").toArray().end(), hongKong));
+    const NativeValue& big = roots["snakem982-large-2794-proxies.yaml"];
     EXPECT_EQ(count(big, "proxies"), 2794);
     EXPECT_EQ(count(big, "rules"), 10291);
-    const NativeValue& pyyaml = roots[QStringLiteral("snakem982-large-66k-rules-pyyaml.yaml")];
+    const NativeValue& pyyaml = roots["snakem982-large-66k-rules-pyyaml.yaml"];
     EXPECT_EQ(count(pyyaml, "proxies"), 130);
     EXPECT_EQ(count(pyyaml, "proxy-groups"), 17);
     EXPECT_EQ(count(pyyaml, "rules"), 66454);
-    EXPECT_EQ(count(roots[QStringLiteral("loyalsoldier-direct-payload.yaml")], "payload"), 117172);
-    EXPECT_EQ(count(roots[QStringLiteral("lhie1-classical-payload.yaml")], "payload"), 720);
-    EXPECT_EQ(count(roots[QStringLiteral("vxiaov-provider-json-style.yaml")], "proxies"), 28);
-    EXPECT_EQ(count(roots[QStringLiteral("lanlan-providers-healthcheck-dq-escapes.yaml")], "rules"), 96);
+    EXPECT_EQ(count(roots["loyalsoldier-direct-payload.yaml"], "payload"), 117172);
+    EXPECT_EQ(count(roots["lhie1-classical-payload.yaml"], "payload"), 720);
+    EXPECT_EQ(count(roots["vxiaov-provider-json-style.yaml"], "proxies"), 28);
+    EXPECT_EQ(count(roots["lanlan-providers-healthcheck-dq-escapes.yaml"], "rules"), 96);
     // Merged provider templates: the explicit url wins, the template fills the rest.
-    const NativeValue& echs = roots[QStringLiteral("echs-top-anchors-merge-subrules.yaml")];
-    for (const auto& [providerName, provider] :
-         echs.value(QStringLiteral("proxy-providers")).toDictionary()) {
-        EXPECT_TRUE(provider.value(QStringLiteral("url")).isString()) << providerName.toStdString();
-        EXPECT_TRUE(provider.value(QStringLiteral("health-check")).isDictionary())
-            << providerName.toStdString();
+    const NativeValue& echs = roots["echs-top-anchors-merge-subrules.yaml"];
+    for (const auto& [providerName, provider] : echs.value("proxy-providers").toDictionary()) {
+        EXPECT_TRUE(provider.value("url").isString()) << providerName.toStdString();
+        EXPECT_TRUE(provider.value("health-check").isDictionary()) << providerName.toStdString();
     }
 }
 
 TEST(ProfilesTest, PatchingChangesNoOtherByte)
 {
-    const QString newValue = QStringLiteral("patched ✓ 'value' \"x\"");
+    const QString newValue = "patched ✓ 'value' \"x\"";
     for (const QString& name : validProfiles()) {
         const QByteArray original = readProfile(name);
         const Node root = *Parser::compose(QByteArrayView(original));
@@ -164,7 +160,7 @@ TEST(ProfilesTest, PatchingChangesNoOtherByte)
                     << where;
                 continue;
             }
-            const QString value = style == ScalarStyle::plain ? QStringLiteral("patched ✓ value") : newValue;
+            const QString value = style == ScalarStyle::plain ? "patched ✓ value" : newValue;
             const QByteArray patched = YamlPatcher::patch(QByteArrayView(original), target->path, value);
             const qsizetype start = target->scalar.mark()->utf8Offset;
             const qsizetype end = target->scalar.endMark()->utf8Offset;
@@ -179,15 +175,13 @@ TEST(ProfilesTest, PatchingChangesNoOtherByte)
 
 TEST(ProfilesTest, InvalidProfilesFailWhereTheDefectIs)
 {
-    const QStringList expected = {QStringLiteral("23:17: parser error: unexpected token in flow: scalar"),
-                                  QStringLiteral("64:7: scanner error: empty alias name")};
+    const QStringList expected = {"23:17: parser error: unexpected token in flow: scalar",
+                                  "64:7: scanner error: empty alias name"};
     for (int i = 0; i < invalidProfiles.size(); ++i) {
         const QByteArray bytes = readProfile(invalidProfiles[i]);
         EXPECT_EQ(test::yamlError(bytes), expected[i]);
         EXPECT_EQ(test::errorText<YAMLError>([&] {
-                      YamlPatcher::patch(QByteArrayView(bytes),
-                                         {YamlPathSegment::key(QStringLiteral("proxies"))},
-                                         QStringLiteral("x"));
+                      YamlPatcher::patch(QByteArrayView(bytes), {YamlPathSegment::key("proxies")}, "x");
                   }),
                   expected[i]);
     }

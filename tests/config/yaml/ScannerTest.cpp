@@ -81,67 +81,61 @@ TEST(ScannerTest, DecodesEscapesAndTags)
         }
         return QString();
     };
-    EXPECT_EQ(tag("!!str a"), QStringLiteral("tag:yaml.org,2002:str"));
-    EXPECT_EQ(tag("%TAG !e! tag:example.com,2000:app/\n--- !e!foo x"),
-              QStringLiteral("tag:example.com,2000:app/foo"));
-    EXPECT_EQ(tag("%TAG !! tag:other:\n--- !!int 1"), QStringLiteral("tag:other:int"));
-    EXPECT_EQ(tag("!&lt;str&gt; 7426"), QStringLiteral("!&lt;str&gt;"));
-    EXPECT_EQ(tag("! a"), QStringLiteral("!"));
-    EXPECT_EQ(tag("!<tag:yaml.org,2002:int> 1"), QStringLiteral("tag:yaml.org,2002:int"));
+    EXPECT_EQ(tag("!!str a"), "tag:yaml.org,2002:str");
+    EXPECT_EQ(tag("%TAG !e! tag:example.com,2000:app/\n--- !e!foo x"), "tag:example.com,2000:app/foo");
+    EXPECT_EQ(tag("%TAG !! tag:other:\n--- !!int 1"), "tag:other:int");
+    EXPECT_EQ(tag("!&lt;str&gt; 7426"), "!&lt;str&gt;");
+    EXPECT_EQ(tag("! a"), "!");
+    EXPECT_EQ(tag("!<tag:yaml.org,2002:int> 1"), "tag:yaml.org,2002:int");
 }
 
 TEST(ScannerTest, ReportsErrorsWithTheirPosition)
 {
-    const auto scanner = [](const char* message) { return QString::fromUtf8(message); };
-    EXPECT_EQ(yamlError("a: \"\\q\""), scanner("1:6: scanner error: invalid escape character '\\(q)'"));
-    EXPECT_EQ(yamlError("a: \"\\é\""), scanner("1:6: scanner error: invalid escape character '\\(é)'"));
-    EXPECT_EQ(yamlError("\"\\x4\""), scanner("1:5: scanner error: incomplete hex escape"));
-    EXPECT_EQ(yamlError("\"\\u12"), scanner("1:6: scanner error: incomplete hex escape"));
-    EXPECT_EQ(yamlError("\"\\x4g\""), scanner("1:5: scanner error: invalid hex character 'g' in escape"));
-    EXPECT_EQ(yamlError("- \"\\uD800\""), scanner("1:4: scanner error: invalid unicode escape 'D800'"));
-    EXPECT_EQ(yamlError("\"\\U00110000\""), scanner("1:2: scanner error: invalid unicode escape '00110000'"));
-    EXPECT_EQ(yamlError("\"abc\\"),
-              scanner("1:5: scanner error: unterminated escape in double-quoted string"));
-    EXPECT_EQ(yamlError("a: \"abc\n  def"), scanner("1:4: scanner error: unterminated double-quoted string"));
-    EXPECT_EQ(yamlError("a: 'abc"), scanner("1:4: scanner error: unterminated single-quoted string"));
-    EXPECT_EQ(yamlError("& x"), scanner("1:1: scanner error: empty anchor name"));
-    EXPECT_EQ(yamlError("a:\n  - *\n"), scanner("2:5: scanner error: empty alias name"));
-    EXPECT_EQ(yamlError("a: @x"),
-              scanner("1:4: scanner error: reserved indicator '@' cannot start a plain scalar"));
-    EXPECT_EQ(yamlError("`x`"),
-              scanner("1:1: scanner error: reserved indicator '`' cannot start a plain scalar"));
-    EXPECT_EQ(yamlError("a: 1\n\xEF\xBB\xBF"
-                        "b: 2"),
-              scanner("2:1: scanner error: BOM must not appear inside a document"));
-    EXPECT_EQ(yamlError("k: [a, b"), scanner("1:4: scanner error: unterminated flow sequence"));
-    EXPECT_EQ(yamlError("[{a: [b]"), scanner("1:2: scanner error: unterminated flow mapping"));
-    EXPECT_EQ(yamlError("!<tag:x y"), scanner("1:8: scanner error: invalid character in verbatim tag URI"));
-    EXPECT_EQ(yamlError("!<tag:x"), scanner("1:1: scanner error: unterminated verbatim tag"));
-    EXPECT_EQ(yamlError("!<> a"), scanner("1:1: scanner error: invalid verbatim tag '!<>'"));
-    EXPECT_EQ(yamlError("!e!foo x"), scanner("1:1: scanner error: undeclared tag handle '!e!'"));
-    EXPECT_EQ(yamlError("a: !! x"),
-              scanner("1:4: scanner error: tag shorthand '!!' must have a non-empty suffix"));
-    EXPECT_EQ(yamlError("%YAML 1.2\n%YAML 1.2\n--- a"),
-              scanner("2:1: scanner error: duplicate %YAML directive"));
-    EXPECT_EQ(yamlError("%TAG !e! tag:a:\n%TAG !e! tag:b:\n--- a"),
-              scanner("2:1: scanner error: duplicate %TAG directive for handle '!e!'"));
-    // Directives hold for one document only.
-    EXPECT_EQ(yamlError("%TAG !e! tag:a:\n--- !e!x 1\n...\n%YAML 1.2\n--- !e!y 2\n"),
-              scanner("5:5: scanner error: undeclared tag handle '!e!'"));
-    EXPECT_EQ(yamlError("a: \xff"), scanner("1:4: scanner error: invalid UTF-8"));
-    EXPECT_EQ(yamlError("a: b: c"), scanner("1:5: scanner error: mapping values are not allowed here"));
-    EXPECT_EQ(yamlError("a: 1\nb\nc: 2"), scanner("2:1: scanner error: could not find expected ':'"));
+    const std::pair<const char*, const char*> cases[] = {
+        {"a: \"\\q\"", "1:6: scanner error: invalid escape character '\\(q)'"},
+        {"a: \"\\é\"", "1:6: scanner error: invalid escape character '\\(é)'"},
+        {"\"\\x4\"", "1:5: scanner error: incomplete hex escape"},
+        {"\"\\u12", "1:6: scanner error: incomplete hex escape"},
+        {"\"\\x4g\"", "1:5: scanner error: invalid hex character 'g' in escape"},
+        {"- \"\\uD800\"", "1:4: scanner error: invalid unicode escape 'D800'"},
+        {"\"\\U00110000\"", "1:2: scanner error: invalid unicode escape '00110000'"},
+        {"\"abc\\", "1:5: scanner error: unterminated escape in double-quoted string"},
+        {"a: \"abc\n  def", "1:4: scanner error: unterminated double-quoted string"},
+        {"a: 'abc", "1:4: scanner error: unterminated single-quoted string"},
+        {"& x", "1:1: scanner error: empty anchor name"},
+        {"a:\n  - *\n", "2:5: scanner error: empty alias name"},
+        {"a: @x", "1:4: scanner error: reserved indicator '@' cannot start a plain scalar"},
+        {"`x`", "1:1: scanner error: reserved indicator '`' cannot start a plain scalar"},
+        {"a: 1\n\xEF\xBB\xBF"
+         "b: 2",
+         "2:1: scanner error: BOM must not appear inside a document"},
+        {"k: [a, b", "1:4: scanner error: unterminated flow sequence"},
+        {"[{a: [b]", "1:2: scanner error: unterminated flow mapping"},
+        {"!<tag:x y", "1:8: scanner error: invalid character in verbatim tag URI"},
+        {"!<tag:x", "1:1: scanner error: unterminated verbatim tag"},
+        {"!<> a", "1:1: scanner error: invalid verbatim tag '!<>'"},
+        {"!e!foo x", "1:1: scanner error: undeclared tag handle '!e!'"},
+        {"a: !! x", "1:4: scanner error: tag shorthand '!!' must have a non-empty suffix"},
+        {"%YAML 1.2\n%YAML 1.2\n--- a", "2:1: scanner error: duplicate %YAML directive"},
+        {"%TAG !e! tag:a:\n%TAG !e! tag:b:\n--- a",
+         "2:1: scanner error: duplicate %TAG directive for handle '!e!'"},
+        // Directives hold for one document only.
+        {"%TAG !e! tag:a:\n--- !e!x 1\n...\n%YAML 1.2\n--- !e!y 2\n",
+         "5:5: scanner error: undeclared tag handle '!e!'"},
+        {"a: \xff", "1:4: scanner error: invalid UTF-8"},
+        {"a: b: c", "1:5: scanner error: mapping values are not allowed here"},
+        {"a: 1\nb\nc: 2", "2:1: scanner error: could not find expected ':'"},
+    };
+    for (const auto& [yaml, message] : cases)
+        EXPECT_EQ(yamlError(yaml), QString::fromUtf8(message)) << yaml;
 }
 
 TEST(ScannerTest, TabsSeparateButNeverIndent)
 {
     EXPECT_EQ(test::native("a:\tb\nc: \t[1,\t2]"), NativeValue::fromJson(R"({"a":"b","c":[1,2]})"));
     EXPECT_EQ(test::native("a: 1\n\t\n# x\n \t# y\nb: 2"), NativeValue::fromJson(R"({"a":1,"b":2})"));
-    EXPECT_EQ(yamlError("a:\n\tb: 1"),
-              QStringLiteral("2:1: scanner error: tabs are not allowed as indentation"));
-    EXPECT_EQ(yamlError("a:\n  x: 1\n  \ty: 2"),
-              QStringLiteral("3:3: scanner error: tabs are not allowed as indentation"));
-    EXPECT_EQ(yamlError("-\t- a"), QStringLiteral("1:2: scanner error: tabs are not allowed as indentation"));
-    EXPECT_EQ(yamlError("k: |\n\tx\n"),
-              QStringLiteral("2:1: scanner error: tabs are not allowed as indentation"));
+    EXPECT_EQ(yamlError("a:\n\tb: 1"), "2:1: scanner error: tabs are not allowed as indentation");
+    EXPECT_EQ(yamlError("a:\n  x: 1\n  \ty: 2"), "3:3: scanner error: tabs are not allowed as indentation");
+    EXPECT_EQ(yamlError("-\t- a"), "1:2: scanner error: tabs are not allowed as indentation");
+    EXPECT_EQ(yamlError("k: |\n\tx\n"), "2:1: scanner error: tabs are not allowed as indentation");
 }
