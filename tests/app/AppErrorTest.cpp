@@ -39,7 +39,7 @@ TEST(AppErrorTest, CleaningKeepsWhatAPersonNeeds)
                                                              "panic: runtime error"));
 
     // Nothing survives: the message stays as it was.
-    const QString plain = QStringLiteral("  just some words\nlevel=info msg=\"x\"");
+    const QString plain = "  just some words\nlevel=info msg=\"x\"";
     EXPECT_EQ(AppError::cleanMessage(plain), plain);
 }
 
@@ -55,23 +55,22 @@ TEST(AppErrorTest, EveryErrorMapsToAUserFacingCase)
     };
     const MihomoClientError emptyBody = MihomoClientError::httpError(500, "   ");
     const CompilationError emptyProfile(CompilationError::Kind::EmptyConfig);
-    const QString diskFull = QStringLiteral("Cannot write /ws/work/config.json: No space left on device");
+    const QString diskFull = "Cannot write /ws/work/config.json: No space left on device";
     const Row rows[] = {
-        {std::make_exception_ptr(AppError(K::kernelMissing, QStringLiteral("no kernel"))), true,
-         K::kernelMissing, QStringLiteral("no kernel")},
-        {std::make_exception_ptr(ConfigValidationError::failed(1, QStringLiteral("bad rule"))), true,
-         K::preflightFailed, QStringLiteral("bad rule")},
+        {std::make_exception_ptr(AppError(K::kernelMissing, "no kernel")), true, K::kernelMissing,
+         "no kernel"},
+        {std::make_exception_ptr(ConfigValidationError::failed(1, "bad rule")), true, K::preflightFailed,
+         "bad rule"},
         {std::make_exception_ptr(MihomoClientError::httpError(400, R"({"message":"Body invalid"})")), false,
-         K::operationFailed, QStringLiteral("Mihomo: Body invalid (HTTP 400)")},
+         K::operationFailed, "Mihomo: Body invalid (HTTP 400)"},
         {std::make_exception_ptr(MihomoClientError::httpError(502, "  upstream down \n")), false,
-         K::operationFailed, QStringLiteral("HTTP 502: upstream down")},
+         K::operationFailed, "HTTP 502: upstream down"},
         {std::make_exception_ptr(emptyBody), false, K::operationFailed, emptyBody.description()},
-        {std::make_exception_ptr(NetworkError(1, QStringLiteral("Connection refused"))), true,
-         K::kernelCrashed, QStringLiteral("Network Error: Connection refused")},
-        {std::make_exception_ptr(HelperClientError::helperError(QStringLiteral("Failed to start x"))), true,
-         K::kernelCrashed, QStringLiteral("Helper error: Failed to start x")},
-        {std::make_exception_ptr(std::runtime_error("disk full")), false, K::operationFailed,
-         QStringLiteral("disk full")},
+        {std::make_exception_ptr(NetworkError(1, "Connection refused")), true, K::kernelCrashed,
+         "Network Error: Connection refused"},
+        {std::make_exception_ptr(HelperClientError::helperError("Failed to start x")), true, K::kernelCrashed,
+         "Helper error: Failed to start x"},
+        {std::make_exception_ptr(std::runtime_error("disk full")), false, K::operationFailed, "disk full"},
         // The workspace and the profile fail as what they are, never as a crash of the kernel.
         {std::make_exception_ptr(FileError(diskFull)), true, K::operationFailed, diskFull},
         {std::make_exception_ptr(emptyProfile), true, K::preflightFailed, emptyProfile.description()},
@@ -90,30 +89,27 @@ TEST(AppErrorTest, EveryErrorMapsToAUserFacingCase)
 TEST(AppErrorTest, AlertsFollowTheTable)
 {
     using K = AppError::Kind;
-    const QString ok = QStringLiteral("OK");
+    const QString ok = "OK";
     const std::pair<AppError, Alert> rows[] = {
         {AppError(K::preflightFailed, QStringLiteral("level=error msg=\"proxy group[0]: unsupported type: "
                                                      "smart\"\nconfiguration file x test failed")),
-         {QStringLiteral("Configuration Error"),
+         {"Configuration Error",
           QStringLiteral("proxy group[0]: unsupported type: smart\n\n\U0001F4A1 Requires Smart kernel. "
                          "Please switch channel in Advanced Settings."),
           Alert::Style::warning,
-          {QStringLiteral("Edit Config"), ok}}},
-        {AppError(K::kernelCrashed, QStringLiteral("level=fatal msg=\"boom\"")),
-         {QStringLiteral("Kernel Crashed"), QStringLiteral("boom"), Alert::Style::critical, {ok}}},
+          {"Edit Config", ok}}},
+        {AppError(K::kernelCrashed, "level=fatal msg=\"boom\""),
+         {"Kernel Crashed", "boom", Alert::Style::critical, {ok}}},
         // An operation failure shows its message as it is, uncleaned.
-        {AppError(K::operationFailed, QStringLiteral("level=error msg=\"kept whole\"")),
-         {QStringLiteral("Operation Failed"),
-          QStringLiteral("level=error msg=\"kept whole\""),
-          Alert::Style::warning,
-          {ok}}},
+        {AppError(K::operationFailed, "level=error msg=\"kept whole\""),
+         {"Operation Failed", "level=error msg=\"kept whole\"", Alert::Style::warning, {ok}}},
         {AppError(K::permissionDenied, QString()),
-         {QStringLiteral("Helper Required"),
+         {"Helper Required",
           QStringLiteral(
               "This action requires the Privileged Helper. Please ensure it is installed and enabled "
               "in Settings."),
           Alert::Style::critical,
-          {QStringLiteral("Open Settings"), QStringLiteral("Cancel")}}},
+          {"Open Settings", "Cancel"}}},
     };
     for (const auto& [error, alert] : rows)
         EXPECT_EQ(AlertCoordinator::alertFor(error), alert) << error.message().toStdString();
@@ -140,8 +136,7 @@ TEST(AppErrorTest, CoordinatorRunsTheChosenFollowUp)
     EXPECT_EQ(downloads, 1);
 
     coordinator.present(
-        AppError(AppError::Kind::preflightFailed, QStringLiteral("x")), [&] { ++edits; },
-        [&] { ++downloads; });
+        AppError(AppError::Kind::preflightFailed, "x"), [&] { ++edits; }, [&] { ++downloads; });
     coordinator.present(
         AppError(AppError::Kind::permissionDenied, QString()), [&] { ++edits; }, [&] { ++downloads; });
     EXPECT_EQ(presenter.shown, 2);

@@ -24,8 +24,8 @@ const QString kRepository = QStringLiteral("publisher/Tarnwick");
 QByteArray zipOf(const QList<std::pair<QString, QByteArray>>& entries)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("out.zip"));
-    QStringList arguments{QStringLiteral("-c"),
+    const QString path = dir.filePath("out.zip");
+    QStringList arguments{"-c",
                           QStringLiteral("import sys, zipfile\n"
                                          "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
                                          "for i in range(2, len(sys.argv), 2):\n"
@@ -39,7 +39,7 @@ QByteArray zipOf(const QList<std::pair<QString, QByteArray>>& entries)
         arguments << entries[i].first << content;
     }
     QProcess python;
-    python.start(QStringLiteral("python3"), arguments);
+    python.start("python3", arguments);
     python.waitForFinished(30000);
     QFile file(path);
     file.open(QIODevice::ReadOnly);
@@ -74,12 +74,12 @@ protected:
         qputenv("HOME", m_home.path().toUtf8());
         // A failed update leaves its download for the system to clean up: here, with this test's directory.
         qputenv("TMPDIR", m_temp.path().toUtf8());
-        m_settings = std::make_unique<Settings>(m_home.filePath(QStringLiteral("settings.ini")));
-        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_feed.apiBase());
-        m_settings->setText(QStringLiteral("update.repository"), kRepository);
+        m_settings = std::make_unique<Settings>(m_home.filePath("settings.ini"));
+        m_settings->setText("releases.apiBaseURL", m_feed.apiBase());
+        m_settings->setText("update.repository", kRepository);
         HelperRegistration::Options options;
-        options.socketPath = m_home.filePath(QStringLiteral("no-helper.sock"));
-        options.systemctl = QStringLiteral("/bin/false");
+        options.socketPath = m_home.filePath("no-helper.sock");
+        options.systemctl = "/bin/false";
         m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
     }
     void TearDown() override
@@ -94,9 +94,9 @@ protected:
     // An installed bundle of version 0.1.0 at `path`.
     static void installBundle(const QString& path)
     {
-        test::writeFile(path + QStringLiteral("/share/tarnwick/Info.ini"), "ShortVersion=0.1.0\nBuild=3\n");
-        test::writeFile(path + QStringLiteral("/bin/tarnwick-app"), "#!/bin/sh\necho old\n");
-        QFile(path + QStringLiteral("/bin/tarnwick-app")).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        test::writeFile(path + "/share/tarnwick/Info.ini", "ShortVersion=0.1.0\nBuild=3\n");
+        test::writeFile(path + "/bin/tarnwick-app", "#!/bin/sh\necho old\n");
+        QFile(path + "/bin/tarnwick-app").setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     }
 
     std::unique_ptr<AppUpdateFlow> makeFlow(const QString& bundlePath)
@@ -125,10 +125,9 @@ protected:
 // Manual and automatic checks: the throttle, the phases and what is remembered.
 TEST_F(AppUpdateFlowTest, ChecksAreThrottledOnlyWhenAutomatic)
 {
-    const QString bundle = m_home.filePath(QStringLiteral("Applications/Tarnwick"));
+    const QString bundle = m_home.filePath("Applications/Tarnwick");
     installBundle(bundle);
-    m_feed.publish(kRepository, QStringLiteral("v0.2.0"), false,
-                   {Asset{QStringLiteral("Tarnwick-0.2.0-linux-amd64.zip"), "zip", -1, 200}});
+    m_feed.publish(kRepository, "v0.2.0", false, {Asset{"Tarnwick-0.2.0-linux-amd64.zip", "zip", -1, 200}});
     const auto flow = makeFlow(bundle);
     int windows = 0;
     QObject::connect(flow.get(), &AppUpdateFlow::updateWindowRequested, [&] { ++windows; });
@@ -136,8 +135,8 @@ TEST_F(AppUpdateFlowTest, ChecksAreThrottledOnlyWhenAutomatic)
     test::await(flow->check(true));
     ASSERT_EQ(flow->phase().kind, AppUpdatePhase::Kind::result);
     EXPECT_EQ(flow->phase().result->kind, AppUpdateResult::Kind::available);
-    EXPECT_EQ(flow->phase().result->currentVersion, QStringLiteral("0.1.0"));
-    EXPECT_EQ(flow->phase().result->latest, QStringLiteral("0.2.0"));
+    EXPECT_EQ(flow->phase().result->currentVersion, "0.1.0");
+    EXPECT_EQ(flow->phase().result->latest, "0.2.0");
     EXPECT_EQ(windows, 0);
     const QDateTime last = *m_settings->date(AppUpdateFlow::lastCheckKey);
     EXPECT_LE(last.secsTo(QDateTime::currentDateTimeUtc()), 5);
@@ -152,53 +151,47 @@ TEST_F(AppUpdateFlowTest, ChecksAreThrottledOnlyWhenAutomatic)
     EXPECT_EQ(m_feed.requestCount("/repos/"), requests + 1);
     EXPECT_EQ(windows, 1);
     // The alpha check asks for the rolling release, which this feed does not have.
-    EXPECT_EQ(flow->phase(),
-              AppUpdatePhase::withResult(AppUpdateResult::upToDate(QStringLiteral("Alpha (Build 3)"))));
+    EXPECT_EQ(flow->phase(), AppUpdatePhase::withResult(AppUpdateResult::upToDate("Alpha (Build 3)")));
 
-    m_settings->setText(QStringLiteral("releases.apiBaseURL"),
-                        QStringLiteral("http://127.0.0.1:%1").arg(test::freePort()));
+    m_settings->setText("releases.apiBaseURL", QStringLiteral("http://127.0.0.1:%1").arg(test::freePort()));
     test::await(flow->check(false));
-    EXPECT_EQ(flow->phase(), AppUpdatePhase::failed(QStringLiteral("Connection refused")));
+    EXPECT_EQ(flow->phase(), AppUpdatePhase::failed("Connection refused"));
 }
 
 // Every update that cannot go through says why and leaves the installed application as it was.
 TEST_F(AppUpdateFlowTest, RefusedUpdatesLeaveTheInstalledBundle)
 {
-    const QString bundle = m_home.filePath(QStringLiteral("Applications/Tarnwick"));
+    const QString bundle = m_home.filePath("Applications/Tarnwick");
     installBundle(bundle);
     const QMap<QString, QByteArray> before = snapshot(m_home.path());
     const QByteArray app = "#!/bin/sh\necho new\n";
     const QByteArray info = "ShortVersion=0.2.0\n";
-    m_feed.publish(kRepository, QStringLiteral("v0.2.0"), false,
-                   {Asset{QStringLiteral("gone.zip"), {}, -1, 404},
-                    Asset{QStringLiteral("not-a-zip.zip"), "PK but not really", -1, 200},
-                    Asset{QStringLiteral("no-bundle.zip"),
-                          zipOf({{QStringLiteral("Tarnwick-0.2.0/README"), "no executables here"},
-                                 {QStringLiteral("notes.txt"), "text"}}),
-                          -1, 200},
-                    Asset{QStringLiteral("escaping.zip"),
-                          zipOf({{QStringLiteral("Tarnwick-0.2.0/bin/tarnwick-app"), app},
-                                 {QStringLiteral("../../Applications/Tarnwick/bin/tarnwick-app"), app},
-                                 {QStringLiteral("Tarnwick-0.2.0/share/tarnwick/Info.ini"), info}}),
-                          -1, 200},
-                    Asset{QStringLiteral("half.zip"), "PK\x03\x04", 100000, 200}});
+    m_feed.publish(
+        kRepository, "v0.2.0", false,
+        {Asset{"gone.zip", {}, -1, 404}, Asset{"not-a-zip.zip", "PK but not really", -1, 200},
+         Asset{"no-bundle.zip",
+               zipOf({{"Tarnwick-0.2.0/README", "no executables here"}, {"notes.txt", "text"}}), -1, 200},
+         Asset{"escaping.zip",
+               zipOf({{"Tarnwick-0.2.0/bin/tarnwick-app", app},
+                      {"../../Applications/Tarnwick/bin/tarnwick-app", app},
+                      {"Tarnwick-0.2.0/share/tarnwick/Info.ini", info}}),
+               -1, 200},
+         Asset{"half.zip", "PK\x03\x04", 100000, 200}});
     const auto url = [&](const char* name) {
-        return m_feed.apiBase() + QStringLiteral("/download/publisher/Tarnwick/v0.2.0/") +
-               QLatin1String(name);
+        return m_feed.apiBase() + "/download/publisher/Tarnwick/v0.2.0/" + QLatin1String(name);
     };
 
     const QList<std::tuple<QString, QString, QString>> cases = {
-        {bundle, QStringLiteral("not a URL"), QStringLiteral("Invalid download URL")},
-        {bundle, QString(), QStringLiteral("Invalid download URL")},
-        {m_home.filePath(QStringLiteral("Downloads/Tarnwick")), url("no-bundle.zip"),
-         QStringLiteral("Please move Tarnwick to the Applications folder before updating.")},
-        {QStringLiteral("/usr"), url("no-bundle.zip"),
-         QStringLiteral("Please move Tarnwick to the Applications folder before updating.")},
-        {bundle, url("gone.zip"), QStringLiteral("Download failed.")},
-        {bundle, url("half.zip"), QStringLiteral("Download failed.")},
-        {bundle, url("not-a-zip.zip"), QStringLiteral("Failed to extract update package.")},
-        {bundle, url("no-bundle.zip"), QStringLiteral("App bundle not found in update package.")},
-        {bundle, url("escaping.zip"), QStringLiteral("Failed to extract update package.")},
+        {bundle, "not a URL", "Invalid download URL"},
+        {bundle, QString(), "Invalid download URL"},
+        {m_home.filePath("Downloads/Tarnwick"), url("no-bundle.zip"),
+         "Please move Tarnwick to the Applications folder before updating."},
+        {"/usr", url("no-bundle.zip"), "Please move Tarnwick to the Applications folder before updating."},
+        {bundle, url("gone.zip"), "Download failed."},
+        {bundle, url("half.zip"), "Download failed."},
+        {bundle, url("not-a-zip.zip"), "Failed to extract update package."},
+        {bundle, url("no-bundle.zip"), "App bundle not found in update package."},
+        {bundle, url("escaping.zip"), "Failed to extract update package."},
     };
     for (const auto& [bundlePath, downloadURL, expected] : cases) {
         SCOPED_TRACE(downloadURL.toStdString() + " from " + bundlePath.toStdString());

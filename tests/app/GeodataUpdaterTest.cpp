@@ -49,8 +49,8 @@ protected:
         return m_answers.value(request.path, test::HttpResponse{404, {}, "not here", false});
     }};
     QTemporaryDir m_dir;
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
-    ClashPaths m_paths{m_dir.filePath(QStringLiteral("ws"))};
+    Settings m_settings{m_dir.filePath("settings.ini")};
+    ClashPaths m_paths{m_dir.filePath("ws")};
     QNetworkAccessManager m_network;
 };
 
@@ -68,14 +68,14 @@ TEST_F(GeodataUpdaterTest, OnlyWholeUsableFilesReplaceAnything)
     ASSERT_TRUE(QFile::copy(mmdb, work("ASN.mmdb")));
 
     test::await(run());
-    EXPECT_EQ(test::readFile(work("GeoIP.dat")), QStringLiteral("geoip-bytes"));
+    EXPECT_EQ(test::readFile(work("GeoIP.dat")), "geoip-bytes");
     EXPECT_FALSE(QFile::exists(work("GeoSite.dat")));
     EXPECT_FALSE(QFile::exists(work("Country.mmdb")));
     EXPECT_FALSE(QFile::exists(work("Model.bin")));
     EXPECT_TRUE(GeodataUpdater::isUsableDatabase(work("ASN.mmdb")));
     EXPECT_EQ(requested(), (QStringList{"/geoip.dat", "/geosite.dat", "/country.mmdb", "/model.bin"}));
     // Nothing half-written is left beside them.
-    EXPECT_TRUE(QDir(m_paths.workDirectory()).entryList({QStringLiteral("*.part")}).isEmpty());
+    EXPECT_TRUE(QDir(m_paths.workDirectory()).entryList({"*.part"}).isEmpty());
 }
 
 TEST_F(GeodataUpdaterTest, BrokenDatabaseIsFetchedAgainAndFailuresWaitTheirTurn)
@@ -93,7 +93,7 @@ TEST_F(GeodataUpdaterTest, BrokenDatabaseIsFetchedAgainAndFailuresWaitTheirTurn)
     EXPECT_TRUE(GeodataUpdater::isUsableDatabase(work("Country.mmdb")));
     EXPECT_EQ(requested(), (QStringList{"/country.mmdb", "/asn", "/model.bin"}));
     // The broken one stays until a whole one replaces it.
-    EXPECT_EQ(test::readFile(work("ASN.mmdb")), QStringLiteral("also broken"));
+    EXPECT_EQ(test::readFile(work("ASN.mmdb")), "also broken");
 
     // Failed a moment ago: not tried again before their time, then tried again.
     test::await(run());

@@ -13,7 +13,7 @@ class SettingsTest : public ::testing::Test
 {
 protected:
     QTemporaryDir m_dir;
-    QString path() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
+    QString path() const { return m_dir.filePath("settings.ini"); }
 };
 
 } // namespace
@@ -21,42 +21,40 @@ protected:
 TEST_F(SettingsTest, NeverWrittenIsDistinctFromZeroAndEmpty)
 {
     Settings settings(path());
-    EXPECT_FALSE(settings.integer(QStringLiteral("apiPort")).has_value());
-    EXPECT_FALSE(settings.text(QStringLiteral("apiSecret")).has_value());
-    EXPECT_FALSE(settings.boolean(QStringLiteral("tunEnabled")).has_value());
+    EXPECT_FALSE(settings.integer("apiPort").has_value());
+    EXPECT_FALSE(settings.text("apiSecret").has_value());
+    EXPECT_FALSE(settings.boolean("tunEnabled").has_value());
 
-    settings.setInteger(QStringLiteral("apiPort"), 0);
-    settings.setText(QStringLiteral("apiSecret"), QString());
-    settings.setBoolean(QStringLiteral("tunEnabled"), false);
+    settings.setInteger("apiPort", 0);
+    settings.setText("apiSecret", QString());
+    settings.setBoolean("tunEnabled", false);
 
     // A second instance reads the file, as another process would.
     Settings reread(path());
-    EXPECT_EQ(reread.integer(QStringLiteral("apiPort")), 0);
-    EXPECT_EQ(reread.text(QStringLiteral("apiSecret")), QString());
-    EXPECT_EQ(reread.boolean(QStringLiteral("tunEnabled")), false);
+    EXPECT_EQ(reread.integer("apiPort"), 0);
+    EXPECT_EQ(reread.text("apiSecret"), QString());
+    EXPECT_EQ(reread.boolean("tunEnabled"), false);
 
-    reread.remove(QStringLiteral("apiPort"));
-    EXPECT_FALSE(settings.integer(QStringLiteral("apiPort")).has_value());
+    reread.remove("apiPort");
+    EXPECT_FALSE(settings.integer("apiPort").has_value());
 }
 
 TEST_F(SettingsTest, RoundTripsEveryType)
 {
     Settings settings(path());
-    const QDateTime when =
-        QDateTime::fromString(QStringLiteral("2026-03-01T10:20:30.456Z"), Qt::ISODateWithMs);
-    settings.setDate(QStringLiteral("lastAppUpdateCheckDate"), when);
-    settings.setInteger(QStringLiteral("dbRetentionDays"), -5);
-    settings.setText(QStringLiteral("systemProxyBypass"), QStringLiteral("localhost, 127.0.0.1, *.local"));
-    settings.setText(QStringLiteral("globalUA"), QStringLiteral("clash.meta/1.0 (日本語 ✓)"));
-    settings.setBoolean(QStringLiteral("update.autoCheck"), true);
+    const QDateTime when = QDateTime::fromString("2026-03-01T10:20:30.456Z", Qt::ISODateWithMs);
+    settings.setDate("lastAppUpdateCheckDate", when);
+    settings.setInteger("dbRetentionDays", -5);
+    settings.setText("systemProxyBypass", "localhost, 127.0.0.1, *.local");
+    settings.setText("globalUA", "clash.meta/1.0 (日本語 ✓)");
+    settings.setBoolean("update.autoCheck", true);
 
     Settings reread(path());
-    EXPECT_EQ(reread.date(QStringLiteral("lastAppUpdateCheckDate")), when);
-    EXPECT_EQ(reread.integer(QStringLiteral("dbRetentionDays")), -5);
-    EXPECT_EQ(reread.text(QStringLiteral("systemProxyBypass")),
-              QStringLiteral("localhost, 127.0.0.1, *.local"));
-    EXPECT_EQ(reread.text(QStringLiteral("globalUA")), QStringLiteral("clash.meta/1.0 (日本語 ✓)"));
-    EXPECT_EQ(reread.boolean(QStringLiteral("update.autoCheck")), true);
+    EXPECT_EQ(reread.date("lastAppUpdateCheckDate"), when);
+    EXPECT_EQ(reread.integer("dbRetentionDays"), -5);
+    EXPECT_EQ(reread.text("systemProxyBypass"), "localhost, 127.0.0.1, *.local");
+    EXPECT_EQ(reread.text("globalUA"), "clash.meta/1.0 (日本語 ✓)");
+    EXPECT_EQ(reread.boolean("update.autoCheck"), true);
 }
 
 TEST_F(SettingsTest, WrongTypesFallBackToTheDefault)
@@ -64,30 +62,30 @@ TEST_F(SettingsTest, WrongTypesFallBackToTheDefault)
     test::writeFile(path(), "[General]\napiPort=ninety\ntunEnabled=maybe\nlastAppUpdateCheckDate=yesterday\n"
                             "systemProxyBypass=localhost, *.local\n");
     Settings settings(path());
-    EXPECT_FALSE(settings.integer(QStringLiteral("apiPort")).has_value());
-    EXPECT_EQ(settings.integer(QStringLiteral("apiPort"), 9090), 9090);
-    EXPECT_FALSE(settings.boolean(QStringLiteral("tunEnabled")).has_value());
-    EXPECT_FALSE(settings.date(QStringLiteral("lastAppUpdateCheckDate")).has_value());
+    EXPECT_FALSE(settings.integer("apiPort").has_value());
+    EXPECT_EQ(settings.integer("apiPort", 9090), 9090);
+    EXPECT_FALSE(settings.boolean("tunEnabled").has_value());
+    EXPECT_FALSE(settings.date("lastAppUpdateCheckDate").has_value());
     // A hand-edited unquoted list still reads as the text the user typed.
-    EXPECT_EQ(settings.text(QStringLiteral("systemProxyBypass")), QStringLiteral("localhost, *.local"));
+    EXPECT_EQ(settings.text("systemProxyBypass"), "localhost, *.local");
 }
 
 TEST_F(SettingsTest, EveryWriteSignalsTheKey)
 {
     Settings settings(path());
     QSignalSpy spy(&settings, &Settings::changed);
-    settings.setInteger(QStringLiteral("mixedPort"), 7890);
-    settings.setInteger(QStringLiteral("mixedPort"), 7890);
-    settings.remove(QStringLiteral("mixedPort"));
+    settings.setInteger("mixedPort", 7890);
+    settings.setInteger("mixedPort", 7890);
+    settings.remove("mixedPort");
     ASSERT_EQ(spy.count(), 3);
-    EXPECT_EQ(spy.at(2).at(0).toString(), QStringLiteral("mixedPort"));
+    EXPECT_EQ(spy.at(2).at(0).toString(), "mixedPort");
 }
 
 TEST_F(SettingsTest, UnreadableFileGivesDefaults)
 {
-    Settings settings(QStringLiteral("/proc/tarnwick-no-such-dir/settings.ini"));
-    EXPECT_FALSE(settings.boolean(QStringLiteral("hasCompletedOnboarding")).has_value());
+    Settings settings("/proc/tarnwick-no-such-dir/settings.ini");
+    EXPECT_FALSE(settings.boolean("hasCompletedOnboarding").has_value());
     // Logged, not thrown; the value holds for the rest of the session.
-    settings.setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
-    EXPECT_EQ(settings.boolean(QStringLiteral("hasCompletedOnboarding")), true);
+    settings.setBoolean("hasCompletedOnboarding", true);
+    EXPECT_EQ(settings.boolean("hasCompletedOnboarding"), true);
 }
