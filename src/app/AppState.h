@@ -118,6 +118,9 @@ public:
     CoreSupervisor& supervisor() { return m_supervisor; }
     const ConfigValidator& configValidator() const { return m_configValidator; }
     ProfileStore& profiles() const { return *m_profiles; }
+    SubscriptionManager& subscriptions() const { return *m_subscriptions; }
+    // Reads the profile list again (after an import, rename or removal); whether it was read.
+    QCoro::Task<bool> reloadProfiles() { return reloadProfileNodes(); }
     AlertCoordinator& alertCoordinator() { return m_alertCoordinator; }
     RuntimeManager& runtimeManager() const { return *m_runtimeManager; }
     AppUpdateFlow& updateFlow() const { return *m_updateFlow; }

@@ -85,12 +85,35 @@ int installKernel(const ClashPaths& paths, Settings& settings, const QString& ar
     return 0;
 }
 
+// Whether this run needs a window system: not for --headless, nor for options that print and exit, nor
+// when there is no display to connect to.
+bool wantsDesktop(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        for (const char* option : {"headless", "help", "help-all", "version", "install-kernel", "h", "v"}) {
+            if (argument == QByteArray("--") + option || argument == QByteArray("-") + option ||
+                argument.startsWith(QByteArray("--") + option + "="))
+                return false;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qCWarning(lcAppState, "No display: running without windows (as with --headless)");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-int runApplication(int argc, char** argv)
+int runApplication(int argc, char** argv, const DesktopHooks& desktop)
 {
     installLogFormat();
-    QCoreApplication app(argc, argv);
+    const bool withDesktop = desktop.createApplication && wantsDesktop(argc, argv);
+    const std::unique_ptr<QCoreApplication> application =
+        withDesktop ? desktop.createApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick"));
     QCoreApplication::setApplicationVersion(AppBundle::running().shortVersion());
 
@@ -99,6 +122,7 @@ int runApplication(int argc, char** argv)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("headless"), QStringLiteral("Run without a window system.")});
+    parser.addOption({QStringLiteral("window"), QStringLiteral("Open the main window at launch.")});
     parser.addOption({QStringLiteral("workspace"),
                       QStringLiteral("Use DIR as the workspace root (also $TARNWICK_WORKSPACE)."),
                       QStringLiteral("DIR")});
@@ -131,13 +155,14 @@ int runApplication(int argc, char** argv)
            qUtf8Printable(QCoreApplication::applicationVersion()), QCoreApplication::applicationPid());
 
     HelperClient helper;
-    HeadlessAlertPresenter alerts;
+    HeadlessAlertPresenter headlessAlerts;
+    const std::unique_ptr<Frontend> frontend = withDesktop ? desktop.createFrontend() : nullptr;
 
     AppEnvironment environment;
     environment.settings = &settings;
     environment.paths = paths;
     environment.helper = &helper;
-    environment.alertPresenter = &alerts;
+    environment.alertPresenter = frontend ? &frontend->alertPresenter() : &headlessAlerts;
     environment.openFile = [](const QString& path) {
         qCInfo(lcAppState, "Edit the configuration at %s", qUtf8Printable(path));
     };
@@ -145,25 +170,27 @@ int runApplication(int argc, char** argv)
         qCWarning(lcAppState, "No kernel is installed: install one into the workspace's core/ directory "
                               "(make run does this) and restart Tarnwick");
     };
+    if (frontend)
+        frontend->prepare(environment);
 
     AppState state(environment);
     // Without windows there is nothing to show on first launch: onboarding completes by itself, with the
     // seeded profile as the active one, so that a fresh installation runs the kernel.
     QPointer<AppState> statePointer(&state);
-    state.setOnboardingOpener([statePointer] {
-        if (!statePointer)
-            return;
-        qCInfo(lcAppState, "First launch: no onboarding window without a window system; completing it");
-        if (!statePointer->activeProfileName())
-            statePointer->setActiveProfileName(QStringLiteral("Default"));
-        statePointer->completeOnboardingInBackground();
-    });
+    if (!frontend)
+        state.setOnboardingOpener([statePointer] {
+            if (!statePointer)
+                return;
+            qCInfo(lcAppState, "First launch: no onboarding window without a window system; completing it");
+            if (!statePointer->activeProfileName())
+                statePointer->setActiveProfileName(QStringLiteral("Default"));
+            statePointer->completeOnboardingInBackground();
+        });
     qCInfo(lcAppState, "Workspace %s, settings %s",
            qUtf8Printable(state.paths().applicationSupportDirectory()), qUtf8Printable(settings.filePath()));
 
     bool shuttingDown = false;
-    const SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
-    QObject::connect(&signalWatcher, &SignalWatcher::received, &app, [&](int) {
+    const auto quit = [&] {
         if (shuttingDown) {
             QCoreApplication::exit(1);
             return;
@@ -171,7 +198,14 @@ int runApplication(int argc, char** argv)
         shuttingDown = true;
         qCInfo(lcAppState, "Shutting down");
         shutdownAndQuit(statePointer);
-    });
+    };
+    const SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&signalWatcher, &SignalWatcher::received, &app, quit);
+    if (frontend) {
+        frontend->attach(state, quit);
+        if (parser.isSet(QStringLiteral("window")))
+            frontend->showWindow();
+    }
 
     if (parser.isSet(QStringLiteral("update"))) {
         QObject::connect(&state, &AppState::bootStateChanged, &state,
@@ -183,7 +217,10 @@ int runApplication(int argc, char** argv)
                          });
     }
     state.launch();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    if (frontend)
+        frontend->detach();
+    return status;
 }
 
 } // namespace tarnwick
