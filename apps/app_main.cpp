@@ -1,6 +1,7 @@
 #include "app/Application.h"
+#include "ui/windows/DesktopFrontend.h"
 
 int main(int argc, char** argv)
 {
-    return tarnwick::runApplication(argc, argv);
+    return tarnwick::runApplication(argc, argv, tarnwick::DesktopFrontend::hooks());
 }
