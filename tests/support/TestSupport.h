@@ -14,6 +14,8 @@
 #include <optional>
 #include <stdexcept>
 
+class QTemporaryDir;
+
 namespace tarnwick::test {
 
 QString sourceDir();
@@ -24,6 +26,10 @@ QString sharedTestData();
 QString testData(const QString& relative);
 QString readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// Points HOME, the XDG directories and the settings at `home` (the provisioned kernel and Go's module cache
+// stay where the real home keeps them), with no session bus: what every test program does first.
+bool isolateEnvironment(const QTemporaryDir& home);
 
 // True when running under CI, where a missing kernel or geodata is a failure, never a skip.
 bool underCI();
