@@ -1,5 +1,6 @@
 #include "MenuBarManager.h"
 
+#include "RateFormatter.h"
 #include "ShellExport.h"
 #include "app/AppState.h"
 #include "platform/Error.h"
@@ -104,15 +105,19 @@ void MenuBarManager::rebuildMenu()
 
 void MenuBarManager::updateIcon()
 {
-    const QImage image = m_renderer.render(m_state.kernelStatus().kind == KernelStatus::Kind::running, false,
-                                           m_upload, m_download, m_iconMode);
-    const qint64 key = image.cacheKey();
-    if (m_tray.property("imageKey").toLongLong() == key)
-        return;
-    m_tray.setProperty("imageKey", key);
-    m_tray.setIcon(QIcon(QPixmap::fromImage(image)));
-    m_tray.setToolTip(QStringLiteral("Tarnwick — Kernel ") +
-                      MenuBarBuilder::statusWord(m_state.kernelStatus()));
+    const bool running = m_state.kernelStatus().kind == KernelStatus::Kind::running;
+    const QImage image = m_renderer.render(running, false, m_upload, m_download, m_iconMode);
+    if (image.cacheKey() != m_iconKey) {
+        m_iconKey = image.cacheKey();
+        m_tray.setIcon(QIcon(QPixmap::fromImage(image)));
+    }
+    // Trays that give the icon a square slot shrink the rates: the tooltip says them in full.
+    QString tip = QStringLiteral("Tarnwick — Kernel ") + MenuBarBuilder::statusWord(m_state.kernelStatus());
+    if (running)
+        tip += QStringLiteral("\n\u2191 ") + RateFormatter::rate(m_upload) + QStringLiteral("   \u2193 ") +
+               RateFormatter::rate(m_download);
+    if (tip != m_tray.toolTip())
+        m_tray.setToolTip(tip);
 }
 
 void MenuBarManager::kernelStatusChanged()

@@ -78,6 +78,7 @@ private:
     QSystemTrayIcon m_tray;
     std::unique_ptr<QMenu> m_menu;
     MenuBarIconRenderer m_renderer;
+    qint64 m_iconKey = 0; // the image the tray shows
     MenuBarIconMode m_iconMode = MenuBarIconMode::iconAndSpeed;
     qint64 m_upload = 0;
     qint64 m_download = 0;

@@ -151,9 +151,6 @@ ProfilesPage::ProfilesPage(DesktopFrontend& frontend, QWidget* parent)
     connect(&state, &AppState::activeProfileNameChanged, this, &ProfilesPage::refresh);
     connect(&state.subscriptions(), &SubscriptionManager::ledgerChanged, this, &ProfilesPage::refresh);
     refresh();
-    if (m_filter->rowCount() > 0)
-        m_view->setCurrentIndex(m_filter->index(0, 0));
-    selectionChanged();
 }
 
 QString ProfilesPage::errorText() const
@@ -170,6 +167,9 @@ void ProfilesPage::refresh()
     for (const ProfileNode& profile : state.profileNodes())
         anyRemote = anyRemote || profile.type == ProfileType::Remote;
     m_updateAllButton->setEnabled(anyRemote && !m_busy);
+    // Something is always selected, so the buttons and the keyboard act at once.
+    if (!m_view->selectionModel()->hasSelection() && m_filter->rowCount() > 0)
+        m_view->setCurrentIndex(m_filter->index(0, 0));
     selectionChanged();
 }
 
