@@ -1,0 +1,188 @@
+#include "ConnectionListModel.h"
+
+#include "ui/menubar/RateFormatter.h"
+
+#include <QFontDatabase>
+
+namespace tarnwick {
+
+ConnectionListModel::ConnectionListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ConnectionListModel::update(const QList<ConnectionItem>& connections)
+{
+    QHash<QString, const ConnectionItem*> incoming;
+    incoming.reserve(connections.size());
+    for (const ConnectionItem& item : connections)
+        incoming.insert(item.id, &item);
+
+    // Vanished rows go in runs, from the end, so every index stays valid.
+    bool removed = false;
+    for (int row = int(m_rows.size()) - 1; row >= 0;) {
+        if (incoming.contains(m_rows[row].id)) {
+            --row;
+            continue;
+        }
+        int first = row;
+        while (first > 0 && !incoming.contains(m_rows[first - 1].id))
+            --first;
+        beginRemoveRows({}, first, row);
+        m_rows.remove(first, row - first + 1);
+        endRemoveRows();
+        removed = true;
+        row = first - 1;
+    }
+    if (removed) {
+        m_rowOf.clear();
+        for (int row = 0; row < m_rows.size(); ++row)
+            m_rowOf.insert(m_rows[row].id, row);
+    }
+
+    // Known rows change in place: only the cells that moved are announced.
+    int firstChanged = -1;
+    int lastChanged = -1;
+    bool metadataChanged = false;
+    QList<const ConnectionItem*> added;
+    for (const ConnectionItem& item : connections) {
+        const auto known = m_rowOf.constFind(item.id);
+        if (known == m_rowOf.cend()) {
+            added.append(&item);
+            continue;
+        }
+        ConnectionItem& current = m_rows[*known];
+        if (current == item)
+            continue;
+        metadataChanged = metadataChanged || current.chains != item.chains || current.rule != item.rule ||
+                          current.metadata != item.metadata;
+        current = item;
+        firstChanged = firstChanged < 0 ? *known : qMin(firstChanged, *known);
+        lastChanged = qMax(lastChanged, *known);
+    }
+    if (firstChanged >= 0)
+        Q_EMIT dataChanged(index(firstChanged, metadataChanged ? 0 : UploadSpeedColumn),
+                           index(lastChanged, ColumnCount - 1));
+
+    if (!added.isEmpty()) {
+        const int first = int(m_rows.size());
+        beginInsertRows({}, first, first + int(added.size()) - 1);
+        for (const ConnectionItem* item : std::as_const(added)) {
+            m_rowOf.insert(item->id, int(m_rows.size()));
+            m_rows.append(*item);
+        }
+        endInsertRows();
+    }
+}
+
+const ConnectionItem* ConnectionListModel::connectionAt(int row) const
+{
+    return row >= 0 && row < m_rows.size() ? &m_rows[row] : nullptr;
+}
+
+void ConnectionListModel::setNow(const QDateTime& now)
+{
+    m_now = now;
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0, DurationColumn), index(int(m_rows.size()) - 1, DurationColumn),
+                           {Qt::DisplayRole, SortRole});
+}
+
+int ConnectionListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ConnectionListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ConnectionListModel::display(const ConnectionItem& item, int column) const
+{
+    switch (column) {
+    case HostColumn: {
+        const QString host = item.displayHost();
+        const QString port = item.metadata.destinationPort;
+        return port.isEmpty() ? host : host + QLatin1Char(':') + port;
+    }
+    case ProcessColumn:
+        return item.metadata.process;
+    case RuleColumn:
+        return item.rulePayload.isEmpty()
+                   ? item.rule
+                   : item.rule + QStringLiteral(" (") + item.rulePayload + QLatin1Char(')');
+    case ChainColumn:
+        return item.chainDescription();
+    case UploadSpeedColumn:
+        return RateFormatter::rate(item.uploadSpeed);
+    case DownloadSpeedColumn:
+        return RateFormatter::rate(item.downloadSpeed);
+    case UploadColumn:
+        return RateFormatter::bytes(item.upload);
+    case DownloadColumn:
+        return RateFormatter::bytes(item.download);
+    case DurationColumn:
+        return RateFormatter::duration(item.start.isValid() ? item.start.secsTo(m_now) : 0);
+    default:
+        return {};
+    }
+}
+
+QVariant ConnectionListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const ConnectionItem& item = m_rows[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        return display(item, index.column());
+    case ConnectionIdRole:
+        return item.id;
+    case SortRole:
+        switch (index.column()) {
+        case UploadSpeedColumn:
+            return item.uploadSpeed;
+        case DownloadSpeedColumn:
+            return item.downloadSpeed;
+        case UploadColumn:
+            return item.upload;
+        case DownloadColumn:
+            return item.download;
+        case DurationColumn:
+            return item.start.isValid() ? item.start.secsTo(m_now) : 0;
+        default:
+            return display(item, index.column()).toString().toLower();
+        }
+    case SearchTextRole:
+        return QStringList{item.displayHost(),    item.metadata.destinationIP,
+                           item.metadata.process, item.rule,
+                           item.rulePayload,      item.chains.join(QLatin1Char(' '))}
+            .join(QLatin1Char('\n'));
+    case Qt::TextAlignmentRole:
+        if (index.column() >= UploadSpeedColumn)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    case Qt::FontRole:
+        // Numbers that change every second keep their width.
+        if (index.column() >= UploadSpeedColumn)
+            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        return {};
+    case Qt::ToolTipRole:
+        if (index.column() == HostColumn)
+            return item.destination() + QStringLiteral("\n") + item.metadata.processPath;
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ConnectionListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const QStringList titles{
+        QStringLiteral("Host"),         QStringLiteral("Process"),      QStringLiteral("Rule"),
+        QStringLiteral("Chain"),        QStringLiteral("\u2191 Rate"),  QStringLiteral("\u2193 Rate"),
+        QStringLiteral("\u2191 Total"), QStringLiteral("\u2193 Total"), QStringLiteral("Duration")};
+    return titles.value(section);
+}
+
+} // namespace tarnwick
