@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""The demonstration workspace's local servers: a subscription with a traffic quota, the latency-test
+endpoint, and payloads that produce traffic through the kernel. Usage: demo_servers.py PORT PROFILE_FILE"""
+import http.server
+import os
+import sys
+import time
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def do_HEAD(self):
+        self.do_GET()
+
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        if path == "/sub":
+            with open(sys.argv[2], "rb") as f:
+                body = f.read()
+            expire = int(time.time()) + 23 * 86400
+            info = f"upload={3 << 30}; download={41 << 30}; total={100 << 30}; expire={expire}"
+            self.reply(200, body, [("subscription-userinfo", info),
+                                   ("content-type", "text/yaml; charset=utf-8")])
+        elif path == "/generate_204":
+            self.reply(204)
+        elif path.startswith("/stream"):
+            # About 40 KB/s for a while: a steady rate in the tray and the requests page.
+            self.send_response(200)
+            self.send_header("Content-Length", str(64 * 16384))
+            self.end_headers()
+            chunk = os.urandom(16384)
+            try:
+                for _ in range(64):
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    time.sleep(0.4)
+            except OSError:
+                pass
+        elif path.startswith("/blob"):
+            self.reply(200, os.urandom(512 * 1024))
+        else:
+            self.reply(404, b"not found")
+
+
+http.server.ThreadingHTTPServer.daemon_threads = True
+http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
