@@ -167,7 +167,9 @@ TEST(TrayHostTest, TheIconAppearsAndItsMenuRunsTheKernel)
 
 int main(int argc, char** argv)
 {
-    qputenv("TARNWICK_SETTINGS", "/nonexistent/tarnwick-tests/settings.ini");
+    const QTemporaryDir home;
+    if (!test::isolateEnvironment(home))
+        return 1;
     qputenv("QT_QPA_PLATFORM", "xcb");
     // The X server comes before the application that connects to it; the wait needs an event loop.
     TrayHost host;
