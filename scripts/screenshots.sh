@@ -23,7 +23,12 @@ stop_all() {
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   pids=()
 }
-trap 'stop_all; rm -rf "$demo"' EXIT
+# The helper an application starts outlives it; those of this demonstration are found by their sockets.
+stop_helpers() {
+  local pid
+  for pid in $(pgrep -f -- "--socket $demo/" || true); do kill "$pid" 2>/dev/null || true; done
+}
+trap 'stop_all; stop_helpers; rm -rf "$demo"' EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 # Waits up to $1 seconds for the command to succeed.

@@ -20,7 +20,7 @@ ConnectionItem connection(int id, qint64 download = 0)
     item.rule = QStringLiteral("DomainSuffix");
     item.rulePayload = QStringLiteral("example");
     item.chains = {QStringLiteral("HK 01"), QStringLiteral("Proxy")};
-    item.start = QDateTime::currentDateTimeUtc().addSecs(-192);
+    item.start = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
     return item;
 }
 
@@ -63,6 +63,7 @@ TEST(ConnectionListModelTest, AppliesEachListInPlaceAndKeepsTheSortedViewStable)
     EXPECT_EQ(three.row(), 1);
     EXPECT_EQ(sorted.index(0, 0).data().toString(), QStringLiteral("host3.example:443"));
 
+    model.setNow(QDateTime(QDate(2026, 1, 1), QTime(12, 3, 12), Qt::UTC));
     const auto cell = [&](int column) { return model.index(1, column).data().toString(); };
     EXPECT_EQ(cell(ConnectionListModel::RuleColumn), QStringLiteral("DomainSuffix (example)"));
     EXPECT_EQ(cell(ConnectionListModel::DownloadColumn), QStringLiteral("900 B"));
