@@ -7,7 +7,10 @@
 #include "config/ProfileStore.h"
 #include "config/SubscriptionManager.h"
 #include "config/UserAgentHelper.h"
+#include "network/NetworkEnvironmentMonitor.h"
+#include "network/WifiNameSource.h"
 #include "platform/Logging.h"
+#include "platform/NetworkServices.h"
 #include "platform/Settings.h"
 
 #include <QCoreApplication>
@@ -113,7 +116,8 @@ QString withProfileRuleIndexes(const QString& output, const QString& compiledFil
 AppState::AppState(AppEnvironment environment, QObject* parent)
     : QObject(parent), m_environment(std::move(environment)), m_settings(*m_environment.settings),
       m_paths(m_environment.paths), m_helper(*m_environment.helper),
-      m_supervisor(m_paths, m_helper, m_settings), m_configValidator(m_paths, 10.0),
+      m_launchRouter(m_helper, m_environment.privilegedHelperSocket),
+      m_supervisor(m_paths, m_launchRouter, m_settings), m_configValidator(m_paths, 10.0),
       m_alertCoordinator(*m_environment.alertPresenter), m_recovery(m_environment.kernelRecovery),
       m_geodata(m_paths, m_settings, &m_network, m_environment.geodataRetryAfter)
 {
@@ -139,9 +143,23 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
                                                                         : AppBundle(m_environment.bundlePath),
                                      std::move(hooks), this);
 
+    if (!m_environment.networkServices) {
+        m_ownNetworkServices = std::make_unique<LinuxNetworkServices>();
+        m_environment.networkServices = m_ownNetworkServices.get();
+    }
+    SystemProxyController::Context proxyContext;
+    proxyContext.launcher = &m_helper;
+    proxyContext.settings = &m_settings;
+    proxyContext.services = m_environment.networkServices;
+    proxyContext.client = [this]() -> const MihomoClient& { return *m_client; };
+    proxyContext.helperPrivileged = [this] { return m_launchRouter.privilegedAvailable(); };
+    proxyContext.kernelLog = m_paths.coreLogFile();
+    m_proxyModes = new SystemProxyController(std::move(proxyContext), this);
+    connect(m_proxyModes, &SystemProxyController::modesChanged, this, &AppState::modesChanged);
+    m_wifiSuspension = new WifiSuspension(m_settings, *m_proxyModes, this);
+    connect(m_wifiSuspension, &WifiSuspension::suspensionChanged, this, &AppState::modesChanged);
+
     m_helperInstalled = m_helper.isRegistered();
-    m_systemProxyEnabled = m_settings.boolean(kSystemProxyEnabled, false);
-    m_tunEnabled = m_settings.boolean(kTunEnabled, false);
     m_activeProfileName = m_settings.text(kActiveProfileName);
     m_isKernelIntentionallyStopped = m_settings.boolean(kIntentionallyStopped, false);
     m_bootState =
@@ -156,6 +174,12 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     detach(this, &AppState::ensureGeodata, "Geodata check");
     if (m_settings.boolean(AppUpdateFlow::autoCheckKey, true))
         automaticUpdateCheck(this, m_environment.updateCheckDelay);
+    m_networkMonitor =
+        new NetworkEnvironmentMonitor(m_environment.wifiNameSource ? m_environment.wifiNameSource() : nullptr,
+                                      std::chrono::seconds(5), this);
+    connect(m_networkMonitor, &NetworkEnvironmentMonitor::ssidChanged, m_wifiSuspension,
+            &WifiSuspension::networkChangedInBackground);
+    m_networkMonitor->start();
     sampleMemory();
     connect(&m_memoryTimer, &QTimer::timeout, this, &AppState::sampleMemory);
     m_memoryTimer.start(m_environment.memorySamplingPeriod);
@@ -425,6 +449,7 @@ void AppState::kernelExited(qint32 pid, const QString& description)
     setMihomoVersion(std::nullopt);
     const std::optional<std::chrono::milliseconds> delay = m_recovery.kernelEnded();
     if (!delay) {
+        detach(this, &AppState::kernelStaysDown, "Switching the system proxy off");
         presentError(
             AppError(AppError::Kind::kernelCrashed,
                      QStringLiteral("The kernel stopped unexpectedly %1 times in a row (the last time: "
@@ -452,9 +477,15 @@ QCoro::Task<> AppState::recoverTask(QPointer<AppState> self, std::chrono::millis
     }
 }
 
+QCoro::Task<> AppState::kernelStaysDown()
+{
+    co_await m_proxyModes->kernelDown();
+}
+
 void AppState::kernelStartFailed(const std::exception& error)
 {
     setKernelStatus(KernelStatus::stopped());
+    detach(this, &AppState::kernelStaysDown, "Switching the system proxy off");
     presentError(error, true);
 }
 
@@ -490,6 +521,13 @@ QCoro::Task<> AppState::runReadinessSequence()
         co_return;
     qCInfo(lcAppState, "Kernel ready (PID %d, version %s)", kernel.pid,
            qUtf8Printable(m_mihomoVersion.value_or(QStringLiteral("unknown"))));
+    try {
+        co_await m_proxyModes->kernelReady();
+    } catch (const std::exception& error) {
+        qCWarning(lcAppState, "System proxy or TUN mode not restored: %s", qUtf8Printable(describe(error)));
+    }
+    if (!stillCurrent())
+        co_return;
     if (onKernelReady)
         onKernelReady();
     Q_EMIT kernelReady();
@@ -529,6 +567,7 @@ QCoro::Task<> AppState::applyLiveSettings()
 
 QCoro::Task<> AppState::stopKernel()
 {
+    QPointer<AppState> self(this);
     ++m_kernelAttempt;
     setKernelIntentionallyStopped(true);
     setKernelStatus(KernelStatus::stopped());
@@ -538,6 +577,18 @@ QCoro::Task<> AppState::stopKernel()
     } catch (const std::exception& error) {
         qCWarning(lcAppState, "Kernel stop failed: %s", qUtf8Printable(describe(error)));
     }
+    if (self)
+        co_await m_proxyModes->kernelDown();
+}
+
+QCoro::Task<> AppState::setSystemProxy(bool enabled)
+{
+    co_await m_proxyModes->setSystemProxy(enabled);
+}
+
+QCoro::Task<> AppState::setTunMode(bool enabled)
+{
+    co_await m_proxyModes->setTunMode(enabled);
 }
 
 void AppState::runtimeSwitched()
@@ -655,9 +706,12 @@ QCoro::Task<> AppState::hotReloadTask(QPointer<AppState> self, quint64 generatio
 QCoro::Task<> AppState::shutdown()
 {
     QPointer<AppState> self(this);
-    const bool systemProxy = m_systemProxyEnabled;
-    const bool tun = m_tunEnabled;
+    const bool systemProxy = m_proxyModes->systemProxyEnabled();
+    const bool tun = m_proxyModes->tunEnabled();
     const bool intentionallyStopped = m_isKernelIntentionallyStopped;
+    co_await m_proxyModes->shutdown();
+    if (!self)
+        co_return;
     try {
         co_await m_supervisor.stop();
     } catch (const std::exception& error) {
@@ -744,6 +798,8 @@ void AppState::setKernelStatus(const KernelStatus& status)
     if (m_kernelStatus == status)
         return;
     m_kernelStatus = status;
+    // Ready again only once the readiness sequence has run for the new kernel.
+    m_proxyModes->kernelNotReady();
     Q_EMIT kernelStatusChanged();
 }
 
@@ -771,20 +827,6 @@ void AppState::setKernelIntentionallyStopped(bool stopped)
 {
     m_isKernelIntentionallyStopped = stopped;
     m_settings.setBoolean(kIntentionallyStopped, stopped);
-}
-
-void AppState::setSystemProxyEnabled(bool enabled)
-{
-    m_systemProxyEnabled = enabled;
-    m_settings.setBoolean(kSystemProxyEnabled, enabled);
-    Q_EMIT modesChanged();
-}
-
-void AppState::setTunEnabled(bool enabled)
-{
-    m_tunEnabled = enabled;
-    m_settings.setBoolean(kTunEnabled, enabled);
-    Q_EMIT modesChanged();
 }
 
 } // namespace tarnwick

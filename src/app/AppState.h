@@ -5,13 +5,17 @@
 #include "ConfigValidator.h"
 #include "CoreSupervisor.h"
 #include "GeodataUpdater.h"
+#include "KernelLaunchRouter.h"
 #include "KernelRecovery.h"
 #include "KernelStatus.h"
+#include "SystemProxyController.h"
 #include "TrafficHistory.h"
+#include "WifiSuspension.h"
 #include "config/ClashPaths.h"
 #include "config/ProfileNode.h"
 #include "config/yaml/NativeValue.h"
 #include "controller/MihomoClient.h"
+#include "platform/HelperSocketPath.h"
 #include "runtime/RuntimeManager.h"
 
 #include <QCoro/QCoroTask>
@@ -22,10 +26,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace tarnwick {
 
 class HelperClient;
+class NetworkEnvironmentMonitor;
+class NetworkServices;
+class WifiNameSource;
 class ProfileStore;
 class Settings;
 class SubscriptionManager;
@@ -59,6 +67,12 @@ struct AppEnvironment
     std::chrono::milliseconds updateCheckDelay{10000};
     // The installed application; empty: the running executable's bundle.
     QString bundlePath;
+    // The network services the system proxy is set on; NetworkManager's (or "System") when not given.
+    NetworkServices* networkServices = nullptr;
+    // Where the user's privileged helper (TUN mode) listens when it is installed; empty: never used.
+    QString privilegedHelperSocket = HelperSocketPath::privilegedPath(::getuid());
+    // Where the Wi-Fi network's name comes from; NetworkManager or iwgetid when not given.
+    std::function<std::unique_ptr<WifiNameSource>()> wifiNameSource;
 };
 
 // The application's one central state: owns the workspace, the controller client, the profiles, the
@@ -99,8 +113,8 @@ public:
     const KernelStatus& kernelStatus() const { return m_kernelStatus; }
     qint64 appMemoryBytes() const { return m_appMemoryBytes; }
     bool helperInstalled() const { return m_helperInstalled; }
-    bool systemProxyEnabled() const { return m_systemProxyEnabled; }
-    bool tunEnabled() const { return m_tunEnabled; }
+    bool systemProxyEnabled() const { return m_proxyModes->systemProxyEnabled(); }
+    bool tunEnabled() const { return m_proxyModes->tunEnabled(); }
     const std::optional<QString>& mihomoVersion() const { return m_mihomoVersion; }
     const QList<ProfileNode>& profileNodes() const { return m_profileNodes; }
     const std::optional<QString>& activeProfileName() const { return m_activeProfileName; }
@@ -108,8 +122,11 @@ public:
 
     void setActiveProfileName(const std::optional<QString>& name);
     void setKernelIntentionallyStopped(bool stopped);
-    void setSystemProxyEnabled(bool enabled);
-    void setTunEnabled(bool enabled);
+    void setSystemProxyEnabled(bool enabled) { m_proxyModes->setSystemProxyEnabled(enabled); }
+    void setTunEnabled(bool enabled) { m_proxyModes->setTunEnabled(enabled); }
+    // The system proxy and TUN mode switched on or off; each throws when the switch failed.
+    QCoro::Task<> setSystemProxy(bool enabled);
+    QCoro::Task<> setTunMode(bool enabled);
 
     const ClashPaths& paths() const { return m_paths; }
     Settings& settings() const { return m_settings; }
@@ -126,6 +143,11 @@ public:
     AppUpdateFlow& updateFlow() const { return *m_updateFlow; }
     // The flow database and GeoIP resolver; both absent when the database could not be opened.
     TrafficHistory& history() const { return *m_history; }
+    SystemProxyController& proxyModes() const { return *m_proxyModes; }
+    WifiSuspension& wifiSuspension() const { return *m_wifiSuspension; }
+    NetworkEnvironmentMonitor& networkMonitor() const { return *m_networkMonitor; }
+    bool isSuspendedBySSID() const { return m_wifiSuspension->isSuspendedBySSID(); }
+    const std::optional<QString>& suspendedSSIDName() const { return m_wifiSuspension->suspendedSSIDName(); }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;
@@ -182,6 +204,8 @@ private:
     // configuration.
     QCoro::Task<> compileAndValidate(std::optional<QString> fileName);
     QCoro::Task<> runReadinessSequence();
+    // The kernel stays down: the system proxy no longer points at it.
+    QCoro::Task<> kernelStaysDown();
     QCoro::Task<> runHotReload();
     QCoro::Task<> downloadGeodata();
     static QCoro::Task<> launchTask(QPointer<AppState> self);
@@ -195,6 +219,7 @@ private:
     QNetworkAccessManager m_network;
     std::unique_ptr<MihomoClient> m_client;
     HelperClient& m_helper;
+    KernelLaunchRouter m_launchRouter;
     CoreSupervisor m_supervisor;
     ConfigValidator m_configValidator;
     SubscriptionManager* m_subscriptions = nullptr;
@@ -205,13 +230,15 @@ private:
     RuntimeManager* m_runtimeManager = nullptr;
     AppUpdateFlow* m_updateFlow = nullptr;
     TrafficHistory* m_history = nullptr;
+    std::unique_ptr<NetworkServices> m_ownNetworkServices;
+    SystemProxyController* m_proxyModes = nullptr;
+    WifiSuspension* m_wifiSuspension = nullptr;
+    NetworkEnvironmentMonitor* m_networkMonitor = nullptr;
 
     AppBootState m_bootState = AppBootState::booting;
     KernelStatus m_kernelStatus;
     qint64 m_appMemoryBytes = 0;
     bool m_helperInstalled = false;
-    bool m_systemProxyEnabled = false;
-    bool m_tunEnabled = false;
     std::optional<QString> m_mihomoVersion;
     QList<ProfileNode> m_profileNodes;
     std::optional<QString> m_activeProfileName;

@@ -18,6 +18,11 @@ QString defaultPath()
     return QStringLiteral("/tmp/tarnwick-%1/helper.sock").arg(::getuid());
 }
 
+QString privilegedPath(unsigned int uid)
+{
+    return QStringLiteral("%1/%2/helper.sock").arg(privilegedRoot).arg(uid);
+}
+
 bool createPrivateDirectory(const QString& directory)
 {
     if (QFileInfo(directory).isDir())

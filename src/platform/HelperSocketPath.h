@@ -11,6 +11,11 @@ namespace HelperSocketPath {
 // directory, in /tmp/tarnwick-<uid>.
 QString defaultPath();
 
+// The privileged helper of the user (a system service, for TUN mode): "helper.sock" in
+// /run/tarnwick-privileged/<uid>.
+inline const QString privilegedRoot = QStringLiteral("/run/tarnwick-privileged");
+QString privilegedPath(unsigned int uid);
+
 // Creates the directory with mode 0700 when it is missing (parents as needed); false when that fails.
 // An existing directory is left as it is: the helper decides whether it is private enough.
 bool createPrivateDirectory(const QString& directory);

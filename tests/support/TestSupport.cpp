@@ -145,6 +145,7 @@ bool isolateEnvironment(const QTemporaryDir& home)
         qputenv(variable, QFile::encodeName(path));
     }
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("XDG_CURRENT_DESKTOP");
     qputenv("GSETTINGS_BACKEND", "keyfile");
     qunsetenv("TARNWICK_SETTINGS");
     qunsetenv("TARNWICK_WORKSPACE");
