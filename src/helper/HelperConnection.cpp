@@ -7,6 +7,7 @@
 
 #include <QLocalSocket>
 #include <QPointer>
+#include <sys/socket.h>
 
 namespace tarnwick {
 
@@ -18,7 +19,13 @@ HelperConnection::HelperConnection(qintptr socketDescriptor, HelperService* serv
     if (!m_socket->setSocketDescriptor(socketDescriptor)) {
         qCWarning(lcHelper, "Cannot serve a connection: %s", qUtf8Printable(m_socket->errorString()));
         deleteLater();
+        return;
     }
+    struct ucred credentials
+    {};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(static_cast<int>(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0)
+        m_clientPid = credentials.pid;
 }
 
 void HelperConnection::readFrames()
@@ -43,7 +50,7 @@ QCoro::Task<> HelperConnection::answer(QJsonObject request)
 {
     QPointer<HelperConnection> self(this);
     try {
-        QJsonObject reply = co_await m_service->handle(request);
+        QJsonObject reply = co_await m_service->handle(request, m_clientPid);
         if (!self || m_socket->state() != QLocalSocket::ConnectedState)
             co_return;
         reply.insert(HelperProtocol::Key::id, request.value(HelperProtocol::Key::id));

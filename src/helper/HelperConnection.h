@@ -28,6 +28,7 @@ private:
     QLocalSocket* m_socket;
     HelperService* m_service;
     IPCFrame::Reader m_reader;
+    qint64 m_clientPid = 0; // the peer process, from the socket's credentials
 };
 
 } // namespace tarnwick

@@ -5,13 +5,17 @@
 #include "HelperService.h"
 #include "KernelLauncher.h"
 #include "NetworkPrivileges.h"
+#include "NetworkSetupBackend.h"
+#include "PrivilegedService.h"
 #include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
 #include "platform/SignalWatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace tarnwick {
@@ -43,8 +47,23 @@ int runHelper(int argc, char** argv)
     const QCommandLineOption allowUidOption(
         QStringLiteral("allow-uid"), QStringLiteral("Serve the user N (default: the helper's own user)."),
         QStringLiteral("N"));
+    const QCommandLineOption privilegedOption(
+        QStringLiteral("privileged"),
+        QStringLiteral(
+            "Run as the system service of the privileged mode: only start and stop the kernels of the "
+            "user given with --allow-uid, as that user with network administration (for TUN mode)."));
+    const QCommandLineOption installPrivilegedOption(
+        QStringLiteral("install-privileged"),
+        QStringLiteral("Install and start the privileged mode's system service for the calling user (run it "
+                       "with pkexec or sudo)."));
+    const QCommandLineOption uninstallPrivilegedOption(
+        QStringLiteral("uninstall-privileged"),
+        QStringLiteral("Stop and remove the privileged mode's system service of the calling user."));
     parser.addOption(socketOption);
     parser.addOption(allowUidOption);
+    parser.addOption(privilegedOption);
+    parser.addOption(installPrivilegedOption);
+    parser.addOption(uninstallPrivilegedOption);
     parser.process(app);
 
     uid_t allowedUid = ::geteuid();
@@ -57,21 +76,61 @@ int runHelper(int argc, char** argv)
             return 1;
         }
     }
-    const QString socketPath =
-        parser.isSet(socketOption) ? parser.value(socketOption) : HelperSocketPath::defaultPath();
+    if (parser.isSet(installPrivilegedOption) || parser.isSet(uninstallPrivilegedOption)) {
+        const std::optional<uid_t> user = parser.isSet(allowUidOption) ? std::optional<uid_t>(allowedUid)
+                                                                       : PrivilegedService::invokingUser();
+        if (::geteuid() != 0 || !user) {
+            std::fprintf(stderr,
+                         "The privileged mode is installed and removed with administrator rights: run "
+                         "\"pkexec tarnwick-helper --install-privileged\" (or sudo).\n");
+            return 1;
+        }
+        PrivilegedService::Options options;
+        options.helperExecutable = QCoreApplication::applicationFilePath();
+        options.say = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
+        return parser.isSet(installPrivilegedOption) ? PrivilegedService::install(*user, options)
+                                                     : PrivilegedService::uninstall(*user, options);
+    }
 
-    // TUN, routes and DNS are not the kernel's to change from here.
-    NetworkPrivileges::withholdFromChildren();
+    const bool privileged = parser.isSet(privilegedOption);
+    std::optional<NetworkPrivileges::KernelIdentity> identity;
+    if (privileged) {
+        identity = NetworkPrivileges::identityOf(allowedUid);
+        if (::geteuid() != 0 || !parser.isSet(allowUidOption) || !identity) {
+            qCCritical(lcHelper,
+                       "The privileged mode runs as root and needs --allow-uid of an existing user");
+            return 1;
+        }
+    }
+    const QString socketPath = parser.isSet(socketOption) ? parser.value(socketOption)
+                               : privileged               ? HelperSocketPath::privilegedPath(allowedUid)
+                                                          : HelperSocketPath::defaultPath();
+
+    // TUN, routes and DNS are not the kernel's to change from here; the privileged mode gives them to the
+    // kernel on purpose, and nothing else.
+    if (!privileged)
+        NetworkPrivileges::withholdFromChildren();
 
     const SignalWatcher signalWatcher({SIGCHLD, SIGTERM, SIGINT});
     KernelLauncher launcher(kStopGrace);
+    if (identity)
+        launcher.setIdentity(*identity);
     HelperService service(&launcher);
+    service.setPrivileged(privileged);
     HelperServer server(socketPath, allowedUid, &service);
     try {
         server.listen();
     } catch (const HelperError& error) {
         qCCritical(lcHelper, "%s", qUtf8Printable(error.description()));
         return 1;
+    }
+    // Beside the socket, in the directory no one else may enter; found again by the next helper. The
+    // privileged mode has no business with the user's desktop.
+    std::unique_ptr<NetworkSetupBackend> network;
+    if (!privileged) {
+        network = NetworkSetupBackend::forThisSession(QFileInfo(socketPath).path() +
+                                                      QStringLiteral("/network-restore.json"));
+        service.setNetworkBackend(network.get());
     }
     QObject::connect(&signalWatcher, &SignalWatcher::received, &app, [&launcher](int signalNumber) {
         if (signalNumber == SIGCHLD) {

@@ -5,7 +5,9 @@
 #include "HelperError.h"
 #include "HelperProtocol.h"
 #include "KernelLauncher.h"
+#include "NetworkSetupBackend.h"
 #include "platform/Logging.h"
+#include "platform/NetworkSetupCommand.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -61,22 +63,29 @@ QString commandLine(const QString& command, const QStringList& arguments)
 
 HelperService::HelperService(KernelLauncher* launcher, std::chrono::milliseconds commandBound,
                              QObject* parent)
-    : QObject(parent), m_launcher(launcher), m_commandBound(commandBound)
-{}
+    : QObject(parent), m_launcher(launcher), m_commandBound(commandBound), m_clientTimer(new QTimer(this))
+{
+    m_clientTimer->setInterval(clientCheckInterval);
+    connect(m_clientTimer, &QTimer::timeout, this, &HelperService::stopOrphanedKernels);
+}
 
-QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request)
+QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request, qint64 client)
 {
     const QString operation = request.value(Key::operation).toString();
     if (operation == HelperProtocol::startKernel)
-        co_return startKernel(request);
+        co_return startKernel(request, client);
     if (operation == HelperProtocol::stopKernel)
         co_return co_await stopKernel(request);
+    if (m_privileged &&
+        (operation == HelperProtocol::runSystemCommand || operation == HelperProtocol::installUpdate ||
+         operation == HelperProtocol::exitForUpdate))
+        co_return failure(QStringLiteral("The privileged helper only starts and stops kernels"));
     if (operation == HelperProtocol::runSystemCommand) {
         const QString command = request.value(Key::command).toString();
         const std::optional<QStringList> arguments = stringList(request.value(Key::arguments));
         if (command.isEmpty() || !arguments)
             co_return failure(QStringLiteral("Invalid runSystemCommand request"));
-        co_return co_await runSystemCommand(command, *arguments, m_commandBound);
+        co_return co_await runSystemCommand(command, *arguments, client);
     }
     if (operation == HelperProtocol::waitForKernelExit)
         co_return co_await waitForKernelExit(request);
@@ -111,7 +120,7 @@ QJsonObject HelperService::installUpdate(const QJsonObject& request)
     return success();
 }
 
-QJsonObject HelperService::startKernel(const QJsonObject& request)
+QJsonObject HelperService::startKernel(const QJsonObject& request, qint64 client)
 {
     const QString executable = request.value(Key::executablePath).toString();
     const std::optional<QStringList> arguments = stringList(request.value(Key::arguments));
@@ -119,7 +128,13 @@ QJsonObject HelperService::startKernel(const QJsonObject& request)
     if (executable.isEmpty() || !arguments || logFile.isEmpty())
         return QJsonObject{{Key::pid, -1}, {Key::error, QStringLiteral("Invalid startKernel request")}};
     try {
-        return QJsonObject{{Key::pid, m_launcher->start(executable, *arguments, logFile)}};
+        const qint32 pid = m_launcher->start(executable, *arguments, logFile);
+        const qint64 clientStart = ProcessIdentity::startTime(client);
+        if (clientStart >= 0) {
+            m_kernelClients.insert(pid, Client{client, clientStart});
+            m_clientTimer->start();
+        }
+        return QJsonObject{{Key::pid, pid}};
     } catch (const HelperError& error) {
         qCWarning(lcHelper, "Kernel start failed: %s", qUtf8Printable(error.description()));
         return QJsonObject{{Key::pid, -1}, {Key::error, error.description()}};
@@ -168,14 +183,60 @@ QCoro::Task<QJsonObject> HelperService::waitForKernelExit(QJsonObject request)
                           {Key::status, status.isEmpty() ? QStringLiteral("stopped") : status}};
 }
 
+void HelperService::stopOrphanedKernels()
+{
+    for (auto it = m_kernelClients.begin(); it != m_kernelClients.end();) {
+        const qint32 kernel = it.key();
+        if (!m_launcher->isRunning(kernel)) {
+            it = m_kernelClients.erase(it);
+            continue;
+        }
+        if (ProcessIdentity::isAlive(it->pid, it->startTime)) {
+            ++it;
+            continue;
+        }
+        qCWarning(lcHelper,
+                  "The application (PID %lld) that started the kernel (PID %d) has ended; stopping it",
+                  static_cast<long long>(it->pid), kernel);
+        it = m_kernelClients.erase(it);
+        stopKernelOf(m_launcher, kernel);
+    }
+    if (m_kernelClients.isEmpty())
+        m_clientTimer->stop();
+}
+
+QCoro::Task<> HelperService::stopKernelOf(QPointer<KernelLauncher> launcher, qint32 pid)
+{
+    try {
+        if (launcher)
+            co_await launcher->stop(pid);
+    } catch (const std::exception& error) {
+        qCWarning(lcHelper, "Kernel (PID %d) not stopped: %s", pid, qUtf8Printable(describe(error)));
+    }
+}
+
 QCoro::Task<QJsonObject> HelperService::runSystemCommand(QString command, QStringList arguments,
-                                                         std::chrono::milliseconds bound)
+                                                         qint64 client)
 {
     const QString line = commandLine(command, arguments);
     if (!CommandAllowList::allows(command, arguments)) {
         qCWarning(lcHelper, "Refused system command: %s", qUtf8Printable(line));
         co_return failure(QStringLiteral("Command not allowed: ") + line);
     }
+    if (const std::optional<NetworkSetupCommand::Command> network =
+            NetworkSetupCommand::parse(command, arguments)) {
+        if (!m_network)
+            co_return failure(QStringLiteral("Network setup is not available"));
+        try {
+            m_network->run(*network, client);
+        } catch (const HelperError& error) {
+            qCWarning(lcHelper, "%s failed: %s", qUtf8Printable(line), qUtf8Printable(error.description()));
+            co_return failure(error.description());
+        }
+        qCInfo(lcHelper, "Ran %s", qUtf8Printable(line));
+        co_return success();
+    }
+    const std::chrono::milliseconds bound = m_commandBound;
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());

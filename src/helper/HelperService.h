@@ -1,14 +1,19 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <chrono>
 #include <qcoro/qcorotask.h>
 
+class QTimer;
+
 namespace tarnwick {
 
 class KernelLauncher;
+class NetworkSetupBackend;
 
 // The helper's operations: reads one request object and produces its reply (HelperProtocol).
 class HelperService final : public QObject
@@ -22,23 +27,43 @@ public:
                            std::chrono::milliseconds commandBound = std::chrono::seconds(12),
                            QObject* parent = nullptr);
 
-    // Never throws: every failure becomes the reply's error text.
-    QCoro::Task<QJsonObject> handle(QJsonObject request);
+    // The privileged mode only starts and stops kernels: system commands and updates are the user-mode
+    // helper's, which runs with the user's own rights.
+    void setPrivileged(bool privileged) { m_privileged = privileged; }
+    // Carries out the network-setup commands; without one they are refused.
+    void setNetworkBackend(NetworkSetupBackend* backend) { m_network = backend; }
+
+    // Never throws: every failure becomes the reply's error text. `client`: the pid of the process that
+    // sent the request (0 when unknown); the kernels it starts are stopped when it ends.
+    QCoro::Task<QJsonObject> handle(QJsonObject request, qint64 client = 0);
 
     // exitForUpdate ends the helper this long after its reply, with this status.
     static constexpr std::chrono::milliseconds exitForUpdateDelay{200};
     static constexpr int exitForUpdateStatus = 75;
 
+    // How often the processes that started kernels are checked for.
+    static constexpr std::chrono::milliseconds clientCheckInterval{250};
+
 private:
-    QJsonObject startKernel(const QJsonObject& request);
+    QJsonObject startKernel(const QJsonObject& request, qint64 client);
+    void stopOrphanedKernels();
+    static QCoro::Task<> stopKernelOf(QPointer<KernelLauncher> launcher, qint32 pid);
     static QJsonObject installUpdate(const QJsonObject& request);
     QCoro::Task<QJsonObject> stopKernel(QJsonObject request);
     QCoro::Task<QJsonObject> waitForKernelExit(QJsonObject request);
-    static QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments,
-                                                     std::chrono::milliseconds bound);
+    QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments, qint64 client);
 
     KernelLauncher* m_launcher;
     std::chrono::milliseconds m_commandBound;
+    NetworkSetupBackend* m_network = nullptr;
+    bool m_privileged = false;
+    struct Client
+    {
+        qint64 pid;
+        qint64 startTime;
+    };
+    QHash<qint32, Client> m_kernelClients; // kernel pid -> the process that started it
+    QTimer* m_clientTimer;
 };
 
 } // namespace tarnwick

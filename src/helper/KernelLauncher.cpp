@@ -78,6 +78,55 @@ private:
     posix_spawnattr_t m_attributes;
 };
 
+// fork and exec, becoming the user with network administration in between (posix_spawn cannot change
+// capabilities). Returns 0 or the errno of what failed, in the child as well.
+int spawnAs(pid_t* pid, const char* program, int logFd, char* const argv[],
+            const NetworkPrivileges::KernelIdentity& identity)
+{
+    int errors[2];
+    if (::pipe2(errors, O_CLOEXEC) != 0)
+        return errno;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int error = errno;
+        ::close(errors[0]);
+        ::close(errors[1]);
+        return error;
+    }
+    if (child == 0) {
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int signalNumber = 1; signalNumber < 32; ++signalNumber) {
+            if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
+                ::signal(signalNumber, SIG_DFL);
+        }
+        const int input = ::open("/dev/null", O_RDONLY);
+        int result = input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(logFd, STDOUT_FILENO) < 0 ||
+                             ::dup2(logFd, STDERR_FILENO) < 0
+                         ? errno
+                         : NetworkPrivileges::becomeWithNetworkCapabilities(identity);
+        if (result == 0) {
+            ::execve(program, argv, environ);
+            result = errno;
+        }
+        [[maybe_unused]] const ssize_t written = ::write(errors[1], &result, sizeof result);
+        ::_exit(127);
+    }
+    ::close(errors[1]);
+    int childError = 0;
+    const ssize_t got = ::read(errors[0], &childError, sizeof childError);
+    ::close(errors[0]);
+    if (got == sizeof childError) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return childError;
+    }
+    *pid = child;
+    return 0;
+}
+
 } // namespace
 
 KernelLauncher::KernelLauncher(std::chrono::milliseconds stopGrace, QObject* parent)
@@ -111,7 +160,9 @@ qint32 KernelLauncher::start(const QString& executable, const QStringList& argum
 
     pid_t pid = 0;
     int result = 0;
-    {
+    if (m_identity) {
+        result = spawnAs(&pid, program.constData(), logFd, argv.data(), *m_identity);
+    } else {
         const SpawnSetup setup(logFd);
         result = ::posix_spawn(&pid, program.constData(), setup.actions(), setup.attributes(), argv.data(),
                                environ);

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "NetworkPrivileges.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <optional>
 #include <qcoro/qcorotask.h>
 
 namespace tarnwick {
@@ -18,6 +21,9 @@ class KernelLauncher final : public QObject
 public:
     // stopGrace: how long a kernel may take to exit after SIGTERM before it gets SIGKILL.
     explicit KernelLauncher(std::chrono::milliseconds stopGrace, QObject* parent = nullptr);
+
+    // The privileged helper's kernels run as this user, with network administration and nothing else.
+    void setIdentity(NetworkPrivileges::KernelIdentity identity) { m_identity = std::move(identity); }
     // Stops every kernel still running, so that none outlives the helper.
     ~KernelLauncher() override;
 
@@ -51,6 +57,7 @@ private:
     void stopAllNow();
 
     std::chrono::milliseconds m_stopGrace;
+    std::optional<NetworkPrivileges::KernelIdentity> m_identity;
     QHash<qint32, bool> m_running;  // every pid started and not yet stopped -> still running
     QHash<qint32, QString> m_exits; // how the kernels that exited on their own ended
 };

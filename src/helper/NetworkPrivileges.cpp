@@ -2,9 +2,12 @@
 
 #include "platform/Logging.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <grp.h>
 #include <linux/capability.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -36,6 +39,54 @@ void NetworkPrivileges::withholdFromChildren()
     for (const int capability : kNetworkCapabilities)
         data[CAP_TO_INDEX(capability)].inheritable &= ~CAP_TO_MASK(capability);
     ::syscall(SYS_capset, &header, data);
+}
+
+std::optional<NetworkPrivileges::KernelIdentity> NetworkPrivileges::identityOf(uid_t uid)
+{
+    const passwd* account = ::getpwuid(uid);
+    if (!account)
+        return std::nullopt;
+    KernelIdentity identity{uid, account->pw_gid, {}};
+    int count = 32;
+    identity.groups.resize(static_cast<size_t>(count));
+    while (::getgrouplist(account->pw_name, account->pw_gid, identity.groups.data(), &count) < 0)
+        identity.groups.resize(static_cast<size_t>(count));
+    identity.groups.resize(static_cast<size_t>(count));
+    return identity;
+}
+
+int NetworkPrivileges::becomeWithNetworkCapabilities(const KernelIdentity& identity)
+{
+    // While still root: out of the bounding set goes everything else, so that not even an executable
+    // run as root could get it back.
+    for (int capability = 0; capability <= CAP_LAST_CAP; ++capability) {
+        const bool kept = std::find(std::begin(kNetworkCapabilities), std::end(kNetworkCapabilities),
+                                    capability) != std::end(kNetworkCapabilities);
+        if (!kept && ::prctl(PR_CAPBSET_DROP, capability) != 0 && errno != EINVAL)
+            return errno;
+    }
+    if (::setgroups(identity.groups.size(), identity.groups.data()) != 0 ||
+        ::setresgid(identity.gid, identity.gid, identity.gid) != 0)
+        return errno;
+    // Across the change of user the permitted set stays; then it is cut down to the two.
+    if (::prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0 ||
+        ::setresuid(identity.uid, identity.uid, identity.uid) != 0)
+        return errno;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    for (const int capability : kNetworkCapabilities) {
+        data[CAP_TO_INDEX(capability)].permitted |= CAP_TO_MASK(capability);
+        data[CAP_TO_INDEX(capability)].effective |= CAP_TO_MASK(capability);
+        data[CAP_TO_INDEX(capability)].inheritable |= CAP_TO_MASK(capability);
+    }
+    if (::syscall(SYS_capset, &header, data) != 0)
+        return errno;
+    // The ambient set carries them across exec into a program without file capabilities.
+    for (const int capability : kNetworkCapabilities) {
+        if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, capability, 0, 0) != 0)
+            return errno;
+    }
+    return 0;
 }
 
 } // namespace tarnwick

@@ -1,0 +1,242 @@
+// The Linux backend of the network-setup commands against GNOME's real settings (gsettings on its keyfile
+// backend) and a real kioslaverc, all inside a temporary HOME.
+#include "helper/NetworkSetupBackend.h"
+
+#include "helper/GnomeProxySettings.h"
+#include "helper/HelperError.h"
+#include "helper/KdeProxySettings.h"
+#include "support/QtPrinters.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Protocol = NetworkSetupCommand::Protocol;
+
+const QByteArray kUserKioslaverc = "[$Version]\nupdate_info=kioslave.upd:kde4.2\n\n[Proxy Settings]\n"
+                                   "NoProxyFor=corp.local\nProxyType=1\nhttpProxy=http://proxy.corp 3128\n"
+                                   "\n[Cookie Policy]\nCookieGlobalAdvice=Accept\n";
+
+class NetworkSetupBackendTest : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        m_gsettings = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
+        if (m_gsettings.isEmpty()) {
+            if (test::underCI())
+                FAIL() << "gsettings is not installed (scripts/install-deps.sh)";
+            GTEST_SKIP() << "gsettings is not installed";
+        }
+        // Everything the tools touch lives in the temporary HOME; no session bus to reach the real desktop.
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        // The user's own manual proxy, set by hand before the application runs.
+        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy"), QStringLiteral("mode"),
+                   QStringLiteral("'manual'")});
+        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy.http"),
+                   QStringLiteral("host"), QStringLiteral("'proxy.corp'")});
+        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy.http"),
+                   QStringLiteral("port"), QStringLiteral("3128")});
+        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy"),
+                   QStringLiteral("ignore-hosts"), QStringLiteral("['corp.local']")});
+        test::writeFile(KdeProxySettings::defaultPath(), kUserKioslaverc);
+        m_before = gnomeState();
+    }
+
+    QString gsettings(const QStringList& arguments) const
+    {
+        QProcess process;
+        process.start(m_gsettings, arguments);
+        process.waitForFinished();
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+
+    QStringList gnomeState() const
+    {
+        QStringList values;
+        for (const char* schema : {"", ".http", ".https", ".socks"}) {
+            for (const char* key : {"mode", "ignore-hosts", "host", "port"}) {
+                if ((*schema == 0) == (QByteArray(key) == "mode" || QByteArray(key) == "ignore-hosts"))
+                    values.append(gsettings({QStringLiteral("get"),
+                                             QStringLiteral("org.gnome.system.proxy") + QLatin1String(schema),
+                                             QLatin1String(key)}));
+            }
+        }
+        return values;
+    }
+
+    std::unique_ptr<NetworkSetupBackend> backend()
+    {
+        return NetworkSetupBackend::forThisSession(
+            m_home.filePath(QStringLiteral("run/network-restore.json")));
+    }
+
+    void switchOn(NetworkSetupBackend& network, qint64 client)
+    {
+        for (const Protocol protocol : {Protocol::web, Protocol::secureWeb, Protocol::socks})
+            network.run(*NetworkSetupCommand::parse(NetworkSetupCommand::executable,
+                                                    NetworkSetupCommand::setProxy(protocol, m_service, 7890)),
+                        client);
+        network.run(*NetworkSetupCommand::parse(
+                        NetworkSetupCommand::executable,
+                        NetworkSetupCommand::setBypassDomains(
+                            m_service, {QStringLiteral("localhost"), QStringLiteral("*.local")})),
+                    client);
+    }
+
+    QTemporaryDir m_home;
+    QString m_gsettings;
+    QStringList m_before;
+    const QString m_service = QStringLiteral("Wired connection 1");
+};
+
+TEST_F(NetworkSetupBackendTest, PointsBothDesktopsAtTheKernelAndPutsBackWhatTheUserHad)
+{
+    const std::unique_ptr<NetworkSetupBackend> network = backend();
+    switchOn(*network, QCoreApplication::applicationPid());
+    EXPECT_EQ(
+        gnomeState(),
+        (QStringList{QStringLiteral("'manual'"), QStringLiteral("['localhost', '*.local']"),
+                     QStringLiteral("'127.0.0.1'"), QStringLiteral("7890"), QStringLiteral("'127.0.0.1'"),
+                     QStringLiteral("7890"), QStringLiteral("'127.0.0.1'"), QStringLiteral("7890")}));
+    const QByteArray kioslaverc = test::readFile(KdeProxySettings::defaultPath()).toUtf8();
+    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, QStringLiteral("httpProxy")),
+              QStringLiteral("http://127.0.0.1 7890"));
+    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, QStringLiteral("socksProxy")),
+              QStringLiteral("socks://127.0.0.1 7890"));
+    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, QStringLiteral("NoProxyFor")),
+              QStringLiteral("localhost,*.local"));
+    EXPECT_TRUE(kioslaverc.contains("[Cookie Policy]\nCookieGlobalAdvice=Accept\n"));
+    EXPECT_TRUE(network->hasSavedState());
+
+    for (const Protocol protocol : {Protocol::web, Protocol::secureWeb, Protocol::socks})
+        network->run(*NetworkSetupCommand::parse(NetworkSetupCommand::executable,
+                                                 NetworkSetupCommand::setProxyOff(protocol, m_service)),
+                     QCoreApplication::applicationPid());
+    EXPECT_EQ(gnomeState(), m_before);
+    EXPECT_EQ(test::readFile(KdeProxySettings::defaultPath()).toUtf8(), kUserKioslaverc);
+    EXPECT_FALSE(network->hasSavedState());
+}
+
+TEST_F(NetworkSetupBackendTest, RestoresWhenTheApplicationDiesAlsoAfterAHelperRestart)
+{
+    for (const bool helperRestarts : {false, true}) {
+        QProcess application;
+        application.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        ASSERT_TRUE(application.waitForStarted());
+        std::unique_ptr<NetworkSetupBackend> network = backend();
+        switchOn(*network, application.processId());
+        ASSERT_NE(gnomeState(), m_before);
+        if (helperRestarts)
+            network.reset();
+        application.kill();
+        application.waitForFinished();
+        QElapsedTimer restore;
+        restore.start();
+        if (helperRestarts)
+            network = backend();
+        EXPECT_TRUE(test::waitFor([&] { return !network->hasSavedState(); }, 2s)) << helperRestarts;
+        EXPECT_LT(restore.elapsed(), 2000);
+        EXPECT_EQ(gnomeState(), m_before);
+        EXPECT_EQ(test::readFile(KdeProxySettings::defaultPath()).toUtf8(), kUserKioslaverc);
+    }
+}
+
+TEST(NetworkSetupCommandTest, AcceptsOnlyTheExactShapes)
+{
+    const QString s = QStringLiteral("Café \"Home\" Wi-Fi");
+    const QList<QStringList> accepted = {
+        NetworkSetupCommand::setProxy(Protocol::socks, s, 7890),
+        NetworkSetupCommand::setProxyOff(Protocol::secureWeb, s),
+        NetworkSetupCommand::setBypassDomains(s, {QStringLiteral("*.local"), QStringLiteral("10.0.0.0/8")}),
+        NetworkSetupCommand::setBypassDomains(s, {}),
+        NetworkSetupCommand::setDNSServers(s, {QStringLiteral("223.6.6.6")}),
+        NetworkSetupCommand::setDNSServers(s, {}),
+    };
+    for (const QStringList& arguments : accepted)
+        EXPECT_TRUE(NetworkSetupCommand::parse(NetworkSetupCommand::executable, arguments))
+            << arguments.join(' ').toStdString();
+    const QList<QStringList> refused = {
+        {QStringLiteral("-setwebproxy"), s, QStringLiteral("10.0.0.1"), QStringLiteral("7890")},
+        {QStringLiteral("-setwebproxy"), s, QStringLiteral("127.0.0.1"), QStringLiteral("07890")},
+        {QStringLiteral("-setwebproxy"), s, QStringLiteral("127.0.0.1"), QStringLiteral("65536")},
+        {QStringLiteral("-setwebproxy"), QStringLiteral("-x"), QStringLiteral("127.0.0.1"),
+         QStringLiteral("1")},
+        {QStringLiteral("-setwebproxy"), QStringLiteral("a\nb"), QStringLiteral("127.0.0.1"),
+         QStringLiteral("1")},
+        {QStringLiteral("-setwebproxystate"), s, QStringLiteral("on")},
+        {QStringLiteral("-setproxybypassdomains"), s, QStringLiteral("a b")},
+        {QStringLiteral("-setproxybypassdomains"), s, QStringLiteral("'];rm")},
+        {QStringLiteral("-setdnsservers"), s, QStringLiteral("dns.example")},
+        {QStringLiteral("-setairportpower"), s, QStringLiteral("off")},
+    };
+    for (const QStringList& arguments : refused)
+        EXPECT_FALSE(NetworkSetupCommand::parse(NetworkSetupCommand::executable, arguments))
+            << arguments.join(' ').toStdString();
+    EXPECT_FALSE(NetworkSetupCommand::parse(QStringLiteral("networksetup"), accepted.first()));
+}
+
+TEST(KdeProxySettingsTest, ChangesOnlyItsOwnLines)
+{
+    struct Case
+    {
+        QByteArray before;
+        std::optional<QString> value;
+        QByteArray after;
+    };
+    const Case cases[] = {
+        {"", QStringLiteral("1"), "[Proxy Settings]\nProxyType=1\n"},
+        {"[General]\nA=b", QStringLiteral("1"), "[General]\nA=b\n\n[Proxy Settings]\nProxyType=1"},
+        {"[Proxy Settings]\nProxyType=0\n\n[X]\nProxyType=5\n", QStringLiteral("1"),
+         "[Proxy Settings]\nProxyType=1\n\n[X]\nProxyType=5\n"},
+        {"[Proxy Settings]\nA=b\n\n[X]\n", QStringLiteral("1"),
+         "[Proxy Settings]\nA=b\nProxyType=1\n\n[X]\n"},
+        {"[Proxy Settings]\nProxyType=1\nA=b\n", std::nullopt, "[Proxy Settings]\nA=b\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KdeProxySettings::withEntry(c.before, QStringLiteral("ProxyType"), c.value), c.after)
+            << c.before.constData();
+}
+
+TEST(NetworkDnsTest, ChangesTheActiveDeviceForNowAndReappliesItsProfile)
+{
+    // nmcli cannot run against this machine: a stand-in answers with a recorded listing and records the
+    // command lines it is given.
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("nmcli.log"));
+    const QString nmcli = dir.filePath(QStringLiteral("nmcli"));
+    test::writeFile(
+        nmcli, QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\ncase \"$*\" in *--active*) cat '%2';; esac\n")
+                   .arg(log, test::testData(QStringLiteral("network/nmcli-active-connections.txt")))
+                   .toUtf8());
+    QFile::setPermissions(nmcli, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const NetworkDns dns(nmcli, QString());
+    const QJsonObject undo = dns.set(QStringLiteral("Café: Home"), {QStringLiteral("223.6.6.6")});
+    dns.revert(undo);
+    EXPECT_EQ(test::readFile(log).split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("-t -f NAME,TYPE,DEVICE connection show --active"),
+                           QStringLiteral("device modify wlp2s0 ipv4.dns 223.6.6.6 ipv4.ignore-auto-dns yes "
+                                          "ipv6.dns  ipv6.ignore-auto-dns yes"),
+                           QStringLiteral("device reapply wlp2s0")}));
+    try {
+        dns.set(QStringLiteral("Nowhere"), {QStringLiteral("223.6.6.6")});
+        ADD_FAILURE() << "no error";
+    } catch (const HelperError& error) {
+        EXPECT_EQ(error.description(),
+                  QStringLiteral("No active NetworkManager connection named \"Nowhere\""));
+    }
+}
+
+} // namespace
