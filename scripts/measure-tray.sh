@@ -11,7 +11,13 @@ kernel="$(bash scripts/provision-mihomo.sh)"
 version="$("$kernel" -v | awk 'NR == 1 {print $3}')"
 dir="$(mktemp -d /tmp/tarnwick-measure.XXXXXX)"
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$dir"' EXIT
+# The helper the application starts outlives it: found by its socket in this run's directory.
+cleanup() {
+  for p in "${pids[@]}" $(pgrep -f -- "--socket $dir/" || true); do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
 port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 api=$(port)
@@ -25,10 +31,9 @@ apiPort=$api
 apiSecret=measure
 mixedPort=$(port)
 INI
-run() {
-  env HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" XDG_DATA_HOME="$dir/home/.local/share" \
-    XDG_RUNTIME_DIR="$dir/run" TARNWICK_WORKSPACE="$dir/workspace" TARNWICK_SETTINGS="$dir/settings.ini" "$@"
-}
+environment=(HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" XDG_DATA_HOME="$dir/home/.local/share"
+  XDG_RUNTIME_DIR="$dir/run" TARNWICK_WORKSPACE="$dir/workspace" TARNWICK_SETTINGS="$dir/settings.ini")
+run() { env "${environment[@]}" "$@"; }
 gzip -c "$kernel" >"$dir/kernel.gz"
 run "$app" --install-kernel "$dir/kernel.gz" --kernel-version "$version" >/dev/null
 bash scripts/provision-geodata.sh "$dir/workspace/work" >/dev/null
@@ -41,7 +46,7 @@ for ((i = 0; i < 50; i++)); do xdotool getdisplaygeometry >/dev/null 2>&1 && bre
 trayer --edge top --align right --height 28 >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
-run "$app" >"$dir/app.log" 2>&1 &
+env "${environment[@]}" "$app" >"$dir/app.log" 2>&1 &
 app_pid=$!
 pids+=($app_pid)
 for ((i = 0; i < 200; i++)); do
