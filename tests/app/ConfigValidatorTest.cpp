@@ -20,7 +20,7 @@ QString validationResult(const ConfigValidator& validator, const QString& config
     return test::errorText<ConfigValidationError>(validator.validate(config));
 }
 
-const QString passed = QStringLiteral("(no error)");
+const QString passed = "(no error)";
 
 class ConfigValidatorTest : public ::testing::Test
 {
@@ -34,7 +34,7 @@ protected:
     }
     QString config()
     {
-        const QString path = m_dir.filePath(QStringLiteral("config.json"));
+        const QString path = m_dir.filePath("config.json");
         if (!QFile::exists(path))
             test::writeFile(path, "{}");
         return path;
@@ -47,57 +47,55 @@ protected:
 
 TEST_F(ConfigValidatorTest, MissingOrNonExecutableKernelFailsBeforeAnyProcess)
 {
-    const QString missing = m_dir.filePath(QStringLiteral("nothing-here"));
+    const QString missing = m_dir.filePath("nothing-here");
     EXPECT_EQ(validationResult(ConfigValidator(missing, m_dir.path(), 10), config()),
-              QStringLiteral("mihomo binary not found at ") + missing);
+              "mihomo binary not found at " + missing);
 
-    const QString plain = m_dir.filePath(QStringLiteral("not-executable"));
+    const QString plain = m_dir.filePath("not-executable");
     test::writeFile(plain, "#!/bin/sh\ntouch ran\n");
     EXPECT_EQ(validationResult(ConfigValidator(plain, m_dir.path(), 10), config()),
-              QStringLiteral("mihomo binary not found at ") + plain);
-    EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("ran"))));
+              "mihomo binary not found at " + plain);
+    EXPECT_FALSE(QFile::exists(m_dir.filePath("ran")));
 }
 
 TEST_F(ConfigValidatorTest, ExitStatusAndOutputDecideTheResult)
 {
     // Runs in the work directory with the test arguments in order.
-    const QString seen = m_dir.filePath(QStringLiteral("seen"));
-    const QString echoing =
-        script(QStringLiteral("echoing"), "{ pwd; echo \"$@\"; } > '" + seen.toUtf8() + "'; exit 0\n");
-    const QString work = m_dir.filePath(QStringLiteral("work"));
+    const QString seen = m_dir.filePath("seen");
+    const QString echoing = script("echoing", "{ pwd; echo \"$@\"; } > '" + seen.toUtf8() + "'; exit 0\n");
+    const QString work = m_dir.filePath("work");
     QDir().mkpath(work);
     EXPECT_EQ(validationResult(ConfigValidator(echoing, work, 10), config()), passed);
     EXPECT_EQ(test::readFile(seen), QStringLiteral("%1\n-d %1 -f %2 -t\n").arg(work, config()));
 
-    const QString silentFailure = script(QStringLiteral("silent"), "exit 1\n");
+    const QString silentFailure = script("silent", "exit 1\n");
     EXPECT_EQ(validationResult(ConfigValidator(silentFailure, work, 10), config()),
-              QStringLiteral("Configuration test failed"));
+              "Configuration test failed");
 
     const QString noisyFailure =
-        script(QStringLiteral("noisy"), "echo '  first line'; echo 'second line' >&2; echo; exit 3\n");
+        script("noisy", "echo '  first line'; echo 'second line' >&2; echo; exit 3\n");
     try {
         test::await(ConfigValidator(noisyFailure, work, 10).validate(config()));
         ADD_FAILURE() << "validation passed";
     } catch (const ConfigValidationError& error) {
         EXPECT_EQ(error.kind(), ConfigValidationError::Kind::failed);
         EXPECT_EQ(error.exitCode(), 3);
-        EXPECT_EQ(error.description(), QStringLiteral("first line\nsecond line"));
+        EXPECT_EQ(error.description(), "first line\nsecond line");
     }
 
     const QString fingerprint =
-        script(QStringLiteral("fingerprint"), "echo 'unknown key global-client-fingerprint'; exit 1\n");
+        script("fingerprint", "echo 'unknown key global-client-fingerprint'; exit 1\n");
     EXPECT_EQ(validationResult(ConfigValidator(fingerprint, work, 10), config()), passed);
 }
 
 TEST_F(ConfigValidatorTest, HangingKernelIsStoppedAfterTheTimeLimit)
 {
     // Ignores TERM, so the validator has to escalate to KILL.
-    const QString hanging =
-        script(QStringLiteral("hanging"), "trap '' TERM\necho 'loading...'\nexec sleep 60\n");
+    const QString hanging = script("hanging", "trap '' TERM\necho 'loading...'\nexec sleep 60\n");
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(validationResult(ConfigValidator(hanging, m_dir.path(), 0.3), config()),
-              QStringLiteral("mihomo -t timed out after 1s\nloading..."));
+              "mihomo -t timed out after 1s\nloading...");
     // Time limit plus the escalation, well below the script's own 60 s.
     EXPECT_LT(timer.elapsed(), 10000);
 }
@@ -105,17 +103,17 @@ TEST_F(ConfigValidatorTest, HangingKernelIsStoppedAfterTheTimeLimit)
 TEST_F(ConfigValidatorTest, RealKernelAcceptsAndRejects)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    const QString work = m_dir.filePath(QStringLiteral("work"));
+    const QString work = m_dir.filePath("work");
     QDir().mkpath(work);
     const ConfigValidator validator(kernel, work, 10);
 
-    const QString good = m_dir.filePath(QStringLiteral("good.json"));
+    const QString good = m_dir.filePath("good.json");
     test::writeFile(good, R"({"mixed-port": 0, "proxies": [], "rules": ["MATCH,DIRECT"]})");
     EXPECT_EQ(validationResult(validator, good), passed);
 
-    const QString bad = m_dir.filePath(QStringLiteral("bad.json"));
+    const QString bad = m_dir.filePath("bad.json");
     test::writeFile(bad, R"({"proxy-groups": [{"name": "G", "type": "select", "proxies": ["Nowhere"]}],
                             "rules": ["MATCH,G"]})");
     const QString description = validationResult(validator, bad);
-    EXPECT_TRUE(description.contains(QStringLiteral("Nowhere"))) << description.toStdString();
+    EXPECT_TRUE(description.contains("Nowhere")) << description.toStdString();
 }

@@ -29,7 +29,7 @@ public:
     {
         calls.append(QStringLiteral("start %1 %2 > %3").arg(executablePath, arguments.join(u' '), logFile));
         co_await QCoro::sleepFor(20ms);
-        calls.append(QStringLiteral("started"));
+        calls.append("started");
         co_return ++m_nextPid;
     }
     QCoro::Task<> stopKernel(qint32 pid) override
@@ -37,14 +37,14 @@ public:
         calls.append(QStringLiteral("stop %1").arg(pid));
         co_await QCoro::sleepFor(5ms);
         if (failStop)
-            throw HelperClientError::helperError(QStringLiteral("not mine"));
+            throw HelperClientError::helperError("not mine");
     }
     QCoro::Task<> runSystemCommand(QString command, QStringList arguments) override
     {
         calls.append(command + u' ' + arguments.join(u' '));
         co_await QCoro::sleepFor(5ms);
         if (failCleanup)
-            throw HelperClientError::helperError(QStringLiteral("/usr/bin/pkill exited with status 1"));
+            throw HelperClientError::helperError("/usr/bin/pkill exited with status 1");
     }
     // These kernels never end on their own.
     QCoro::Task<std::optional<QString>> waitForKernelExit(qint32, std::chrono::milliseconds bound) override
@@ -65,8 +65,8 @@ class CoreSupervisorTest : public ::testing::Test
 {
 protected:
     QTemporaryDir m_dir;
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
-    ClashPaths m_paths{m_dir.filePath(QStringLiteral("ws"))};
+    Settings m_settings{m_dir.filePath("settings.ini")};
+    ClashPaths m_paths{m_dir.filePath("ws")};
     RecordingLauncher m_launcher;
     CoreSupervisor m_supervisor{m_paths, m_launcher, m_settings};
     QString ws() const { return m_paths.applicationSupportDirectory(); }
@@ -81,21 +81,21 @@ QCoro::Task<> collect(QCoro::Task<qint32> task, std::shared_ptr<QList<qint32>> p
 
 TEST_F(CoreSupervisorTest, StartsWithCleanupAndTheFullCommandLine)
 {
-    m_settings.setInteger(QStringLiteral("apiPort"), 9191);
+    m_settings.setInteger("apiPort", 9191);
     m_launcher.failCleanup = true; // nothing to clean up is no reason not to start
     EXPECT_EQ(test::await(m_supervisor.start()), 1001);
     EXPECT_TRUE(m_supervisor.isRunning());
     EXPECT_EQ(m_supervisor.currentPID(), 1001);
 
-    const QString secret = m_settings.text(QStringLiteral("apiSecret"), {});
+    const QString secret = m_settings.text("apiSecret", {});
     ASSERT_EQ(secret.size(), 32);
     EXPECT_EQ(m_launcher.calls,
-              (QStringList{QStringLiteral("/usr/bin/pkill -9 -f mihomo -d"),
+              (QStringList{"/usr/bin/pkill -9 -f mihomo -d",
                            QStringLiteral("start %1core/current -d %1work/ -f %1work/config.json -ext-ctl "
                                           "127.0.0.1:9191 -secret %2 > %1logs/core.log")
                                .arg(ws(), secret),
-                           QStringLiteral("started")}));
-    EXPECT_TRUE(QFileInfo(ws() + QStringLiteral("core/versions")).isDir());
+                           "started"}));
+    EXPECT_TRUE(QFileInfo(ws() + "core/versions").isDir());
 }
 
 TEST_F(CoreSupervisorTest, OverlappingStartsLaunchOneKernel)
@@ -105,7 +105,7 @@ TEST_F(CoreSupervisorTest, OverlappingStartsLaunchOneKernel)
     collect(m_supervisor.start(), pids);
     ASSERT_TRUE(test::waitFor([&] { return pids->size() == 2; }));
     EXPECT_EQ(*pids, (QList<qint32>{1001, 1001}));
-    EXPECT_EQ(m_launcher.calls.count(QStringLiteral("started")), 1);
+    EXPECT_EQ(m_launcher.calls.count("started"), 1);
 }
 
 TEST_F(CoreSupervisorTest, StopFailureForgetsTheKernel)
@@ -119,7 +119,7 @@ TEST_F(CoreSupervisorTest, StopFailureForgetsTheKernel)
     // second try at stopping the forgotten kernel.
     m_launcher.calls.clear();
     EXPECT_EQ(test::await(m_supervisor.restart()), 1002);
-    EXPECT_FALSE(m_launcher.calls.contains(QStringLiteral("stop 1001")));
+    EXPECT_FALSE(m_launcher.calls.contains("stop 1001"));
 }
 
 TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
@@ -129,8 +129,8 @@ TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
     m_launcher.calls.clear();
     EXPECT_EQ(test::await(m_supervisor.restart()), 1002);
     ASSERT_EQ(m_launcher.calls.size(), 4);
-    EXPECT_EQ(m_launcher.calls[0], QStringLiteral("stop 1001"));
-    EXPECT_EQ(m_launcher.calls[1], QStringLiteral("/usr/bin/pkill -9 -f mihomo -d"));
+    EXPECT_EQ(m_launcher.calls[0], "stop 1001");
+    EXPECT_EQ(m_launcher.calls[1], "/usr/bin/pkill -9 -f mihomo -d");
     EXPECT_EQ(m_supervisor.currentPID(), 1002);
 }
 
@@ -146,12 +146,12 @@ protected:
         TARNWICK_REQUIRE_GEODATA(mmdb);
         ASSERT_TRUE(test::installKernel(m_paths.applicationSupportDirectory()));
         test::writeFile(m_paths.runtimeConfigFile(), R"({"log-level": "info", "rules": ["MATCH,DIRECT"]})");
-        m_settings.setInteger(QStringLiteral("apiPort"), test::freePort());
+        m_settings.setInteger("apiPort", test::freePort());
         startHelper();
         HelperRegistration::Options options;
         options.socketPath = socketPath();
         options.helperExecutable = test::HelperProcess::executable();
-        options.systemctl = QStringLiteral("/bin/false");
+        options.systemctl = "/bin/false";
         m_client = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
         m_supervisor = std::make_unique<CoreSupervisor>(m_paths, *m_client, m_settings);
     }
@@ -162,7 +162,7 @@ protected:
             test::await(m_supervisor->stop());
     }
 
-    QString socketPath() const { return m_run.filePath(QStringLiteral("helper.sock")); }
+    QString socketPath() const { return m_run.filePath("helper.sock"); }
     void startHelper()
     {
         m_helper = std::make_unique<test::HelperProcess>(socketPath());
@@ -171,8 +171,8 @@ protected:
 
     QTemporaryDir m_dir;
     QTemporaryDir m_run; // short enough for a socket path
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.ini"))};
-    ClashPaths m_paths{m_dir.filePath(QStringLiteral("ws"))};
+    Settings m_settings{m_dir.filePath("settings.ini")};
+    ClashPaths m_paths{m_dir.filePath("ws")};
     std::unique_ptr<test::HelperProcess> m_helper;
     std::unique_ptr<HelperClient> m_client;
     std::unique_ptr<CoreSupervisor> m_supervisor;
@@ -195,7 +195,7 @@ TEST_F(CoreSupervisorKernelTest, KernelKilledFromOutsideIsReportedAndForgotten)
     ASSERT_TRUE(test::waitFor([&] { return exits.count() == 1; }, 2s)) << m_helper->log().toStdString();
     RecordProperty("death_notice_ms", static_cast<int>(notice.elapsed()));
     EXPECT_EQ(exits.first().value(0).toInt(), pid);
-    EXPECT_EQ(exits.first().value(1).toString(), QStringLiteral("killed by signal 9"));
+    EXPECT_EQ(exits.first().value(1).toString(), "killed by signal 9");
     EXPECT_FALSE(m_supervisor->isRunning());
 
     const qint32 next = test::await(m_supervisor->start());
@@ -220,9 +220,9 @@ TEST_F(CoreSupervisorKernelTest, HelperRestartLeavesNoDeadKernelBehind)
     if (exits.isEmpty()) {
         EXPECT_EQ(stopError, QStringLiteral("Helper error: PID %1 was not started by the helper").arg(pid));
     } else {
-        EXPECT_EQ(stopError, QStringLiteral("(no error)"));
+        EXPECT_EQ(stopError, "(no error)");
         ASSERT_EQ(exits.count(), 1);
-        EXPECT_EQ(exits.first().value(1).toString(), QStringLiteral("the helper no longer knows it"));
+        EXPECT_EQ(exits.first().value(1).toString(), "the helper no longer knows it");
     }
     const qint32 next = test::await(m_supervisor->start());
     EXPECT_NE(next, pid);

@@ -28,9 +28,9 @@ protected:
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TARNWICK_SETTINGS"), path("settings.ini"));
+        environment.insert("TARNWICK_SETTINGS", path("settings.ini"));
         process.setProcessEnvironment(environment);
-        process.start(binaryDir() + QStringLiteral("/bin/tarnwick"), arguments);
+        process.start(binaryDir() + "/bin/tarnwick", arguments);
         if (!process.waitForFinished(60000))
             process.kill();
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -50,7 +50,7 @@ TEST_F(OfflineCommandsTest, YamlPrintsEveryDocumentAsOneLineOfJson)
                                   "url: https://example.com/a\r\n---\n- [1, '2', 3.5]\n");
     writeFile(path("second.yaml"), "base: &b {a: 1}\nx: {<<: *b, c: ~}\n");
 
-    const CliRun run = tarnwick({QStringLiteral("yaml"), path("first.yaml"), path("second.yaml")});
+    const CliRun run = tarnwick({"yaml", path("first.yaml"), path("second.yaml")});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, QStringLiteral("{\"name\":\"🇭🇰 香港\",\"password\":\"0123\",\"port\":31,"
                                       "\"url\":\"https://example.com/a\"}\n"
@@ -64,16 +64,14 @@ TEST_F(OfflineCommandsTest, CompilePrintsOrWritesTheRuntimeConfiguration)
     writeFile(path("settings.ini"), "[General]\nmixedPort=7999\nquicBlockMode=off\n");
     writeFile(path("profile.yaml"), "mixed-port: 1\nproxies: []\nrules:\n  - DOMAIN,a.example/x,DIRECT\n");
 
-    const CliRun printed = tarnwick({QStringLiteral("compile"), path("profile.yaml")});
+    const CliRun printed = tarnwick({"compile", path("profile.yaml")});
     ASSERT_EQ(printed.status, 0) << printed.err.toStdString();
     EXPECT_EQ(printed.err, QString());
     const NativeValue config = NativeValue::fromJson(printed.out.toUtf8());
-    EXPECT_EQ(config.value(QStringLiteral("mixed-port")), NativeValue(7999));
-    EXPECT_EQ(config.value(QStringLiteral("rules")),
-              NativeValue(NativeValue::Array{"DOMAIN,a.example/x,DIRECT"}));
+    EXPECT_EQ(config.value("mixed-port"), NativeValue(7999));
+    EXPECT_EQ(config.value("rules"), NativeValue(NativeValue::Array{"DOMAIN,a.example/x,DIRECT"}));
 
-    const CliRun written = tarnwick(
-        {QStringLiteral("compile"), path("profile.yaml"), QStringLiteral("-o"), path("out/config.json")});
+    const CliRun written = tarnwick({"compile", path("profile.yaml"), "-o", path("out/config.json")});
     ASSERT_EQ(written.status, 0) << written.err.toStdString();
     EXPECT_EQ(written.out, QString());
     EXPECT_EQ(readFile(path("out/config.json")) + QLatin1Char('\n'), printed.out);
@@ -87,8 +85,8 @@ TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
     writeFile(path("mistyped.yaml"), "proxies:\n  - {name: a, port: !!int 80a}\n");
     writeFile(path("out.json"), "previous");
     const QString missing = path("missing.yaml");
-    const QString yamlUsage = QStringLiteral("usage: tarnwick yaml FILE...\n");
-    const QString compileUsage = QStringLiteral("usage: tarnwick compile PROFILE [-o FILE]\n");
+    const QString yamlUsage = "usage: tarnwick yaml FILE...\n";
+    const QString compileUsage = "usage: tarnwick compile PROFILE [-o FILE]\n";
     const QString out = path("out.json");
 
     struct Case
@@ -125,10 +123,10 @@ TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
         const std::string what = c.arguments.join(u' ').toStdString();
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_EQ(run.out, c.out) << what;
-        if (c.err.endsWith(QStringLiteral(": ")))
+        if (c.err.endsWith(": "))
             EXPECT_TRUE(run.err.startsWith(c.err)) << what << ": " << run.err.toStdString();
         else
             EXPECT_EQ(run.err, c.err) << what;
     }
-    EXPECT_EQ(readFile(out), QStringLiteral("previous"));
+    EXPECT_EQ(readFile(out), "previous");
 }

@@ -36,12 +36,11 @@ KernelVerdict kernelTest(const QString& kernel, const QString& workDirectory, co
     QProcess process;
     process.setWorkingDirectory(workDirectory);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(kernel,
-                  {QStringLiteral("-d"), workDirectory, QStringLiteral("-f"), config, QStringLiteral("-t")});
+    process.start(kernel, {"-d", workDirectory, "-f", config, "-t"});
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
-        return {false, QStringLiteral("did not finish within 60 s")};
+        return {false, "did not finish within 60 s"};
     }
     const QStringList lines = QString::fromUtf8(process.readAll()).split(u'\n', Qt::SkipEmptyParts);
     QString reason;
@@ -50,7 +49,7 @@ KernelVerdict kernelTest(const QString& kernel, const QString& workDirectory, co
             reason = line;
     }
     if (process.exitStatus() != QProcess::NormalExit)
-        return {false, QStringLiteral("the kernel crashed or was killed")};
+        return {false, "the kernel crashed or was killed"};
     const bool accepted = process.exitCode() == 0;
     return {accepted, reason.isEmpty() ? lines.value(lines.size() - 1) : reason};
 }
@@ -123,10 +122,9 @@ void writeNonTrivialSettings(Settings& settings)
 
 // Published profiles the kernel itself refuses, with the words of its refusal.
 const QMap<QString, QString> kRejectedAsPublished{
-    {QStringLiteral("aiboboxx-clashfree-subscription.yml"), QStringLiteral("unknown method: ss")},
-    {QStringLiteral("mfuu-proxies-only-invalid-quoting.yaml"),
-     QStringLiteral("did not find expected ',' or '}'")},
-    {QStringLiteral("xvsvt-logic-not-subrules.yaml"), QStringLiteral("`use` or `proxies` missing")},
+    {"aiboboxx-clashfree-subscription.yml", "unknown method: ss"},
+    {"mfuu-proxies-only-invalid-quoting.yaml", "did not find expected ',' or '}'"},
+    {"xvsvt-logic-not-subrules.yaml", "`use` or `proxies` missing"},
 };
 
 // A profile that uses GeoSite categories (GEOSITE rules, "geosite:" in DNS policies) makes the kernel fetch
@@ -134,7 +132,7 @@ const QMap<QString, QString> kRejectedAsPublished{
 // mihomo-docs-config.yaml) are left out of the kernel runs.
 bool needsGeoSite(const QString& path)
 {
-    static const QRegularExpression use(QStringLiteral("GEOSITE,|geosite:[^/\\s]"),
+    static const QRegularExpression use("GEOSITE,|geosite:[^/\\s]",
                                         QRegularExpression::CaseInsensitiveOption);
     return readFile(path).contains(use);
 }
@@ -142,13 +140,13 @@ bool needsGeoSite(const QString& path)
 QStringList profilesUnderTest()
 {
     QStringList files;
-    const QDir dir(sharedTestData() + QStringLiteral("/profiles"));
-    const QStringList patterns{QStringLiteral("*.yaml"), QStringLiteral("*.yml")};
+    const QDir dir(sharedTestData() + "/profiles");
+    const QStringList patterns{"*.yaml", "*.yml"};
     for (const QString& name : dir.entryList(patterns, QDir::Files, QDir::Name)) {
         if (!needsGeoSite(dir.filePath(name)))
             files.append(dir.filePath(name));
     }
-    files.append(sourceDir() + QStringLiteral("/resources/Default.yaml"));
+    files.append(sourceDir() + "/resources/Default.yaml");
     return files;
 }
 
@@ -164,10 +162,10 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
     const QString source = GetParam();
     const QString name = QFileInfo(source).fileName();
     QTemporaryDir work;
-    ASSERT_TRUE(QFile::copy(mmdb, work.filePath(QStringLiteral("Country.mmdb"))));
+    ASSERT_TRUE(QFile::copy(mmdb, work.filePath("Country.mmdb")));
     // Run under a name of its own, so that the orphan clean-up of another test run on this machine
     // (pkill -f "mihomo -d") does not take it for a leftover kernel.
-    const QString kernelUnderTest = work.filePath(QStringLiteral("kernel-under-test"));
+    const QString kernelUnderTest = work.filePath("kernel-under-test");
     ASSERT_TRUE(QFile::link(kernel, kernelUnderTest));
 
     const KernelVerdict published = kernelTest(kernelUnderTest, work.path(), source);
@@ -182,11 +180,11 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
 
     // A subscription mounted into the profile as a provider, staged beside the configuration.
     const ConfigCompiler::MountedSubscriptions mounted{
-        {sharedTestData() + QStringLiteral("/profiles/vxiaov-provider-json-style.yaml"), QString()}};
+        {sharedTestData() + "/profiles/vxiaov-provider-json-style.yaml", QString()}};
 
     QTemporaryDir settingsDir;
-    Settings settings(settingsDir.filePath(QStringLiteral("settings.ini")));
-    const QString config = work.filePath(QStringLiteral("config.json"));
+    Settings settings(settingsDir.filePath("settings.ini"));
+    const QString config = work.filePath("config.json");
     ConfigCompiler::compileAndWrite(source, config, EngineSettings::buildOverridesFromDefaults(settings), {});
     const KernelVerdict withDefaults = kernelTest(kernelUnderTest, work.path(), config);
     EXPECT_TRUE(withDefaults.accepted) << "default settings: " << withDefaults.lastLine.toStdString();
@@ -194,8 +192,7 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
     writeNonTrivialSettings(settings);
     ConfigCompiler::compileAndWrite(source, config, EngineSettings::buildOverridesFromDefaults(settings),
                                     mounted);
-    ASSERT_TRUE(
-        QFileInfo::exists(work.filePath(QStringLiteral("providers/vxiaov-provider-json-style.yaml"))));
+    ASSERT_TRUE(QFileInfo::exists(work.filePath("providers/vxiaov-provider-json-style.yaml")));
     const KernelVerdict withSettings = kernelTest(kernelUnderTest, work.path(), config);
     EXPECT_TRUE(withSettings.accepted) << "changed settings: " << withSettings.lastLine.toStdString();
 }
@@ -203,8 +200,7 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
 INSTANTIATE_TEST_SUITE_P(Profiles, ConfigCompilerKernelTest, ::testing::ValuesIn(profilesUnderTest()),
                          [](const ::testing::TestParamInfo<QString>& info) {
                              QString name = QFileInfo(info.param).completeBaseName();
-                             name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")),
-                                          QStringLiteral("_"));
+                             name.replace(QRegularExpression("[^A-Za-z0-9]"), "_");
                              return name.toStdString();
                          });
 
@@ -215,11 +211,11 @@ TEST(ConfigCompilerTaggedKernelTest, KernelListsTheGroupUnderItsTaggedName)
     TARNWICK_REQUIRE_KERNEL(kernel);
     TARNWICK_REQUIRE_GEODATA(mmdb);
     QTemporaryDir dir;
-    const QString profile = dir.filePath(QStringLiteral("profile.yaml"));
+    const QString profile = dir.filePath("profile.yaml");
     writeFile(profile, "proxy-groups:\n  - name: !!str 007\n    type: select\n    proxies: [DIRECT]\n"
                        "rules:\n  - MATCH,007\n");
-    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
-    settings.setInteger(QStringLiteral("mixedPort"), freePort());
+    Settings settings(dir.filePath("settings.ini"));
+    settings.setInteger("mixedPort", freePort());
     for (const char* unused : {"httpPort", "socksPort", "redirPort"})
         settings.setInteger(QString::fromLatin1(unused), 0);
 
@@ -239,7 +235,7 @@ TEST(ConfigCompilerTaggedKernelTest, KernelListsTheGroupUnderItsTaggedName)
     ASSERT_EQ(reply->error(), QNetworkReply::NoError) << reply->errorString().toStdString();
     const QJsonObject proxies =
         QJsonDocument::fromJson(reply->readAll()).object().value(u"proxies").toObject();
-    EXPECT_EQ(proxies.value(u"007").toObject().value(u"type").toString(), QStringLiteral("Selector"))
+    EXPECT_EQ(proxies.value(u"007").toObject().value(u"type").toString(), "Selector")
         << QJsonDocument(proxies).toJson().toStdString();
     EXPECT_FALSE(proxies.contains(u"7"));
 }

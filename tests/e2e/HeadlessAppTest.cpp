@@ -32,6 +32,50 @@ QByteArray get(const QUrl& url, const QByteArray& secret = {},
     return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
 }
 
+// Settings that keep a run offline: geodata and release checks go to a local server.
+void pointAt(const test::TestHttpServer& server, const QString& settingsPath)
+{
+    Settings settings(settingsPath);
+    for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
+        settings.setText(QString::fromLatin1(key), server.url("/no-geodata-here"));
+    settings.setText("releases.apiBaseURL", server.url());
+}
+
+// `tarnwick-app --headless` with its own helper socket; the helper it registered is unregistered at the end.
+class HeadlessApp final
+{
+public:
+    HeadlessApp(const QString& socketPath, QProcessEnvironment environment, QStringList arguments)
+        : m_socketPath(socketPath)
+    {
+        environment.insert("TARNWICK_HELPER_SOCKET", socketPath);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(test::binaryDir() + "/bin/tarnwick-app", QStringList{"--headless"} + arguments);
+    }
+    ~HeadlessApp()
+    {
+        HelperRegistration::Options options;
+        options.socketPath = m_socketPath;
+        options.systemctl = "/bin/false";
+        test::await(HelperRegistration(options).unregisterService());
+    }
+
+    // Waits until the log holds the text; false past 30 s.
+    bool logged(const QByteArray& text)
+    {
+        const auto read = [&] {
+            m_log += m_process.readAll();
+            return m_log.contains(text);
+        };
+        return m_process.waitForStarted(5000) && test::waitFor(read, 30s);
+    }
+
+    QString m_socketPath;
+    QProcess m_process;
+    QByteArray m_log;
+};
+
 } // namespace
 
 // The application's main job as `make run` does it: a fresh workspace with only a kernel installed, the
@@ -42,77 +86,54 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
     TARNWICK_REQUIRE_KERNEL(kernel);
     TARNWICK_REQUIRE_GEODATA(geodata);
     QTemporaryDir dir;
-    const QString workspace = dir.filePath(QStringLiteral("workspace"));
+    const QString workspace = dir.filePath("workspace");
     ASSERT_TRUE(test::installKernel(workspace));
 
     test::TestHttpServer origin([](const test::HttpRequest& request) {
         return test::HttpResponse{200, {}, "origin saw " + request.path, false};
     });
-    const QString settingsPath = dir.filePath(QStringLiteral("settings.ini"));
+    const QString settingsPath = dir.filePath("settings.ini");
     const quint16 apiPort = test::freePort();
     const quint16 mixedPort = test::freePort();
-    {
-        Settings settings(settingsPath);
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            settings.setText(QString::fromLatin1(key), origin.url(QStringLiteral("/no-geodata-here")));
-        // Release checks go to the local server too.
-        settings.setText(QStringLiteral("releases.apiBaseURL"), origin.url());
-        settings.setInteger(QStringLiteral("apiPort"), apiPort);
-        settings.setInteger(QStringLiteral("mixedPort"), mixedPort);
-    }
-    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
+    pointAt(origin, settingsPath);
+    Settings(settingsPath).setInteger("apiPort", apiPort);
+    Settings(settingsPath).setInteger("mixedPort", mixedPort);
 
-    QProcess app;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TARNWICK_SETTINGS"), settingsPath);
-    environment.insert(QStringLiteral("TARNWICK_WORKSPACE"), workspace);
-    environment.insert(QStringLiteral("TARNWICK_HELPER_SOCKET"), socketPath);
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(test::binaryDir() + QStringLiteral("/bin/tarnwick-app"), {QStringLiteral("--headless")});
-    ASSERT_TRUE(app.waitForStarted(5000));
-    QByteArray log;
-    const bool ready = test::waitFor(
-        [&] {
-            log += app.readAll();
-            return log.contains("Global API override applied successfully.");
-        },
-        30s);
-    ASSERT_TRUE(ready) << log.toStdString();
+    environment.insert("TARNWICK_SETTINGS", settingsPath);
+    environment.insert("TARNWICK_WORKSPACE", workspace);
+    HeadlessApp app(dir.filePath("run/helper.sock"), environment, {});
+    ASSERT_TRUE(app.logged("Global API override applied successfully.")) << app.m_log.toStdString();
+    const QByteArray& log = app.m_log;
     EXPECT_TRUE(log.contains("Boot complete: kernel running")) << log.toStdString();
 
-    const QByteArray secret = Settings(settingsPath).text(QStringLiteral("apiSecret"), {}).toUtf8();
+    const QByteArray secret = Settings(settingsPath).text("apiSecret", {}).toUtf8();
     EXPECT_EQ(secret.size(), 32);
     EXPECT_TRUE(
         get(QUrl(QStringLiteral("http://127.0.0.1:%1/version").arg(apiPort)), secret).contains("v1.19.30"));
     // The controller answers a moment before the kernel routes traffic.
     EXPECT_TRUE(test::waitFor(
         [&] {
-            return get(QUrl(origin.url(QStringLiteral("/hello"))), {},
-                       QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), mixedPort)) ==
+            return get(QUrl(origin.url("/hello")), {},
+                       QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", mixedPort)) ==
                    QByteArray("origin saw /hello");
         },
         10s));
 
     const QRegularExpressionMatch started =
-        QRegularExpression(QStringLiteral("Kernel started \\(PID: (\\d+)\\)")).match(QString::fromUtf8(log));
+        QRegularExpression("Kernel started \\(PID: (\\d+)\\)").match(QString::fromUtf8(log));
     ASSERT_TRUE(started.hasMatch());
     const pid_t kernelPid = started.captured(1).toInt();
     EXPECT_EQ(::kill(kernelPid, 0), 0);
 
-    app.terminate();
-    ASSERT_TRUE(app.waitForFinished(15000));
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
+    app.m_process.terminate();
+    ASSERT_TRUE(app.m_process.waitForFinished(15000));
+    EXPECT_EQ(app.m_process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.m_process.exitCode(), 0);
     EXPECT_EQ(::kill(kernelPid, 0), -1);
     // The kernel was not stopped by the user, so the next launch starts it again.
-    EXPECT_EQ(Settings(settingsPath).boolean(QStringLiteral("isKernelIntentionallyStopped")), false);
-    EXPECT_EQ(Settings(settingsPath).text(QStringLiteral("activeProfileName")), QStringLiteral("Default"));
-
-    HelperRegistration::Options options;
-    options.socketPath = socketPath;
-    options.systemctl = QStringLiteral("/bin/false");
-    test::await(HelperRegistration(options).unregisterService());
+    EXPECT_EQ(Settings(settingsPath).boolean("isKernelIntentionallyStopped"), false);
+    EXPECT_EQ(Settings(settingsPath).text("activeProfileName"), "Default");
 }
 
 // A workspace named on the command line keeps settings of its own: running it, with no kernel and no
@@ -120,55 +141,30 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
 TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
 {
     QTemporaryDir dir;
-    const QString defaultSettings = dir.filePath(QStringLiteral("config/tarnwick/settings.ini"));
+    const QString defaultSettings = dir.filePath("config/tarnwick/settings.ini");
     {
         Settings settings(defaultSettings);
-        settings.setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
-        settings.setText(QStringLiteral("activeProfileName"), QStringLiteral("Mine"));
+        settings.setBoolean("hasCompletedOnboarding", true);
+        settings.setText("activeProfileName", "Mine");
     }
-    const QString workspace = dir.filePath(QStringLiteral("other"));
+    const QString workspace = dir.filePath("other");
     test::TestHttpServer nothing([](const test::HttpRequest&) {
         return test::HttpResponse{404, {}, "no geodata here", false};
     });
-    {
-        Settings settings(workspace + QStringLiteral("/settings.ini"));
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            settings.setText(QString::fromLatin1(key), nothing.url(QStringLiteral("/")));
-        settings.setText(QStringLiteral("releases.apiBaseURL"), nothing.url());
-    }
-    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
+    pointAt(nothing, workspace + "/settings.ini");
 
-    QProcess app;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("TARNWICK_SETTINGS"));
-    environment.remove(QStringLiteral("TARNWICK_WORKSPACE"));
-    environment.insert(QStringLiteral("HOME"), dir.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("TARNWICK_HELPER_SOCKET"), socketPath);
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(test::binaryDir() + QStringLiteral("/bin/tarnwick-app"),
-              {QStringLiteral("--headless"), QStringLiteral("--workspace"), workspace});
-    ASSERT_TRUE(app.waitForStarted(5000));
-    QByteArray log;
-    ASSERT_TRUE(test::waitFor(
-        [&] {
-            log += app.readAll();
-            return log.contains("Boot complete");
-        },
-        30s))
-        << log.toStdString();
-    app.terminate();
-    ASSERT_TRUE(app.waitForFinished(15000));
+    environment.remove("TARNWICK_SETTINGS");
+    environment.remove("TARNWICK_WORKSPACE");
+    environment.insert("HOME", dir.path());
+    environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    environment.insert("XDG_DATA_HOME", dir.filePath("data"));
+    HeadlessApp app(dir.filePath("run/helper.sock"), environment, {"--workspace", workspace});
+    ASSERT_TRUE(app.logged("Boot complete")) << app.m_log.toStdString();
+    app.m_process.terminate();
+    ASSERT_TRUE(app.m_process.waitForFinished(15000));
 
-    EXPECT_EQ(Settings(defaultSettings).text(QStringLiteral("activeProfileName")), QStringLiteral("Mine"));
-    EXPECT_EQ(Settings(workspace + QStringLiteral("/settings.ini")).text(QStringLiteral("activeProfileName")),
-              QStringLiteral("Default"));
-    EXPECT_FALSE(log.contains("no longer exists")) << log.toStdString();
-
-    HelperRegistration::Options options;
-    options.socketPath = socketPath;
-    options.systemctl = QStringLiteral("/bin/false");
-    test::await(HelperRegistration(options).unregisterService());
+    EXPECT_EQ(Settings(defaultSettings).text("activeProfileName"), "Mine");
+    EXPECT_EQ(Settings(workspace + "/settings.ini").text("activeProfileName"), "Default");
+    EXPECT_FALSE(app.m_log.contains("no longer exists")) << app.m_log.toStdString();
 }

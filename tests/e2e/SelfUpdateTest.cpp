@@ -19,14 +19,12 @@ namespace {
 // This build's executables as a bundle directory of the given version.
 void makeBundle(const QString& path, const QByteArray& version)
 {
-    QDir().mkpath(path + QStringLiteral("/bin"));
+    QDir().mkpath(path + "/bin");
     for (const char* executable : {"tarnwick-app", "tarnwick-helper", "tarnwick"}) {
         const QString name = QString::fromLatin1(executable);
-        ASSERT_TRUE(QFile::copy(test::binaryDir() + QStringLiteral("/bin/") + name,
-                                path + QStringLiteral("/bin/") + name));
+        ASSERT_TRUE(QFile::copy(test::binaryDir() + "/bin/" + name, path + "/bin/" + name));
     }
-    test::writeFile(path + QStringLiteral("/share/tarnwick/Info.ini"),
-                    "ShortVersion=" + version + "\nBuild=1\n");
+    test::writeFile(path + "/share/tarnwick/Info.ini", "ShortVersion=" + version + "\nBuild=1\n");
 }
 
 QByteArray readAll(const QString& path)
@@ -45,63 +43,60 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
     TARNWICK_REQUIRE_KERNEL(kernel);
     TARNWICK_REQUIRE_GEODATA(geodata);
     QTemporaryDir dir;
-    const QString home = dir.filePath(QStringLiteral("home"));
-    const QString installed = home + QStringLiteral("/Applications/Tarnwick");
+    const QString home = dir.filePath("home");
+    const QString installed = home + "/Applications/Tarnwick";
     makeBundle(installed, TARNWICK_VERSION);
 
-    const QString release = QStringLiteral("Tarnwick-99.0.0-linux-amd64");
-    makeBundle(dir.filePath(QStringLiteral("newer/") + release), "99.0.0");
+    const QString release = "Tarnwick-99.0.0-linux-amd64";
+    makeBundle(dir.filePath("newer/" + release), "99.0.0");
     QProcess zip;
-    zip.setWorkingDirectory(dir.filePath(QStringLiteral("newer")));
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-qr"), QStringLiteral("../release.zip"), release});
+    zip.setWorkingDirectory(dir.filePath("newer"));
+    zip.start("zip", {"-qr", "../release.zip", release});
     ASSERT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0)
         << zip.readAllStandardError().toStdString();
     test::ReleaseFeedServer feed;
-    feed.publish(
-        QStringLiteral("publisher/Tarnwick"), QStringLiteral("v99.0.0"), false,
-        {{release + QStringLiteral(".zip"), readAll(dir.filePath(QStringLiteral("release.zip"))), -1, 200}});
+    feed.publish("publisher/Tarnwick", "v99.0.0", false,
+                 {{release + ".zip", readAll(dir.filePath("release.zip")), -1, 200}});
 
-    const QString workspace = dir.filePath(QStringLiteral("workspace"));
+    const QString workspace = dir.filePath("workspace");
     ASSERT_TRUE(test::installKernel(workspace));
-    const QString settingsPath = dir.filePath(QStringLiteral("settings.ini"));
+    const QString settingsPath = dir.filePath("settings.ini");
     {
         Settings settings(settingsPath);
         for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            settings.setText(QString::fromLatin1(key), feed.apiBase() + QStringLiteral("/no-geodata"));
-        settings.setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
-        settings.setText(QStringLiteral("update.repository"), QStringLiteral("publisher/Tarnwick"));
-        settings.setInteger(QStringLiteral("apiPort"), test::freePort());
-        settings.setInteger(QStringLiteral("mixedPort"), test::freePort());
+            settings.setText(QString::fromLatin1(key), feed.apiBase() + "/no-geodata");
+        settings.setText("releases.apiBaseURL", feed.apiBase());
+        settings.setText("update.repository", "publisher/Tarnwick");
+        settings.setInteger("apiPort", test::freePort());
+        settings.setInteger("mixedPort", test::freePort());
     }
-    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
-    const QString logPath = dir.filePath(QStringLiteral("app.log"));
+    const QString socketPath = dir.filePath("run/helper.sock");
+    const QString logPath = dir.filePath("app.log");
 
     // Output into a file, which the relaunched application writes to as well.
     QProcess app;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("TARNWICK_SETTINGS"), settingsPath);
-    environment.insert(QStringLiteral("TARNWICK_WORKSPACE"), workspace);
-    environment.insert(QStringLiteral("TARNWICK_HELPER_SOCKET"), socketPath);
-    environment.insert(QStringLiteral("LOG"), logPath);
-    environment.remove(QStringLiteral("TARNWICK_HELPER_PATH"));
+    environment.insert("HOME", home);
+    environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    environment.insert("XDG_DATA_HOME", dir.filePath("data"));
+    environment.insert("TARNWICK_SETTINGS", settingsPath);
+    environment.insert("TARNWICK_WORKSPACE", workspace);
+    environment.insert("TARNWICK_HELPER_SOCKET", socketPath);
+    environment.insert("LOG", logPath);
+    environment.remove("TARNWICK_HELPER_PATH");
     app.setProcessEnvironment(environment);
-    app.start(QStringLiteral("/bin/sh"),
-              {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >>\"$LOG\" 2>&1"),
-               installed + QStringLiteral("/bin/tarnwick-app"), QStringLiteral("--headless"),
-               QStringLiteral("--update")});
+    app.start("/bin/sh", {"-c", "exec \"$0\" \"$@\" >>\"$LOG\" 2>&1", installed + "/bin/tarnwick-app",
+                          "--headless", "--update"});
     ASSERT_TRUE(app.waitForStarted(5000));
 
-    const QRegularExpression newStart(QStringLiteral("Tarnwick 99\\.0\\.0 starting \\(PID: (\\d+)\\)"));
+    const QRegularExpression newStart("Tarnwick 99\\.0\\.0 starting \\(PID: (\\d+)\\)");
     QString log;
     const bool relaunched = test::waitFor(
         [&] {
             log = QString::fromUtf8(readAll(logPath));
             const qsizetype start = log.indexOf(newStart);
-            return start >= 0 && log.indexOf(QStringLiteral("Tarnwick is up to date"), start) >= 0 &&
-                   log.indexOf(QStringLiteral("Global API override applied successfully."), start) >= 0;
+            return start >= 0 && log.indexOf("Tarnwick is up to date", start) >= 0 &&
+                   log.indexOf("Global API override applied successfully.", start) >= 0;
         },
         120s);
     const qint64 newPid = newStart.match(log).captured(1).toLongLong();
@@ -110,7 +105,7 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
             test::waitFor([&] { return ::kill(static_cast<pid_t>(newPid), 0) != 0; }, 20s);
         HelperRegistration::Options options;
         options.socketPath = socketPath;
-        options.systemctl = QStringLiteral("/bin/false");
+        options.systemctl = "/bin/false";
         test::await(HelperRegistration(options).unregisterService());
     });
     ASSERT_TRUE(relaunched) << log.toStdString();
@@ -118,12 +113,10 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
     // The old process ended cleanly once it had cleaned up and handed over.
     ASSERT_TRUE(test::waitFor([&] { return app.state() == QProcess::NotRunning; }, 5s));
     EXPECT_EQ(app.exitCode(), 0);
-    const qsizetype oldStart = log.indexOf(QStringLiteral("Tarnwick ") + QStringLiteral(TARNWICK_VERSION) +
-                                           QStringLiteral(" starting"));
+    const qsizetype oldStart = log.indexOf("Tarnwick " + QStringLiteral(TARNWICK_VERSION) + " starting");
     const QStringList sequence = {QStringLiteral("Updating Tarnwick " TARNWICK_VERSION " to 99.0.0"),
-                                  QStringLiteral("OTA: cleanup started"),
-                                  QStringLiteral("OTA: exit → relaunch ") + installed,
-                                  QStringLiteral("Tarnwick 99.0.0 starting")};
+                                  "OTA: cleanup started", "OTA: exit → relaunch " + installed,
+                                  "Tarnwick 99.0.0 starting"};
     qsizetype at = oldStart;
     ASSERT_GE(at, 0) << log.toStdString();
     for (const QString& step : sequence) {
@@ -132,18 +125,16 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
     }
 
     // The bundle in place is the new one, whole; nothing was left beside it.
-    EXPECT_EQ(readAll(installed + QStringLiteral("/share/tarnwick/Info.ini")),
-              QByteArray("ShortVersion=99.0.0\nBuild=1\n"));
-    EXPECT_EQ(QDir(home + QStringLiteral("/Applications"))
-                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{QStringLiteral("Tarnwick")});
+    EXPECT_EQ(readAll(installed + "/share/tarnwick/Info.ini"), QByteArray("ShortVersion=99.0.0\nBuild=1\n"));
+    EXPECT_EQ(QDir(home + "/Applications").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"Tarnwick"});
     // The old kernel was stopped, the modes written, and the new instance started the kernel again.
-    const QRegularExpression kernelStarted(QStringLiteral("Kernel started \\(PID: (\\d+)\\)"));
+    const QRegularExpression kernelStarted("Kernel started \\(PID: (\\d+)\\)");
     QList<pid_t> kernels;
     for (const QRegularExpressionMatch& match : kernelStarted.globalMatch(log))
         kernels.append(match.captured(1).toInt());
     ASSERT_EQ(kernels.size(), 2) << log.toStdString();
     EXPECT_EQ(::kill(kernels[0], 0), -1);
     EXPECT_EQ(::kill(kernels[1], 0), 0);
-    EXPECT_EQ(Settings(settingsPath).boolean(QStringLiteral("isKernelIntentionallyStopped")), false);
+    EXPECT_EQ(Settings(settingsPath).boolean("isKernelIntentionallyStopped"), false);
 }
