@@ -118,6 +118,11 @@ void MenuBarBuilder::addModeSection(QMenu& menu, const MenuBarSnapshot& snapshot
         modes->addAction(action);
         QObject::connect(action, &QAction::triggered, &menu, [&actions, mode] { actions.setMode(mode); });
     }
+    menu.addSeparator();
+    QAction* proxy = addCheckable(menu, QStringLiteral("System Proxy"), snapshot.systemProxyEnabled);
+    QObject::connect(proxy, &QAction::triggered, &menu, [&actions](bool on) { actions.setSystemProxy(on); });
+    QAction* tun = addCheckable(menu, QStringLiteral("Enhanced Mode (TUN)"), snapshot.tunEnabled);
+    QObject::connect(tun, &QAction::triggered, &menu, [&actions](bool on) { actions.setTun(on); });
 }
 
 void MenuBarBuilder::addProfileSection(QMenu& menu, const MenuBarSnapshot& snapshot, MenuBarActions& actions)

@@ -35,6 +35,8 @@ struct MenuBarSnapshot
     KernelStatus kernelStatus;
     std::optional<QString> kernelVersion;
     std::optional<OutboundMode> mode; // absent until the kernel has told it
+    bool systemProxyEnabled = false;
+    bool tunEnabled = false;
     QList<ProfileNode> profiles;
     std::optional<QString> activeProfileName;
     QList<Group> groups;
@@ -52,6 +54,8 @@ public:
     virtual void stopKernel() = 0;
     virtual void restartKernel() = 0;
     virtual void setMode(OutboundMode mode) = 0;
+    virtual void setSystemProxy(bool enabled) = 0;
+    virtual void setTun(bool enabled) = 0;
     virtual void activateProfile(const ProfileNode& profile) = 0;
     virtual void importSubscription() = 0;
     virtual void addLocalProfile() = 0;

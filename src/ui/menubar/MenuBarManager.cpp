@@ -47,6 +47,7 @@ MenuBarManager::MenuBarManager(AppState& state, DesktopFrontend& frontend, QObje
         refreshMode(this);
         refreshGroups(this);
     });
+    connect(&m_state.wifiSuspension(), &WifiSuspension::suspensionChanged, this, &MenuBarManager::updateIcon);
     qApp->installEventFilter(this);
     rebuildMenu();
     updateIcon();
@@ -77,6 +78,8 @@ MenuBarSnapshot MenuBarManager::snapshot() const
     snapshot.kernelStatus = m_state.kernelStatus();
     snapshot.kernelVersion = m_state.mihomoVersion();
     snapshot.mode = m_mode;
+    snapshot.systemProxyEnabled = m_state.systemProxyEnabled();
+    snapshot.tunEnabled = m_state.tunEnabled();
     snapshot.profiles = m_state.profileNodes();
     snapshot.activeProfileName = m_state.activeProfileName();
     for (const ProxyGroup& group : m_groups) {
@@ -106,7 +109,8 @@ void MenuBarManager::rebuildMenu()
 void MenuBarManager::updateIcon()
 {
     const bool running = m_state.kernelStatus().kind == KernelStatus::Kind::running;
-    const QImage image = m_renderer.render(running, false, m_upload, m_download, m_iconMode);
+    const QImage image =
+        m_renderer.render(running, m_state.isSuspendedBySSID(), m_upload, m_download, m_iconMode);
     if (image.cacheKey() != m_iconKey) {
         m_iconKey = image.cacheKey();
         m_tray.setIcon(QIcon(QPixmap::fromImage(image)));
@@ -205,6 +209,16 @@ QCoro::Task<> MenuBarManager::applyMode(QPointer<MenuBarManager> self, OutboundM
     } catch (const std::exception& error) {
         printDiagnostic(QStringLiteral("[Tarnwick] Failed to set mode: ") + describe(error));
     }
+}
+
+void MenuBarManager::setSystemProxy(bool enabled)
+{
+    runFlow(m_state.setSystemProxy(enabled), QStringLiteral("Failed to toggle system proxy: "));
+}
+
+void MenuBarManager::setTun(bool enabled)
+{
+    runFlow(m_state.setTunMode(enabled), QStringLiteral("Failed to toggle TUN: "));
 }
 
 void MenuBarManager::activateProfile(const ProfileNode& profile)

@@ -41,6 +41,8 @@ public:
     void stopKernel() override;
     void restartKernel() override;
     void setMode(OutboundMode mode) override;
+    void setSystemProxy(bool enabled) override;
+    void setTun(bool enabled) override;
     void activateProfile(const ProfileNode& profile) override;
     void importSubscription() override;
     void addLocalProfile() override;

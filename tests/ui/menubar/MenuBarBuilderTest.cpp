@@ -14,6 +14,8 @@ public:
     void stopKernel() override { calls << QStringLiteral("stop"); }
     void restartKernel() override { calls << QStringLiteral("restart"); }
     void setMode(OutboundMode mode) override { calls << QStringLiteral("mode ") + rawValue(mode); }
+    void setSystemProxy(bool on) override { calls << QStringLiteral("proxy %1").arg(on); }
+    void setTun(bool on) override { calls << QStringLiteral("tun %1").arg(on); }
     void activateProfile(const ProfileNode& profile) override
     {
         calls << QStringLiteral("profile ") + profile.name;
@@ -66,9 +68,10 @@ TEST(MenuBarBuilderTest, StoppedKernelWithoutProfiles)
     snapshot.helperStatus = HelperStatus::unreachable;
     MenuBarBuilder::build(menu, snapshot, actions);
 
-    EXPECT_EQ(titles(menu), (QStringList{"Kernel: Stopped", "Start Kernel", "Restart Kernel", "Rule",
-                                         "Global", "Direct", "Profile", "Helper Unreachable", "Menu Bar Icon",
-                                         "Copy Shell Export", "Open Tarnwick", "Quit Tarnwick"}));
+    EXPECT_EQ(titles(menu),
+              (QStringList{"Kernel: Stopped", "Start Kernel", "Restart Kernel", "Rule", "Global", "Direct",
+                           "System Proxy", "Enhanced Mode (TUN)", "Profile", "Helper Unreachable",
+                           "Menu Bar Icon", "Copy Shell Export", "Open Tarnwick", "Quit Tarnwick"}));
     EXPECT_FALSE(find(menu, QStringLiteral("Restart Kernel"))->isEnabled());
     EXPECT_FALSE(find(menu, QStringLiteral("Global"))->isEnabled());
     const QMenu* profiles = find(menu, QStringLiteral("Profile"))->menu();
@@ -80,9 +83,10 @@ TEST(MenuBarBuilderTest, StoppedKernelWithoutProfiles)
     EXPECT_TRUE(icon->actions().first()->isChecked());
 
     find(menu, QStringLiteral("Start Kernel"))->trigger();
+    find(menu, QStringLiteral("System Proxy"))->trigger();
     icon->actions().last()->trigger();
     find(menu, QStringLiteral("Copy Shell Export"))->trigger();
-    EXPECT_EQ(actions.calls, (QStringList{"start", "icon speedOnly", "copy"}));
+    EXPECT_EQ(actions.calls, (QStringList{"start", "proxy 1", "icon speedOnly", "copy"}));
 }
 
 TEST(MenuBarBuilderTest, RunningKernelWithProfilesGroupsAndHelper)
