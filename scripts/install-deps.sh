@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-websockets-dev qcoro-qt6-dev
-  libsqlite3-dev libmaxminddb-dev libmaxmind-db-writer-perl iso-codes
+  libsqlite3-dev libmaxminddb-dev libmaxmind-db-writer-perl iso-codes libsimdjson-dev
   qt6-svg-dev trayer xdotool imagemagick qt6-gtk-platformtheme
   libgtest-dev libbenchmark-dev libyaml-dev
   clang clang-format libclang-rt-14-dev

@@ -77,10 +77,15 @@ void ControllerStreamBase::open(const QNetworkRequest& request, std::exception_p
     m_socket->open(request);
 }
 
-void ControllerStreamBase::receive(const QByteArray& utf8)
+bool ControllerStreamBase::acceptMessage(const QByteArray& utf8)
 {
     const QJsonDocument document = QJsonDocument::fromJson(utf8);
-    if (!document.isObject() || !accept(document.object()))
+    return document.isObject() && accept(document.object());
+}
+
+void ControllerStreamBase::receive(const QByteArray& utf8)
+{
+    if (!acceptMessage(utf8))
         return;
     wake();
     Q_EMIT elementsAvailable();

@@ -47,6 +47,9 @@ protected:
     // does not connect and finishes with it from the event loop, once the consumer had a chance to listen.
     void open(const QNetworkRequest& request, std::exception_ptr refusal,
               std::chrono::milliseconds openTimeout);
+    // Decodes one message and queues the element; false when it yields nothing. By default the message is
+    // parsed as a JSON object and handed to accept().
+    virtual bool acceptMessage(const QByteArray& utf8);
     // Decodes one message object and queues the element; false when it yields nothing.
     virtual bool accept(const QJsonObject& message) = 0;
     virtual bool hasElements() const = 0;
@@ -103,10 +106,18 @@ template <typename T> class ControllerStream final : public ControllerStreamBase
 {
 public:
     using Decoder = std::optional<T> (*)(const QJsonObject&);
+    // Reads the message text itself, for messages too large to go through a JSON tree first.
+    using TextDecoder = std::optional<T> (*)(const QByteArray&);
 
     ControllerStream(const QNetworkRequest& request, Decoder decode, std::exception_ptr refusal = nullptr,
                      std::chrono::milliseconds openTimeout = defaultOpenTimeout)
         : m_decode(decode)
+    {
+        open(request, std::move(refusal), openTimeout);
+    }
+    ControllerStream(const QNetworkRequest& request, TextDecoder decode, std::exception_ptr refusal = nullptr,
+                     std::chrono::milliseconds openTimeout = defaultOpenTimeout)
+        : m_decodeText(decode)
     {
         open(request, std::move(refusal), openTimeout);
     }
@@ -131,6 +142,16 @@ public:
     }
 
 protected:
+    bool acceptMessage(const QByteArray& utf8) override
+    {
+        if (!m_decodeText)
+            return ControllerStreamBase::acceptMessage(utf8);
+        std::optional<T> element = m_decodeText(utf8);
+        if (!element)
+            return false;
+        m_pending.append(std::move(*element));
+        return true;
+    }
     bool accept(const QJsonObject& message) override
     {
         std::optional<T> element = m_decode(message);
@@ -142,7 +163,8 @@ protected:
     bool hasElements() const override { return !m_pending.isEmpty(); }
 
 private:
-    Decoder m_decode;
+    Decoder m_decode = nullptr;
+    TextDecoder m_decodeText = nullptr;
     QList<T> m_pending;
 };
 

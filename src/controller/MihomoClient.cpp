@@ -1,5 +1,6 @@
 #include "MihomoClient.h"
 
+#include "ConnectionSnapshotDecoder.h"
 #include "HttpResult.h"
 #include "LenientJson.h"
 #include "MihomoClientError.h"
@@ -407,9 +408,9 @@ QCoro::Task<> MihomoClient::updateRuleProvider(const QString& name) const
     return discarded(call("PUT", QStringLiteral("/providers/rules/") + pathSegment(name), {}, QJsonObject()));
 }
 
-template <typename T>
+template <typename T, typename D>
 std::unique_ptr<ControllerStream<T>> MihomoClient::stream(const QString& path, const Query& query,
-                                                          typename ControllerStream<T>::Decoder decode) const
+                                                          D decode) const
 {
     Query withToken = query;
     if (!m_endpoint.secret.isEmpty())
@@ -427,10 +428,7 @@ std::unique_ptr<ControllerStream<T>> MihomoClient::stream(const QString& path, c
 
 std::unique_ptr<ControllerStream<ConnectionSnapshot>> MihomoClient::connectionsStream() const
 {
-    return stream<ConnectionSnapshot>(QStringLiteral("/connections"), {},
-                                      [](const QJsonObject& message) -> std::optional<ConnectionSnapshot> {
-                                          return ConnectionSnapshot::fromJson(message);
-                                      });
+    return stream<ConnectionSnapshot>(QStringLiteral("/connections"), {}, &ConnectionSnapshotDecoder::decode);
 }
 
 std::unique_ptr<ControllerStream<TrafficSnapshot>> MihomoClient::trafficStream() const

@@ -132,9 +132,9 @@ private:
                                   const std::optional<QJsonObject>& body = std::nullopt) const;
     QCoro::Task<QJsonObject> delayCall(const QString& path, const std::optional<QString>& testUrl,
                                        int timeout) const;
-    template <typename T>
-    std::unique_ptr<ControllerStream<T>> stream(const QString& path, const Query& query,
-                                                typename ControllerStream<T>::Decoder decode) const;
+    // `decode`: a ControllerStream<T>::Decoder or TextDecoder.
+    template <typename T, typename D>
+    std::unique_ptr<ControllerStream<T>> stream(const QString& path, const Query& query, D decode) const;
 
     ControllerEndpoint m_endpoint;
     QPointer<QNetworkAccessManager> m_session;
