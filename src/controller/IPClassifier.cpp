@@ -62,7 +62,11 @@ IPCategory classify(const QString& address)
     const QString lower = address.toLower();
     if (lower.startsWith(QLatin1String("fe80:")) || lower.startsWith(QLatin1String("fd")))
         return IPCategory::lan;
-    if (!std::all_of(address.begin(), address.end(), isAddressCharacter))
+    // Hexadecimal letters belong to IPv6 only: "172.abc" or "face.de" is a name, "cafe::1" an address.
+    const bool ipv6 = address.contains(u':');
+    if (!std::all_of(address.begin(), address.end(), [ipv6](QChar c) {
+            return ipv6 ? isAddressCharacter(c) : c == u'.' || (c >= u'0' && c <= u'9');
+        }))
         return IPCategory::domain;
     return IPCategory::public_;
 }
