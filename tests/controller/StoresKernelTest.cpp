@@ -120,8 +120,6 @@ TEST_F(StoresKernelTest, TrafficConnectionsAndLogsOfRealRequests)
     RecordingFlowRecorder recorder;
     connections.setFlowRecorder(&recorder);
     LogStore logs(*m_client, 2000);
-    int publications = 0;
-    QObject::connect(&logs, &LogStore::entriesChanged, [&publications] { ++publications; });
     traffic.startMonitoring();
     connections.startStreaming();
     logs.startStreaming("info");
@@ -164,13 +162,12 @@ TEST_F(StoresKernelTest, TrafficConnectionsAndLogsOfRealRequests)
     EXPECT_FALSE(heldConnection());
     EXPECT_EQ(recorder.closed.count(item.id), 1);
 
-    // The kernel logs both requests; the lines arrive in fewer publications than lines.
+    // The kernel's own log lines for both requests.
     ASSERT_TRUE(test::waitFor([&] {
         return std::count_if(logs.entries().cbegin(), logs.entries().cend(), [&](const LogEntry& entry) {
                    return entry.message.contains(":" + originPort) && entry.message.contains("Proxy");
                }) >= 2;
     })) << LogStore::exportText(logs.entries()).toStdString();
-    EXPECT_LT(publications, logs.entries().size());
     EXPECT_EQ(logs.entries().first().level, "info");
 
     // The kernel goes away: the connection stream says so and ends; traffic retries and then gives up.
