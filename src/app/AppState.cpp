@@ -158,6 +158,19 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     connect(m_proxyModes, &SystemProxyController::modesChanged, this, &AppState::modesChanged);
     m_wifiSuspension = new WifiSuspension(m_settings, *m_proxyModes, this);
     connect(m_wifiSuspension, &WifiSuspension::suspensionChanged, this, &AppState::modesChanged);
+    SubscriptionRefresher::Hooks refresh{
+        [this]() -> std::optional<QString> {
+            try {
+                const std::optional<ProfileNode> profile = activeProfile();
+                return profile ? std::optional<QString>(profile->fileName) : std::nullopt;
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        },
+        [this] { return reloadRuntimeConfiguration(); }, [this] { return reloadProfileList(); }};
+    m_refresher =
+        new SubscriptionRefresher(*m_profiles, std::move(refresh), m_environment.subscriptionRefresh, this);
+    m_refresher->start();
 
     m_helperInstalled = m_helper.isRegistered();
     m_activeProfileName = m_settings.text(kActiveProfileName);
@@ -326,6 +339,11 @@ QCoro::Task<> AppState::boot()
                                                            : " (the start failed)";
     qCInfo(lcAppState, "Boot complete: kernel %s%s",
            m_kernelStatus.isRunningOrStarting() ? "running" : "stopped", why);
+}
+
+QCoro::Task<> AppState::reloadProfileList()
+{
+    co_await reloadProfileNodes();
 }
 
 QCoro::Task<bool> AppState::reloadProfileNodes()

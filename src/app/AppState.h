@@ -11,6 +11,7 @@
 #include "SystemProxyController.h"
 #include "TrafficHistory.h"
 #include "WifiSuspension.h"
+#include "SubscriptionRefresher.h"
 #include "config/ClashPaths.h"
 #include "config/ProfileNode.h"
 #include "config/yaml/NativeValue.h"
@@ -73,6 +74,8 @@ struct AppEnvironment
     QString privilegedHelperSocket = HelperSocketPath::privilegedPath(::getuid());
     // Where the Wi-Fi network's name comes from; NetworkManager or iwgetid when not given.
     std::function<std::unique_ptr<WifiNameSource>()> wifiNameSource;
+    // When remote profiles are refreshed.
+    SubscriptionRefresher::Schedule subscriptionRefresh;
 };
 
 // The application's one central state: owns the workspace, the controller client, the profiles, the
@@ -102,6 +105,8 @@ public:
     QCoro::Task<> stopKernel();
     QCoro::Task<> restartKernel();
     QCoro::Task<> switchProfile(ProfileNode profile);
+    // Reads the profile list again into profileNodes() (after an import, a rename …); failures are logged.
+    QCoro::Task<> reloadProfileList();
     // Recompiles the active profile, validates it and has the running kernel reload it.
     QCoro::Task<> reloadRuntimeConfiguration();
     // Switches the system proxy and DNS back, stops the kernel and saves the modes for the next launch.
@@ -148,6 +153,7 @@ public:
     NetworkEnvironmentMonitor& networkMonitor() const { return *m_networkMonitor; }
     bool isSuspendedBySSID() const { return m_wifiSuspension->isSuspendedBySSID(); }
     const std::optional<QString>& suspendedSSIDName() const { return m_wifiSuspension->suspendedSSIDName(); }
+    SubscriptionRefresher& subscriptionRefresher() const { return *m_refresher; }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;
@@ -234,6 +240,7 @@ private:
     SystemProxyController* m_proxyModes = nullptr;
     WifiSuspension* m_wifiSuspension = nullptr;
     NetworkEnvironmentMonitor* m_networkMonitor = nullptr;
+    SubscriptionRefresher* m_refresher = nullptr;
 
     AppBootState m_bootState = AppBootState::booting;
     KernelStatus m_kernelStatus;
