@@ -129,6 +129,8 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
     }
 
     rebuildClient();
+    m_stores = new KernelStores(*m_client, m_settings, m_paths.runtimeConfigFile(), this);
+    m_stores->setProfileNameProvider([this] { return m_activeProfileName; });
     m_subscriptions = new SubscriptionManager(
         m_paths.profilesDirectory() + QStringLiteral("subscription_ledger.json"), m_settings, this);
     m_profiles = new ProfileStore(m_paths, m_settings, m_subscriptions, &m_supervisor, this);
@@ -210,6 +212,8 @@ void AppState::migrateGlobalUserAgent()
 void AppState::rebuildClient()
 {
     m_client = std::make_unique<MihomoClient>(ControllerEndpoint::fromSettings(m_settings), &m_network);
+    if (m_stores)
+        m_stores->setClient(*m_client);
 }
 
 // MARK: launch and boot
@@ -534,9 +538,13 @@ QCoro::Task<> AppState::runReadinessSequence()
     else
         qCWarning(lcAppState, "Kernel controller did not answer after %d retries", readinessRetries);
 
+    co_await m_stores->refreshProxies();
+    if (!stillCurrent())
+        co_return;
     co_await applyLiveSettings();
     if (!stillCurrent())
         co_return;
+    m_stores->kernelReady();
     qCInfo(lcAppState, "Kernel ready (PID %d, version %s)", kernel.pid,
            qUtf8Printable(m_mihomoVersion.value_or(QStringLiteral("unknown"))));
     try {
@@ -689,6 +697,9 @@ QCoro::Task<> AppState::reloadRuntimeConfiguration()
         co_await m_client->reloadConfig(true);
         if (!self)
             co_return;
+        co_await m_stores->refreshProxies();
+        if (!self)
+            co_return;
         // The reload resets what the readiness sequence patched in; the kernel keeps the configured ports.
         co_await applyLiveSettings();
     } catch (const std::exception& error) {
@@ -818,6 +829,10 @@ void AppState::setKernelStatus(const KernelStatus& status)
     m_kernelStatus = status;
     // Ready again only once the readiness sequence has run for the new kernel.
     m_proxyModes->kernelNotReady();
+    // Stopped, failed or on its way to a new start: this kernel's streams end; the next readiness starts
+    // them again.
+    if (status.kind != KernelStatus::Kind::running)
+        m_stores->kernelStopped();
     Q_EMIT kernelStatusChanged();
 }
 

@@ -8,6 +8,7 @@
 #include "KernelLaunchRouter.h"
 #include "KernelRecovery.h"
 #include "KernelStatus.h"
+#include "KernelStores.h"
 #include "SystemProxyController.h"
 #include "TrafficHistory.h"
 #include "WifiSuspension.h"
@@ -154,6 +155,10 @@ public:
     bool isSuspendedBySSID() const { return m_wifiSuspension->isSuspendedBySSID(); }
     const std::optional<QString>& suspendedSSIDName() const { return m_wifiSuspension->suspendedSSIDName(); }
     SubscriptionRefresher& subscriptionRefresher() const { return *m_refresher; }
+    ProxyStore& proxyStore() const { return m_stores->proxy(); }
+    TrafficStore& trafficStore() const { return m_stores->traffic(); }
+    ConnectionStore& connectionStore() const { return m_stores->connections(); }
+    LogStore& logStore() const { return m_stores->logs(); }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;
@@ -224,6 +229,7 @@ private:
     ClashPaths m_paths;
     QNetworkAccessManager m_network;
     std::unique_ptr<MihomoClient> m_client;
+    KernelStores* m_stores = nullptr;
     HelperClient& m_helper;
     KernelLaunchRouter m_launchRouter;
     CoreSupervisor m_supervisor;
