@@ -7,6 +7,7 @@
 #include "config/ProfileStore.h"
 #include "config/SubscriptionManager.h"
 #include "config/UserAgentHelper.h"
+#include "history/FlowDatabase.h"
 #include "network/NetworkEnvironmentMonitor.h"
 #include "network/WifiNameSource.h"
 #include "platform/Logging.h"
@@ -138,6 +139,8 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
                                           RuntimeDownloader(&m_network), this);
     connect(m_runtimeManager, &RuntimeManager::isPendingRestartChanged, this, &AppState::runtimeSwitched);
     m_history = new TrafficHistory(m_paths, m_settings, this);
+    // The connection store is the history's only writer; without a database it records nothing.
+    m_stores->connections().setFlowRecorder(m_history->flowDatabase());
     // The flow is a child: whenever it cleans up, this state is there.
     AppUpdateFlow::Hooks hooks{[this] { return shutdown(); }, [] { QCoreApplication::exit(0); }};
     m_updateFlow = new AppUpdateFlow(m_settings, m_helper,
