@@ -8,7 +8,9 @@ workspace="${TARNWICK_WORKSPACE:-${XDG_DATA_HOME:-$HOME/.local/share}/Tarnwick}"
 if [[ ! -x "$workspace/core/current" ]]; then
   kernel="$(bash scripts/provision-mihomo.sh)"
   # "Mihomo Meta v1.19.30 linux amd64 …" on the first line; later lines name the build tags.
-  version="$("$kernel" -v | head -n 1 | awk '{print $3}')"
+  # Read whole before taking the first line: a reader that stops early would kill the kernel with SIGPIPE.
+  identity="$("$kernel" -v)"
+  version="$(awk 'NR == 1 {print $3}' <<<"$identity")"
   archive="$(mktemp --suffix=.gz)"
   trap 'rm -f "$archive"' EXIT
   gzip -c "$kernel" >"$archive"
