@@ -115,7 +115,7 @@ TEST_F(ProfileDownloaderTest, FailuresLeaveNoFileBehind)
         EXPECT_EQ(leftovers(), QStringList()) << description.toStdString();
     }
 
-    for (const QString& bad : {"no scheme here", "http://exa mple.com/"})
+    for (const QString& bad : QStringList{"no scheme here", "http://exa mple.com/"})
         EXPECT_EQ(errorText<ProfileDownloaderError>(m_downloader.download(bad)), "Bad URL: " + bad);
     EXPECT_EQ(leftovers(), QStringList());
 }

@@ -45,7 +45,7 @@ TEST(NativeDictionaryTest, FromEntriesSortsAndKeepsTheLastOfEqualKeys)
 TEST(NativeDictionaryTest, KeysOrderByUtf16Units)
 {
     NativeValue::Dictionary dictionary;
-    for (const QString& key : {"\uFFFD", "🚀", "b", "B", "é", ""})
+    for (const QString& key : QStringList{"\uFFFD", "🚀", "b", "B", "é", ""})
         dictionary[key] = key;
     EXPECT_EQ(keysOf(dictionary), QStringList({QString(), "B", "b", "é", "🚀", "\uFFFD"}));
     EXPECT_EQ(NativeValue(dictionary).toJson(),
