@@ -3,14 +3,26 @@
 namespace tarnwick::KernelCommand {
 
 QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host,
-                         int port, const QString& secret)
+                         int port)
 {
-    QStringList arguments{QStringLiteral("-d"),       workDirectory,
-                          QStringLiteral("-f"),       configFile,
-                          QStringLiteral("-ext-ctl"), host + QLatin1Char(':') + QString::number(port)};
+    return {QStringLiteral("-d"),       workDirectory,
+            QStringLiteral("-f"),       configFile,
+            QStringLiteral("-ext-ctl"), controllerAddress(host, port)};
+}
+
+QMap<QString, QString> runEnvironment(const QString& secret)
+{
+    QMap<QString, QString> environment;
     if (!secret.isEmpty())
-        arguments << QStringLiteral("-secret") << secret;
-    return arguments;
+        environment.insert(secretVariable, secret);
+    return environment;
+}
+
+QString controllerAddress(const QString& host, int port)
+{
+    const bool bracketed = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['));
+    return (bracketed ? QLatin1Char('[') + host + QLatin1Char(']') : host) + QLatin1Char(':') +
+           QString::number(port);
 }
 
 QStringList testArguments(const QString& workDirectory, const QString& configFile)

@@ -60,13 +60,23 @@ int runHelper(int argc, char** argv)
     const QString socketPath =
         parser.isSet(socketOption) ? parser.value(socketOption) : HelperSocketPath::defaultPath();
 
+    // A helper serving another user runs that user's kernels as that user, never with its own rights.
+    std::optional<UserAccount> runAs;
+    if (allowedUid != ::geteuid()) {
+        runAs = UserAccount::lookup(allowedUid);
+        if (!runAs) {
+            qCCritical(lcHelper, "No user with uid %u", allowedUid);
+            return 1;
+        }
+    }
+
     // TUN, routes and DNS are not the kernel's to change from here.
     NetworkPrivileges::withholdFromChildren();
 
     const SignalWatcher signalWatcher({SIGCHLD, SIGTERM, SIGINT});
-    KernelLauncher launcher(kStopGrace);
-    HelperService service(&launcher);
-    HelperServer server(socketPath, allowedUid, &service);
+    KernelLauncher launcher(kStopGrace, runAs);
+    HelperService service(&launcher, allowedUid);
+    HelperServer server(socketPath, runAs, &service);
     try {
         server.listen();
     } catch (const HelperError& error) {

@@ -4,6 +4,7 @@
 #include "CommandAllowList.h"
 #include "HelperError.h"
 #include "HelperProtocol.h"
+#include "KernelLaunchPolicy.h"
 #include "KernelLauncher.h"
 #include "platform/Logging.h"
 
@@ -59,9 +60,9 @@ QString commandLine(const QString& command, const QStringList& arguments)
 
 } // namespace
 
-HelperService::HelperService(KernelLauncher* launcher, std::chrono::milliseconds commandBound,
+HelperService::HelperService(KernelLauncher* launcher, uid_t user, std::chrono::milliseconds commandBound,
                              QObject* parent)
-    : QObject(parent), m_launcher(launcher), m_commandBound(commandBound)
+    : QObject(parent), m_launcher(launcher), m_user(user), m_commandBound(commandBound)
 {}
 
 QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request)
@@ -96,14 +97,14 @@ QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request)
     co_return QJsonObject{{Key::error, QStringLiteral("Unknown operation: ") + operation}};
 }
 
-QJsonObject HelperService::installUpdate(const QJsonObject& request)
+QJsonObject HelperService::installUpdate(const QJsonObject& request) const
 {
     const QString source = request.value(Key::sourcePath).toString();
     const QString target = request.value(Key::targetPath).toString();
     if (source.isEmpty() || target.isEmpty())
         return failure(QStringLiteral("Invalid installUpdate request"));
     try {
-        BundleInstaller::install(source, target, ::geteuid());
+        BundleInstaller::install(source, target, m_user);
     } catch (const HelperError& error) {
         qCWarning(lcHelper, "Application update refused: %s", qUtf8Printable(error.description()));
         return failure(error.description());
@@ -119,7 +120,9 @@ QJsonObject HelperService::startKernel(const QJsonObject& request)
     if (executable.isEmpty() || !arguments || logFile.isEmpty())
         return QJsonObject{{Key::pid, -1}, {Key::error, QStringLiteral("Invalid startKernel request")}};
     try {
-        return QJsonObject{{Key::pid, m_launcher->start(executable, *arguments, logFile)}};
+        KernelLaunchPolicy::check(executable, *arguments, logFile, m_user);
+        const QStringList environment = KernelLaunchPolicy::environment(request.value(Key::environment));
+        return QJsonObject{{Key::pid, m_launcher->start(executable, *arguments, environment, logFile)}};
     } catch (const HelperError& error) {
         qCWarning(lcHelper, "Kernel start failed: %s", qUtf8Printable(error.description()));
         return QJsonObject{{Key::pid, -1}, {Key::error, error.description()}};

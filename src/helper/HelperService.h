@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <chrono>
 #include <qcoro/qcorotask.h>
+#include <sys/types.h>
 
 namespace tarnwick {
 
@@ -18,9 +19,10 @@ class HelperService final : public QObject
 public:
     // commandBound: how long an allowed system command may run; below the application's 15 s time-out so
     // that it hears why.
-    explicit HelperService(KernelLauncher* launcher,
-                           std::chrono::milliseconds commandBound = std::chrono::seconds(12),
-                           QObject* parent = nullptr);
+    // user: the one user served; kernels and bundles are accepted only from that user's directories.
+    HelperService(KernelLauncher* launcher, uid_t user,
+                  std::chrono::milliseconds commandBound = std::chrono::seconds(12),
+                  QObject* parent = nullptr);
 
     // Never throws: every failure becomes the reply's error text.
     QCoro::Task<QJsonObject> handle(QJsonObject request);
@@ -31,13 +33,14 @@ public:
 
 private:
     QJsonObject startKernel(const QJsonObject& request);
-    static QJsonObject installUpdate(const QJsonObject& request);
+    QJsonObject installUpdate(const QJsonObject& request) const;
     QCoro::Task<QJsonObject> stopKernel(QJsonObject request);
     QCoro::Task<QJsonObject> waitForKernelExit(QJsonObject request);
     static QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments,
                                                      std::chrono::milliseconds bound);
 
     KernelLauncher* m_launcher;
+    uid_t m_user;
     std::chrono::milliseconds m_commandBound;
 };
 

@@ -11,8 +11,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <qcoro/qcorotimer.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -35,53 +36,103 @@ void signalGroup(qint32 pid, int signalNumber)
         ::kill(pid, signalNumber);
 }
 
-// Owns the posix_spawn structures for one start.
-class SpawnSetup final
+QString errorText(int error)
 {
-public:
-    explicit SpawnSetup(int logFd)
-    {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&m_actions, logFd, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&m_actions, logFd, STDERR_FILENO);
+    return qt_error_string(error);
+}
 
-        posix_spawnattr_init(&m_attributes);
-        posix_spawnattr_setflags(&m_attributes,
-                                 POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        posix_spawnattr_setpgroup(&m_attributes, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&m_attributes, &none);
-        // The helper's own handlers and ignored signals are no business of the kernel.
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (int signalNumber = 1; signalNumber < 32; ++signalNumber) {
-            if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
-                sigaddset(&defaults, signalNumber);
-        }
-        posix_spawnattr_setsigdefault(&m_attributes, &defaults);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&m_actions);
-        posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    const posix_spawn_file_actions_t* actions() const { return &m_actions; }
-    const posix_spawnattr_t* attributes() const { return &m_attributes; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-    posix_spawnattr_t m_attributes;
+// Everything the child needs, prepared before the fork: after it, only async-signal-safe calls are allowed.
+struct ChildSetup
+{
+    QByteArray program;
+    std::vector<QByteArray> argumentStorage;
+    std::vector<QByteArray> environmentStorage;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    int logFd = -1;
+    int reportFd = -1; // the child writes its errno here when it cannot exec
+    const UserAccount* runAs = nullptr;
 };
+
+std::vector<char*> pointersTo(std::vector<QByteArray>& storage)
+{
+    std::vector<char*> pointers;
+    pointers.reserve(storage.size() + 1);
+    for (QByteArray& entry : storage)
+        pointers.push_back(entry.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The helper's environment for a kernel: its own CLASH_ overrides are never passed on, a kernel run as
+// another user gets that user's name and home, and the request's variables come last.
+std::vector<QByteArray> kernelEnvironment(const std::optional<UserAccount>& runAs, const QStringList& extra)
+{
+    std::vector<QByteArray> entries;
+    const auto replacedForUser = [&](const QByteArray& entry) {
+        return runAs &&
+               (entry.startsWith("HOME=") || entry.startsWith("USER=") || entry.startsWith("LOGNAME="));
+    };
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const QByteArray text(*entry);
+        if (!text.startsWith("CLASH_") && !replacedForUser(text))
+            entries.push_back(text);
+    }
+    if (runAs) {
+        entries.push_back("HOME=" + runAs->home);
+        entries.push_back("USER=" + runAs->name);
+        entries.push_back("LOGNAME=" + runAs->name);
+    }
+    for (const QString& variable : extra)
+        entries.push_back(variable.toUtf8());
+    return entries;
+}
+
+[[noreturn]] void failInChild(int reportFd)
+{
+    const int error = errno;
+    ssize_t written = 0;
+    do {
+        written = ::write(reportFd, &error, sizeof error);
+    } while (written < 0 && errno == EINTR);
+    ::_exit(127);
+}
+
+// In the forked child: its own process group, default signal handling, the log as output, the user's
+// identity when it has one, then the kernel.
+[[noreturn]] void execChild(const ChildSetup& setup)
+{
+    ::setpgid(0, 0);
+    struct sigaction defaultAction
+    {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
+            ::sigaction(signalNumber, &defaultAction, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    const int input = ::open("/dev/null", O_RDONLY);
+    if (input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(setup.logFd, STDOUT_FILENO) < 0 ||
+        ::dup2(setup.logFd, STDERR_FILENO) < 0)
+        failInChild(setup.reportFd);
+    if (setup.runAs) {
+        if (::setgroups(setup.runAs->groups.size(), setup.runAs->groups.data()) != 0 ||
+            ::setgid(setup.runAs->gid) != 0 || ::setuid(setup.runAs->uid) != 0)
+            failInChild(setup.reportFd);
+    }
+    ::execve(setup.program.constData(), setup.argv.data(), setup.envp.data());
+    failInChild(setup.reportFd);
+}
 
 } // namespace
 
-KernelLauncher::KernelLauncher(std::chrono::milliseconds stopGrace, QObject* parent)
-    : QObject(parent), m_stopGrace(stopGrace)
+KernelLauncher::KernelLauncher(std::chrono::milliseconds stopGrace, std::optional<UserAccount> runAs,
+                               QObject* parent)
+    : QObject(parent), m_stopGrace(stopGrace), m_runAs(std::move(runAs))
 {}
 
 KernelLauncher::~KernelLauncher()
@@ -91,34 +142,84 @@ KernelLauncher::~KernelLauncher()
     stopAllNow();
 }
 
-qint32 KernelLauncher::start(const QString& executable, const QStringList& arguments, const QString& logFile)
+int KernelLauncher::openLog(const QString& logFile) const
 {
-    const QByteArray logPath = QFile::encodeName(logFile);
-    const int logFd = ::open(logPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (logFd < 0)
-        throw HelperError(QStringLiteral("Cannot open log file %1: %2").arg(logFile, qt_error_string(errno)));
-
-    const QByteArray program = QFile::encodeName(executable);
-    std::vector<QByteArray> storage;
-    storage.reserve(static_cast<size_t>(arguments.size()) + 1);
-    storage.push_back(KernelCommand::processName.toUtf8());
-    for (const QString& argument : arguments)
-        storage.push_back(argument.toUtf8());
-    std::vector<char*> argv;
-    for (QByteArray& argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    int result = 0;
+    const QByteArray path = QFile::encodeName(logFile);
+    int fd = -1;
+    int openError = 0;
     {
-        const SpawnSetup setup(logFd);
-        result = ::posix_spawn(&pid, program.constData(), setup.actions(), setup.attributes(), argv.data(),
-                               environ);
+        const FileSystemIdentity identity(m_runAs);
+        fd =
+            ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+        openError = errno;
     }
-    ::close(logFd);
-    if (result != 0)
-        throw HelperError(QStringLiteral("Failed to start %1: %2").arg(executable, qt_error_string(result)));
+    if (fd < 0)
+        throw HelperError(QStringLiteral("Cannot open log file %1: %2").arg(logFile, errorText(openError)));
+    struct stat info
+    {};
+    const uid_t owner = m_runAs ? m_runAs->uid : ::geteuid();
+    QString refusal;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        refusal = QStringLiteral("The log file %1 is not a regular file").arg(logFile);
+    else if (info.st_uid != owner)
+        refusal = QStringLiteral("The log file %1 belongs to uid %2, not uid %3")
+                      .arg(logFile)
+                      .arg(info.st_uid)
+                      .arg(owner);
+    if (!refusal.isEmpty()) {
+        ::close(fd);
+        throw HelperError(refusal);
+    }
+    return fd;
+}
+
+qint32 KernelLauncher::start(const QString& executable, const QStringList& arguments,
+                             const QStringList& environment, const QString& logFile)
+{
+    ChildSetup setup;
+    setup.program = QFile::encodeName(executable);
+    setup.argumentStorage.push_back(KernelCommand::processName.toUtf8());
+    for (const QString& argument : arguments)
+        setup.argumentStorage.push_back(argument.toUtf8());
+    setup.argv = pointersTo(setup.argumentStorage);
+    setup.environmentStorage = kernelEnvironment(m_runAs, environment);
+    setup.envp = pointersTo(setup.environmentStorage);
+    setup.runAs = m_runAs ? &*m_runAs : nullptr;
+
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        throw HelperError(QStringLiteral("Failed to start %1: %2").arg(executable, errorText(errno)));
+    try {
+        setup.logFd = openLog(logFile);
+    } catch (const HelperError&) {
+        ::close(report[0]);
+        ::close(report[1]);
+        throw;
+    }
+    setup.reportFd = report[1];
+
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        execChild(setup);
+    const int forkError = errno;
+    ::close(report[1]);
+    ::close(setup.logFd);
+    if (pid < 0) {
+        ::close(report[0]);
+        throw HelperError(QStringLiteral("Failed to start %1: %2").arg(executable, errorText(forkError)));
+    }
+    // The report end closes on exec; an errno arriving instead means the child never became the kernel.
+    int childError = 0;
+    ssize_t received = 0;
+    do {
+        received = ::read(report[0], &childError, sizeof childError);
+    } while (received < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (received == static_cast<ssize_t>(sizeof childError)) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        throw HelperError(QStringLiteral("Failed to start %1: %2").arg(executable, errorText(childError)));
+    }
 
     m_running.insert(pid, true);
     qCInfo(lcHelper, "Kernel started (PID: %d)", pid);

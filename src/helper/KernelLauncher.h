@@ -1,30 +1,39 @@
 #pragma once
 
+#include "UserAccount.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <optional>
 #include <qcoro/qcorotask.h>
 
 namespace tarnwick {
 
 // Starts kernels and stops them again. Only processes it started can be stopped; each runs in its own
-// process group, so that stopping it also ends whatever it spawned.
+// process group, so that stopping it also ends whatever it spawned. A launcher given an account runs its
+// kernels as that user and opens their logs with the user's rights: a helper running as root for another
+// user then gives that user nothing the user did not have.
 class KernelLauncher final : public QObject
 {
     Q_OBJECT
 
 public:
     // stopGrace: how long a kernel may take to exit after SIGTERM before it gets SIGKILL.
-    explicit KernelLauncher(std::chrono::milliseconds stopGrace, QObject* parent = nullptr);
+    explicit KernelLauncher(std::chrono::milliseconds stopGrace,
+                            std::optional<UserAccount> runAs = std::nullopt, QObject* parent = nullptr);
     // Stops every kernel still running, so that none outlives the helper.
     ~KernelLauncher() override;
 
     // Starts the executable with argv[0] set to the kernel's process name (its command line then reads
-    // "mihomo -d ..."), standard input from /dev/null, standard output and error appended to the log file.
+    // "mihomo -d ..."), standard input from /dev/null, standard output and error appended to the log file,
+    // the helper's environment without its CLASH_ variables plus `environment` ("NAME=value" entries).
+    // The log is never reached through a symbolic link and must be a regular file of the kernel's user.
     // Returns the pid; throws HelperError when the log file cannot be opened or the start fails.
-    qint32 start(const QString& executable, const QStringList& arguments, const QString& logFile);
+    qint32 start(const QString& executable, const QStringList& arguments, const QStringList& environment,
+                 const QString& logFile);
 
     // SIGTERM to the kernel's group, SIGKILL after the grace period, then reaped. A kernel that already
     // exited on its own counts as stopped. Throws HelperError for a pid this launcher did not start.
@@ -50,7 +59,10 @@ private:
     QCoro::Task<bool> waitForExit(qint32 pid, std::chrono::milliseconds bound);
     void stopAllNow();
 
+    int openLog(const QString& logFile) const;
+
     std::chrono::milliseconds m_stopGrace;
+    std::optional<UserAccount> m_runAs;
     QHash<qint32, bool> m_running;  // every pid started and not yet stopped -> still running
     QHash<qint32, QString> m_exits; // how the kernels that exited on their own ended
 };

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTcpServer>
 #include <QThread>
+#include <unistd.h>
 
 namespace tarnwick::test {
 
@@ -66,6 +67,19 @@ QString kernelPath()
     if (path.isEmpty())
         path = cacheDir() + QStringLiteral("/mihomo-%1/mihomo").arg(QLatin1String(kPinnedKernelVersion));
     return QFileInfo(path).isExecutable() ? path : QString();
+}
+
+QString installKernel(const QString& kernel, const QString& workspace)
+{
+    const QString directory = workspace + QStringLiteral("/core/versions/test");
+    const QString target = directory + QStringLiteral("/mihomo");
+    if (QFileInfo::exists(target))
+        return target;
+    if (!QDir().mkpath(directory))
+        return {};
+    const bool linked =
+        ::link(QFile::encodeName(kernel).constData(), QFile::encodeName(target).constData()) == 0;
+    return linked || QFile::copy(kernel, target) ? target : QString();
 }
 
 QString countryMmdbPath()

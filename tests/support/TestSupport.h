@@ -30,6 +30,9 @@ bool underCI();
 
 // The real kernel provisioned by scripts/provision-mihomo.sh ($TARNWICK_MIHOMO overrides), or empty.
 QString kernelPath();
+// Places the kernel where the helper starts kernels from, as core/versions/test/mihomo of the workspace
+// (a hard link where the file system allows, else a copy); its path there, or empty on failure.
+QString installKernel(const QString& kernel, const QString& workspace);
 // The GeoLite2 Country.mmdb provisioned by scripts/provision-geodata.sh, or empty.
 QString countryMmdbPath();
 // The ASN.mmdb built by scripts/provision-asn.sh, or empty.
