@@ -1,13 +1,11 @@
 #include "CommandAllowList.h"
 
-#include "config/KernelCommand.h"
-
 namespace tarnwick::CommandAllowList {
 
-bool allows(const QString& command, const QStringList& arguments)
+bool allows(const QString& /*command*/, const QStringList& /*arguments*/)
 {
-    return command == KernelCommand::orphanCleanupCommand &&
-           arguments == KernelCommand::orphanCleanupArguments();
+    // Empty for now: the kernel's orphan clean-up, once the only entry, reads /proc in the application.
+    return false;
 }
 
 } // namespace tarnwick::CommandAllowList

@@ -172,3 +172,52 @@ TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
     options.systemctl = QStringLiteral("/bin/false");
     test::await(HelperRegistration(options).unregisterService());
 }
+
+// One application per workspace: a second one says which is running and leaves; once that one is killed,
+// its lock does not keep the next one out.
+TEST(HeadlessAppTest, ASecondApplicationOnTheSameWorkspaceStepsAside)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARNWICK_SETTINGS"), dir.filePath(QStringLiteral("settings.ini")));
+    environment.insert(QStringLiteral("TARNWICK_WORKSPACE"), dir.filePath(QStringLiteral("workspace")));
+    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
+    environment.insert(QStringLiteral("TARNWICK_HELPER_SOCKET"), socketPath);
+    const auto launch = [&](QProcess& app) {
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(test::binaryDir() + QStringLiteral("/bin/tarnwick-app"), {QStringLiteral("--headless")});
+        QByteArray log;
+        EXPECT_TRUE(test::waitFor([&] {
+            log += app.readAll();
+            return log.contains("starting (PID") || app.state() == QProcess::NotRunning;
+        })) << log.toStdString();
+        return log + app.readAll();
+    };
+
+    QProcess first;
+    ASSERT_TRUE(launch(first).contains("starting (PID"));
+    QProcess second;
+    QByteArray secondLog = launch(second);
+    second.waitForFinished(10000);
+    ASSERT_EQ(second.state(), QProcess::NotRunning);
+    secondLog += second.readAll();
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(secondLog.contains(
+        QStringLiteral("Tarnwick is already running (PID %1)\n").arg(first.processId()).toUtf8()))
+        << secondLog.toStdString();
+    EXPECT_FALSE(secondLog.contains("starting (PID"));
+
+    first.kill();
+    first.waitForFinished(10000);
+    ASSERT_EQ(first.state(), QProcess::NotRunning);
+    QProcess third;
+    EXPECT_TRUE(launch(third).contains("starting (PID"));
+    third.terminate();
+    EXPECT_TRUE(third.waitForFinished(15000));
+
+    HelperRegistration::Options options;
+    options.socketPath = socketPath;
+    options.systemctl = QStringLiteral("/bin/false");
+    test::await(HelperRegistration(options).unregisterService());
+}
