@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <pwd.h>
 #include <sys/stat.h>
 
 namespace tarnwick::KernelLaunchPolicy {
@@ -73,7 +74,12 @@ void checkExecutable(const QString& executable, const QString& workspace, uid_t 
         (info.st_mode & S_IXUSR) == 0)
         throw HelperError(
             QStringLiteral("The kernel executable %1 is not an executable file").arg(executable));
-    if ((info.st_uid != user && info.st_uid != 0) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    // A group-writable file is fine in the user's own (private) group, as a umask of 002 leaves it.
+    const passwd* account = ::getpwuid(user);
+    const bool othersMayWrite =
+        (info.st_mode & S_IWOTH) != 0 ||
+        ((info.st_mode & S_IWGRP) != 0 && (!account || info.st_gid != account->pw_gid));
+    if ((info.st_uid != user && info.st_uid != 0) || othersMayWrite)
         throw HelperError(
             QStringLiteral("The kernel executable %1 can be changed by another user").arg(executable));
 }
