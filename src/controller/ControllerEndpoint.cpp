@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QUuid>
 #include <limits>
+#include <optional>
 
 namespace tarnwick {
 
@@ -47,7 +48,9 @@ std::optional<int> decimalPort(const QString& text)
 
 QUrl ControllerEndpoint::baseURL() const
 {
-    return QUrl(QStringLiteral("http://") + host + u':' + QString::number(port), QUrl::StrictMode);
+    const bool bareIPv6 = host.contains(u':') && !host.startsWith(u'[');
+    const QString authority = bareIPv6 ? u'[' + host + u']' : host;
+    return QUrl(QStringLiteral("http://") + authority + u':' + QString::number(port), QUrl::StrictMode);
 }
 
 ControllerEndpoint ControllerEndpoint::fromSettings(Settings& settings)
@@ -78,7 +81,17 @@ ControllerEndpoint ControllerEndpoint::fromConfigFile(const QString& path)
     for (QStringView rawLine : QStringView(text).split(u'\n')) {
         const QString line = trimmedBlanks(rawLine);
         if (line.startsWith(controllerKey)) {
-            const QString value = lineValue(line, controllerKey.size());
+            QString value = lineValue(line, controllerKey.size());
+            // "[address]:port": the brackets only keep the address's colons apart from the port's.
+            if (value.startsWith(u'[')) {
+                const qsizetype closing = value.indexOf(u']');
+                if (closing > 1 && (closing + 1 == value.size() || value[closing + 1] == u':')) {
+                    endpoint.host = value.sliced(1, closing - 1);
+                    if (const auto port = decimalPort(value.mid(closing + 2)))
+                        endpoint.port = *port;
+                    continue;
+                }
+            }
             const qsizetype colon = value.indexOf(u':');
             if (colon < 0) {
                 if (const auto port = decimalPort(value))
@@ -100,22 +113,6 @@ ControllerEndpoint ControllerEndpoint::fromConfigFile(const QString& path)
 QString ControllerEndpoint::generateSecret()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).remove(u'-');
-}
-
-QJsonObject ControllerEndpoint::toJson() const
-{
-    return QJsonObject{
-        {QStringLiteral("host"), host}, {QStringLiteral("port"), port}, {QStringLiteral("secret"), secret}};
-}
-
-std::optional<ControllerEndpoint> ControllerEndpoint::fromJson(const QJsonObject& object)
-{
-    const QJsonValue host = object.value(QStringLiteral("host"));
-    const QJsonValue port = object.value(QStringLiteral("port"));
-    const QJsonValue secret = object.value(QStringLiteral("secret"));
-    if (!host.isString() || !port.isDouble() || !secret.isString())
-        return std::nullopt;
-    return ControllerEndpoint{host.toString(), port.toInt(), secret.toString()};
 }
 
 } // namespace tarnwick

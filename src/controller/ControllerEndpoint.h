@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QString>
 #include <QUrl>
-#include <optional>
 
 namespace tarnwick {
 
@@ -17,7 +15,8 @@ struct ControllerEndpoint
     // Empty: requests carry no authentication.
     QString secret;
 
-    // "http://host:port"; invalid when the host cannot form a URL, and then no request is sent with it.
+    // "http://host:port", an IPv6 host in brackets; invalid when the host cannot form a URL, and then no
+    // request is sent with it.
     QUrl baseURL() const;
     bool isValid() const { return baseURL().isValid(); }
 
@@ -25,14 +24,11 @@ struct ControllerEndpoint
     // absent secret is replaced by a fresh one, which is stored.
     static ControllerEndpoint fromSettings(Settings& settings);
     // The "external-controller:" and "secret:" lines of a kernel configuration file, later lines winning;
-    // the defaults when the file cannot be read.
+    // the defaults when the file cannot be read. An IPv6 host is written in brackets ("[::1]:9090") and
+    // kept without them.
     static ControllerEndpoint fromConfigFile(const QString& path);
     // A fresh random secret: a UUID's 32 hexadecimal digits.
     static QString generateSecret();
-
-    // Keys "host", "port", "secret".
-    QJsonObject toJson() const;
-    static std::optional<ControllerEndpoint> fromJson(const QJsonObject& object);
 
     bool operator==(const ControllerEndpoint&) const = default;
 };
