@@ -3,13 +3,44 @@
 #include "Logging.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnwick {
+
+namespace {
+
+// The file holds the controller secret: only its user may read it. An existing file is tightened; a missing
+// one is created 0600 before anything is written, since each save keeps the mode of the file it replaces.
+void keepPrivate(const QString& filePath, bool create)
+{
+    const QByteArray path = QFile::encodeName(filePath);
+    struct stat info
+    {};
+    if (::stat(path.constData(), &info) == 0) {
+        if ((info.st_mode & 077) != 0 && ::chmod(path.constData(), info.st_mode & 0700) != 0)
+            qCWarning(lcSettings, "Cannot make %s private: %s", path.constData(), std::strerror(errno));
+        return;
+    }
+    if (!create || !QDir().mkpath(QFileInfo(filePath).path()))
+        return;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+} // namespace
 
 Settings::Settings(const QString& filePath, QObject* parent)
     : QObject(parent), m_store(filePath, QSettings::IniFormat)
 {
+    keepPrivate(filePath, false);
     if (m_store.status() != QSettings::NoError)
         qCWarning(lcSettings, "Settings file %s could not be read; every setting takes its default",
                   qUtf8Printable(filePath));
@@ -99,6 +130,7 @@ std::optional<QDateTime> Settings::date(const QString& key) const
 
 void Settings::write(const QString& key, const QVariant& value)
 {
+    keepPrivate(m_store.fileName(), true);
     m_store.setValue(key, value);
     m_store.sync();
     if (m_store.status() != QSettings::NoError)

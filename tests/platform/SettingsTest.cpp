@@ -1,9 +1,11 @@
 #include "platform/Settings.h"
 
 #include "support/TestSupport.h"
+#include "support/TestUser.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 
 using namespace tarnwick;
 
@@ -90,4 +92,27 @@ TEST_F(SettingsTest, UnreadableFileGivesDefaults)
     // Logged, not thrown; the value holds for the rest of the session.
     settings.setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
     EXPECT_EQ(settings.boolean(QStringLiteral("hasCompletedOnboarding")), true);
+}
+
+TEST_F(SettingsTest, OnlyItsUserCanReadTheFile)
+{
+    TARNWICK_REQUIRE_TEST_USER(user);
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+    const auto modeOf = [](const QString& file) {
+        struct stat info
+        {};
+        return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    Settings(path()).setText(QStringLiteral("apiSecret"), QStringLiteral("s3cret"));
+    EXPECT_EQ(modeOf(path()), 0600u);
+    const QString seen = user.run(QStringLiteral("cat"), {path()});
+    EXPECT_FALSE(seen.contains(QStringLiteral("s3cret"))) << seen.toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("Permission denied"))) << seen.toStdString();
+
+    // One written before is tightened as soon as it is opened.
+    const QString earlier = m_dir.filePath(QStringLiteral("earlier.ini"));
+    test::writeFile(earlier, "[General]\napiSecret=s3cret\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0644), 0);
+    const Settings opened(earlier);
+    EXPECT_EQ(modeOf(earlier), 0600u);
 }
