@@ -19,7 +19,8 @@ for p in "${packages[@]}"; do
     golang-go) command -v go >/dev/null && continue ;;
     npm) command -v npm >/dev/null && continue ;;
   esac
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  status="$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)"
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
 
 if ((${#missing[@]})); then
@@ -27,5 +28,6 @@ if ((${#missing[@]})); then
   sudo_cmd=()
   [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Through env: sudo drops variables set in front of it.
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
