@@ -386,7 +386,7 @@ TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
         HelperClient client(options(theirs + QStringLiteral("/helper.sock"), HelperProcess::executable()),
                             HelperClient::Timeouts{});
         EXPECT_EQ(
-            errorOf(client.getVersion()),
+            test::errorText<HelperClientError>(client.getVersion()),
             QStringLiteral("Failed to connect to privileged helper: The helper socket directory %1 belongs "
                            "to uid %2")
                     .arg(theirs)
@@ -401,7 +401,7 @@ TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
         ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0755), 0);
         HelperClient client(options(open + QStringLiteral("/helper.sock")), HelperClient::Timeouts{});
         EXPECT_EQ(
-            errorOf(client.getVersion()),
+            test::errorText<HelperClientError>(client.getVersion()),
             QStringLiteral("Failed to connect to privileged helper: The helper socket directory %1 has mode "
                            "0755")
                     .arg(open) +
@@ -430,7 +430,7 @@ TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
         ASSERT_TRUE(socketAcceptsConnections(moved));
         HelperClient client(options(moved), HelperClient::Timeouts{});
         EXPECT_EQ(
-            errorOf(client.getVersion()),
+            test::errorText<HelperClientError>(client.getVersion()),
             QStringLiteral("Failed to connect to privileged helper: The process listening on %1 runs as uid "
                            "%2, neither yours nor root's")
                 .arg(moved)
