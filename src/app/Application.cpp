@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "AppCommandHandler.h"
+#include "AppSocketListener.h"
 #include "AppState.h"
 #include "HelperClient.h"
 #include "config/ClashPaths.h"
@@ -189,6 +191,12 @@ int runApplication(int argc, char** argv, const DesktopHooks& desktop)
     qCInfo(lcAppState, "Workspace %s, settings %s",
            qUtf8Printable(state.paths().applicationSupportDirectory()), qUtf8Printable(settings.filePath()));
 
+    // The control socket the `tarnwick` tool talks to; it closes first when the application ends.
+    const AppCommandHandler commandHandler(&state);
+    AppSocketListener listener;
+    listener.start(
+        [&commandHandler](AppCommand command) { return commandHandler.handle(std::move(command)); });
+
     bool shuttingDown = false;
     const auto quit = [&] {
         if (shuttingDown) {
@@ -197,6 +205,7 @@ int runApplication(int argc, char** argv, const DesktopHooks& desktop)
         }
         shuttingDown = true;
         qCInfo(lcAppState, "Shutting down");
+        listener.stop();
         shutdownAndQuit(statePointer);
     };
     const SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
