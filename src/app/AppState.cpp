@@ -139,6 +139,20 @@ AppState::AppState(AppEnvironment environment, QObject* parent)
                                                                         : AppBundle(m_environment.bundlePath),
                                      std::move(hooks), this);
 
+    SubscriptionRefresher::Hooks refresh{
+        [this]() -> std::optional<QString> {
+            try {
+                const std::optional<ProfileNode> profile = activeProfile();
+                return profile ? std::optional<QString>(profile->fileName) : std::nullopt;
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        },
+        [this] { return reloadRuntimeConfiguration(); }, [this] { return reloadProfileList(); }};
+    m_refresher =
+        new SubscriptionRefresher(*m_profiles, std::move(refresh), m_environment.subscriptionRefresh, this);
+    m_refresher->start();
+
     m_helperInstalled = m_helper.isRegistered();
     m_systemProxyEnabled = m_settings.boolean(kSystemProxyEnabled, false);
     m_tunEnabled = m_settings.boolean(kTunEnabled, false);
@@ -302,6 +316,11 @@ QCoro::Task<> AppState::boot()
                                                            : " (the start failed)";
     qCInfo(lcAppState, "Boot complete: kernel %s%s",
            m_kernelStatus.isRunningOrStarting() ? "running" : "stopped", why);
+}
+
+QCoro::Task<> AppState::reloadProfileList()
+{
+    co_await reloadProfileNodes();
 }
 
 QCoro::Task<bool> AppState::reloadProfileNodes()

@@ -8,6 +8,7 @@
 #include "KernelRecovery.h"
 #include "KernelStatus.h"
 #include "TrafficHistory.h"
+#include "SubscriptionRefresher.h"
 #include "config/ClashPaths.h"
 #include "config/ProfileNode.h"
 #include "config/yaml/NativeValue.h"
@@ -59,6 +60,8 @@ struct AppEnvironment
     std::chrono::milliseconds updateCheckDelay{10000};
     // The installed application; empty: the running executable's bundle.
     QString bundlePath;
+    // When remote profiles are refreshed.
+    SubscriptionRefresher::Schedule subscriptionRefresh;
 };
 
 // The application's one central state: owns the workspace, the controller client, the profiles, the
@@ -88,6 +91,8 @@ public:
     QCoro::Task<> stopKernel();
     QCoro::Task<> restartKernel();
     QCoro::Task<> switchProfile(ProfileNode profile);
+    // Reads the profile list again into profileNodes() (after an import, a rename …); failures are logged.
+    QCoro::Task<> reloadProfileList();
     // Recompiles the active profile, validates it and has the running kernel reload it.
     QCoro::Task<> reloadRuntimeConfiguration();
     // Switches the system proxy and DNS back, stops the kernel and saves the modes for the next launch.
@@ -126,6 +131,7 @@ public:
     AppUpdateFlow& updateFlow() const { return *m_updateFlow; }
     // The flow database and GeoIP resolver; both absent when the database could not be opened.
     TrafficHistory& history() const { return *m_history; }
+    SubscriptionRefresher& subscriptionRefresher() const { return *m_refresher; }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;
@@ -205,6 +211,7 @@ private:
     RuntimeManager* m_runtimeManager = nullptr;
     AppUpdateFlow* m_updateFlow = nullptr;
     TrafficHistory* m_history = nullptr;
+    SubscriptionRefresher* m_refresher = nullptr;
 
     AppBootState m_bootState = AppBootState::booting;
     KernelStatus m_kernelStatus;
