@@ -271,7 +271,7 @@ Node Parser::parseBlockSequence(const Properties& properties)
             break;
         }
         if (token.kind != Token::Kind::blockEntry)
-            failExpected(Token::describe(Token::Kind::blockEnd), token);
+            failExpected(QStringLiteral("the end of a block sequence"), token);
         skip();
         const Token::Kind kind = peek().kind;
         Node child = kind == Token::Kind::blockEntry || kind == Token::Kind::blockEnd ? emptyNode({})
@@ -329,7 +329,7 @@ Node Parser::parseBlockMapping(const Properties& properties)
         // Keys and values are built in place: a default node assigned over later costs a shared count.
         const bool explicitKey = token.kind == Token::Kind::key;
         if (!explicitKey && token.kind != Token::Kind::value)
-            failExpected(Token::describe(Token::Kind::blockEnd), token);
+            failExpected(QStringLiteral("the end of a block mapping"), token);
         if (explicitKey)
             skip();
         // A value where a key was expected: the key is empty.

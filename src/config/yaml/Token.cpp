@@ -6,43 +6,43 @@ QString Token::describe(Kind kind)
 {
     switch (kind) {
     case Kind::streamStart:
-        return QStringLiteral("streamStart");
+        return QStringLiteral("the start of the text");
     case Kind::streamEnd:
-        return QStringLiteral("streamEnd");
+        return QStringLiteral("the end of the text");
     case Kind::documentStart:
-        return QStringLiteral("documentStart");
+        return QStringLiteral("a document start (---)");
     case Kind::documentEnd:
-        return QStringLiteral("documentEnd");
+        return QStringLiteral("a document end (...)");
     case Kind::blockSequenceStart:
-        return QStringLiteral("blockSequenceStart");
+        return QStringLiteral("the start of a block sequence");
     case Kind::blockMappingStart:
-        return QStringLiteral("blockMappingStart");
+        return QStringLiteral("the start of a block mapping");
     case Kind::blockEnd:
-        return QStringLiteral("blockEnd");
+        return QStringLiteral("the end of a block collection");
     case Kind::blockEntry:
-        return QStringLiteral("blockEntry");
+        return QStringLiteral("a sequence entry (- )");
     case Kind::key:
-        return QStringLiteral("key");
+        return QStringLiteral("a mapping key");
     case Kind::value:
-        return QStringLiteral("value");
+        return QStringLiteral("a mapping value (:)");
     case Kind::flowSequenceStart:
-        return QStringLiteral("flowSequenceStart");
+        return QStringLiteral("'['");
     case Kind::flowSequenceEnd:
-        return QStringLiteral("flowSequenceEnd");
+        return QStringLiteral("']'");
     case Kind::flowMappingStart:
-        return QStringLiteral("flowMappingStart");
+        return QStringLiteral("'{'");
     case Kind::flowMappingEnd:
-        return QStringLiteral("flowMappingEnd");
+        return QStringLiteral("'}'");
     case Kind::flowEntry:
-        return QStringLiteral("flowEntry");
+        return QStringLiteral("','");
     case Kind::anchor:
-        return QStringLiteral("anchor");
+        return QStringLiteral("an anchor (&)");
     case Kind::alias:
-        return QStringLiteral("alias");
+        return QStringLiteral("an alias (*)");
     case Kind::tag:
-        return QStringLiteral("tag");
+        return QStringLiteral("a tag (!)");
     case Kind::scalar:
-        return QStringLiteral("scalar");
+        return QStringLiteral("a scalar");
     }
     return QString();
 }

@@ -244,12 +244,14 @@ TEST(ParserTest, LimitsNestingDepth)
 
 TEST(ParserTest, ReportsParserErrors)
 {
-    EXPECT_EQ(yamlError("[a, b}"), "1:6: parser error: unexpected token in flow: flowMappingEnd");
-    EXPECT_EQ(yamlError("{a: b c: d}"), "1:8: parser error: unexpected token in flow: value");
-    EXPECT_EQ(yamlError("{a: \"b\" c}"), "1:9: parser error: unexpected token in flow: scalar");
-    EXPECT_EQ(yamlError("[- a]"), "1:2: parser error: unexpected token in flow: blockEntry");
-    EXPECT_EQ(yamlError("]"), "1:1: parser error: unexpected token: flowSequenceEnd");
-    EXPECT_EQ(yamlError("- a\nb: c"), "2:1: parser error: expected blockEnd but got key");
-    EXPECT_EQ(yamlError("[a]\n[b]"), "2:1: parser error: expected documentStart but got flowSequenceStart");
-    EXPECT_EQ(yamlError("&a &b x"), "1:4: parser error: unexpected token: anchor");
+    EXPECT_EQ(yamlError("[a, b}"), "1:6: parser error: unexpected token in flow: '}'");
+    EXPECT_EQ(yamlError("{a: b c: d}"), "1:8: parser error: unexpected token in flow: a mapping value (:)");
+    EXPECT_EQ(yamlError("{a: \"b\" c}"), "1:9: parser error: unexpected token in flow: a scalar");
+    EXPECT_EQ(yamlError("[- a]"), "1:2: parser error: unexpected token in flow: a sequence entry (- )");
+    EXPECT_EQ(yamlError("]"), "1:1: parser error: unexpected token: ']'");
+    EXPECT_EQ(yamlError("- a
+b: c"), "2:1: parser error: expected the end of a block sequence but got a mapping key");
+    EXPECT_EQ(yamlError("[a]
+[b]"), "2:1: parser error: expected a document start (---) but got '['");
+    EXPECT_EQ(yamlError("&a &b x"), "1:4: parser error: unexpected token: an anchor (&)");
 }

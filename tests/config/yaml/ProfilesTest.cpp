@@ -175,7 +175,7 @@ TEST(ProfilesTest, PatchingChangesNoOtherByte)
 
 TEST(ProfilesTest, InvalidProfilesFailWhereTheDefectIs)
 {
-    const QStringList expected = {"23:17: parser error: unexpected token in flow: scalar",
+    const QStringList expected = {"23:17: parser error: unexpected token in flow: a scalar",
                                   "64:7: scanner error: empty alias name"};
     for (int i = 0; i < invalidProfiles.size(); ++i) {
         const QByteArray bytes = readProfile(invalidProfiles[i]);
