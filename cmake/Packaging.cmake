@@ -14,6 +14,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/tarnwick.desktop DESTINATION share
 # For the .deb (it names /usr/bin); a bundle's helper unit is written by the application when it registers.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/app.tarnwick.helper.service DESTINATION lib/systemd/user)
 
+# The tool's own shell completions and manual page (written when it is built, see apps/).
+set(tarnwick_generated ${PROJECT_BINARY_DIR}/share/tarnwick/generated)
+install(FILES ${tarnwick_generated}/tarnwick.bash DESTINATION share/bash-completion/completions RENAME tarnwick)
+install(FILES ${tarnwick_generated}/_tarnwick DESTINATION share/zsh/vendor-completions)
+install(FILES ${tarnwick_generated}/tarnwick.fish DESTINATION share/fish/vendor_completions.d)
+install(FILES ${tarnwick_generated}/tarnwick.1 DESTINATION share/man/man1)
+
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
     set(tarnwick_arch arm64)
 else()

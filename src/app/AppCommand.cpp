@@ -13,6 +13,11 @@ constexpr AppCommand::Field required(const char* name, FieldType type = FieldTyp
     return {name, type, true};
 }
 
+constexpr AppCommand::Field optional(const char* name, FieldType type = FieldType::text)
+{
+    return {name, type, false};
+}
+
 const AppCommand::Case* findCase(const QString& name)
 {
     for (const AppCommand::Case& known : AppCommand::cases()) {
@@ -54,6 +59,22 @@ const QList<AppCommand::Case>& AppCommand::cases()
         {"setMode", {required("mode")}},
         {"startKernel", {}},
         {"stopKernel", {}},
+        // The rules of the active profile; indexes count its entries, enabled and disabled, from 0.
+        {"getRules", {}},
+        {"insertRule", {required("rule"), optional("index", FieldType::integer)}},
+        {"updateRule", {required("index", FieldType::integer), required("rule")}},
+        {"deleteRule", {required("index", FieldType::integer)}},
+        {"toggleRule", {required("index", FieldType::integer)}},
+        {"swapRules", {required("index", FieldType::integer), required("with", FieldType::integer)}},
+        // "source": an absolute file path or a subscription URL.
+        {"importProfile",
+         {required("source"), optional("name"), optional("intervalHours", FieldType::integer)}},
+        // Without "name": every remote profile.
+        {"updateProfiles", {optional("name")}},
+        {"renameProfile", {required("name"), required("newName")}},
+        {"deleteProfile", {required("name")}},
+        {"getSettings", {optional("key")}},
+        {"setSetting", {required("key"), optional("value"), optional("reset", FieldType::boolean)}},
     };
     return all;
 }

@@ -1,12 +1,16 @@
 #include "AppCommandHandler.h"
 
+#include "AppCommandGroups.h"
 #include "AppState.h"
+#include "config/ConfigCompiler.h"
 #include "config/ProfileStore.h"
+#include "config/RuleStore.h"
 #include "controller/OutboundMode.h"
 #include "platform/Logging.h"
 #include "platform/Settings.h"
 #include "runtime/RuntimeChannel.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -14,7 +18,7 @@ namespace tarnwick {
 
 namespace {
 
-using Handler = QCoro::Task<AppResponse> (*)(QPointer<AppState>, AppCommand);
+using Handler = AppCommandGroups::Function;
 
 const AppResponse kGone = AppResponse::failure(QStringLiteral("Tarnwick is shutting down"));
 
@@ -285,23 +289,130 @@ QCoro::Task<AppResponse> stopKernel(QPointer<AppState> state, AppCommand)
     co_return AppResponse::okWithoutData();
 }
 
+// The active profile's file; throws when there is none.
+QString activeProfileFile(const AppState& state)
+{
+    const std::optional<QString>& active = state.activeProfileName();
+    const QList<ProfileNode>& nodes = state.profileNodes();
+    const auto node = std::find_if(nodes.cbegin(), nodes.cend(), [&](const ProfileNode& candidate) {
+        return active && candidate.name == *active;
+    });
+    if (node == nodes.cend())
+        throw Error(QStringLiteral("No active profile: switch to one first"));
+    return state.paths().profilesDirectory() + node->fileName;
+}
+
+// How many rules the compiler put before the profile's own in the running configuration.
+int rulesBeforeProfile(const AppState& state)
+{
+    QFile file(state.paths().runtimeConfigFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QJsonArray rules =
+        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("rules")).toArray();
+    const QString first = rules.isEmpty() ? QString() : rules.first().toString();
+    return first == ConfigCompiler::quicBlockAllRule || first == ConfigCompiler::quicBlockOverseasRule ? 1
+                                                                                                       : 0;
+}
+
+QCoro::Task<AppResponse> getRules(QPointer<AppState> state, AppCommand)
+{
+    const QList<RuleEntry> entries = RuleStore::listRules(activeProfileFile(*state));
+    // The kernel numbers only the enabled rules, after the compiler's own.
+    QMap<int, qint64> hits;
+    int offset = 0;
+    if (kernelRunning(*state)) {
+        offset = rulesBeforeProfile(*state);
+        const MihomoClient client = state->client();
+        try {
+            hits = co_await client.ruleHitCounts();
+        } catch (const std::exception& error) {
+            qCDebug(lcIPC, "Rules without hit counts: %s", qUtf8Printable(describe(error)));
+        }
+    }
+    QJsonArray list;
+    int kernelIndex = offset;
+    for (const RuleEntry& entry : entries) {
+        QJsonObject rule{{QStringLiteral("index"), entry.index},
+                         {QStringLiteral("enabled"), entry.enabled},
+                         {QStringLiteral("rule"), entry.text}};
+        if (entry.enabled)
+            rule.insert(QStringLiteral("hits"), hits.value(kernelIndex++, 0));
+        list.append(rule);
+    }
+    co_return AppResponse::ok({{QStringLiteral("json"), jsonText(list)}});
+}
+
+// After an edit of the active profile the running kernel takes it up at once.
+QCoro::Task<AppResponse> afterRuleEdit(QPointer<AppState> state)
+{
+    const bool reload = kernelRunning(*state);
+    if (reload)
+        co_await state->reloadRuntimeConfiguration();
+    co_return AppResponse::ok(
+        {{QStringLiteral("reloaded"), reload ? QStringLiteral("true") : QStringLiteral("false")}});
+}
+
+QCoro::Task<AppResponse> insertRule(QPointer<AppState> state, AppCommand command)
+{
+    const QString file = activeProfileFile(*state);
+    const qsizetype at = command.has("index") ? *command.integer("index") : RuleStore::listRules(file).size();
+    RuleStore::insertRule(command.text("rule"), at, file);
+    co_return co_await afterRuleEdit(state);
+}
+
+QCoro::Task<AppResponse> updateRule(QPointer<AppState> state, AppCommand command)
+{
+    RuleStore::updateRule(*command.integer("index"), command.text("rule"), activeProfileFile(*state));
+    co_return co_await afterRuleEdit(state);
+}
+
+QCoro::Task<AppResponse> deleteRule(QPointer<AppState> state, AppCommand command)
+{
+    RuleStore::deleteRule(*command.integer("index"), activeProfileFile(*state));
+    co_return co_await afterRuleEdit(state);
+}
+
+QCoro::Task<AppResponse> toggleRule(QPointer<AppState> state, AppCommand command)
+{
+    RuleStore::toggleRule(*command.integer("index"), activeProfileFile(*state));
+    co_return co_await afterRuleEdit(state);
+}
+
+QCoro::Task<AppResponse> swapRules(QPointer<AppState> state, AppCommand command)
+{
+    RuleStore::swapRules(*command.integer("index"), *command.integer("with"), activeProfileFile(*state));
+    co_return co_await afterRuleEdit(state);
+}
+
 const QHash<QString, Handler>& handlers()
 {
-    static const QHash<QString, Handler> all{
-        {QStringLiteral("getProfiles"), getProfiles},
-        {QStringLiteral("switchProfile"), switchProfile},
-        {QStringLiteral("restartKernel"), restartKernel},
-        {QStringLiteral("getStatus"), getStatus},
-        {QStringLiteral("getProviders"), getProviders},
-        {QStringLiteral("healthCheck"), healthCheck},
-        {QStringLiteral("checkKernelUpdate"), checkKernelUpdate},
-        {QStringLiteral("upgradeKernel"), upgradeKernel},
-        {QStringLiteral("checkAppUpdate"), checkAppUpdate},
-        {QStringLiteral("upgradeApp"), upgradeApp},
-        {QStringLiteral("setMode"), setMode},
-        {QStringLiteral("startKernel"), startKernel},
-        {QStringLiteral("stopKernel"), stopKernel},
-    };
+    static const QHash<QString, Handler> all = [] {
+        QHash<QString, Handler> table{
+            {QStringLiteral("getProfiles"), getProfiles},
+            {QStringLiteral("switchProfile"), switchProfile},
+            {QStringLiteral("restartKernel"), restartKernel},
+            {QStringLiteral("getStatus"), getStatus},
+            {QStringLiteral("getProviders"), getProviders},
+            {QStringLiteral("healthCheck"), healthCheck},
+            {QStringLiteral("checkKernelUpdate"), checkKernelUpdate},
+            {QStringLiteral("upgradeKernel"), upgradeKernel},
+            {QStringLiteral("checkAppUpdate"), checkAppUpdate},
+            {QStringLiteral("upgradeApp"), upgradeApp},
+            {QStringLiteral("setMode"), setMode},
+            {QStringLiteral("startKernel"), startKernel},
+            {QStringLiteral("stopKernel"), stopKernel},
+            {QStringLiteral("getRules"), getRules},
+            {QStringLiteral("insertRule"), insertRule},
+            {QStringLiteral("updateRule"), updateRule},
+            {QStringLiteral("deleteRule"), deleteRule},
+            {QStringLiteral("toggleRule"), toggleRule},
+            {QStringLiteral("swapRules"), swapRules},
+        };
+        table.insert(AppCommandGroups::profileCommands());
+        table.insert(AppCommandGroups::settingsCommands());
+        return table;
+    }();
     return all;
 }
 

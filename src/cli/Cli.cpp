@@ -8,19 +8,25 @@
 
 namespace tarnwick::cli {
 
-namespace {
-
-QList<CliCommand> commands()
+QList<CliCommand> allCommands()
 {
-    return {yamlCommand(), compileCommand(), historyCommand()};
+    return QList<CliCommand>{yamlCommand(), compileCommand(), historyCommand()} + appCommands() +
+           QList<CliCommand>{profilesCommand(), rulesCommand(), settingsCommand(), completionCommand(),
+                             manpageCommand()};
 }
+
+namespace {
 
 void printHelp(QTextStream& out)
 {
     out << "Usage: tarnwick COMMAND [ARGUMENTS]\n\nCommands:\n";
-    for (const CliCommand& command : commands())
-        out << "  " << command.usage.leftJustified(28) << ' ' << command.summary << '\n';
+    for (const CliCommand& command : allCommands())
+        out << "  " << QString(command.usage).remove(QLatin1String(" [--json]")).leftJustified(28) << ' '
+            << command.summary.section(u'\n', 0, 0) << '\n';
     out << "  " << QStringLiteral("--version").leftJustified(28) << " print the version\n";
+    out << "\nEvery command takes --help, and --json for output that scripts can read.\n"
+           "Exit status: 0 success, 1 Tarnwick (or the command) reported an error, 2 usage error,\n"
+           "3 Tarnwick is not running.\n";
 }
 
 } // namespace
@@ -43,9 +49,15 @@ int runCli(int argc, char** argv)
         return 0;
     }
     const QString name = arguments.takeFirst();
-    for (const CliCommand& command : commands()) {
-        if (command.name == name)
-            return command.run(arguments, out, err);
+    for (const CliCommand& command : allCommands()) {
+        if (command.name != name)
+            continue;
+        // Help before anything else, so that no command ever takes "--help" for a file or a name.
+        if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+            out << "usage: tarnwick " << command.usage << "\n\n" << command.summary << '\n';
+            return 0;
+        }
+        return command.run(arguments, out, err);
     }
     err << "tarnwick: unknown command \"" << name << "\"\n";
     printHelp(err);

@@ -8,5 +8,15 @@ namespace tarnwick::cli {
 CliCommand yamlCommand();
 CliCommand compileCommand();
 CliCommand historyCommand();
+// The commands that drive the running application through its control socket.
+QList<CliCommand> appCommands();
+CliCommand rulesCommand();
+CliCommand profilesCommand();
+CliCommand settingsCommand();
+CliCommand completionCommand();
+CliCommand manpageCommand();
+
+// Every command, in the order the help lists them.
+QList<CliCommand> allCommands();
 
 } // namespace tarnwick::cli

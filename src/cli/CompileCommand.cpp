@@ -1,8 +1,11 @@
 #include "Commands.h"
 #include "config/ConfigCompiler.h"
 #include "config/EngineSettings.h"
+#include "config/SettingsNotice.h"
+#include "config/yaml/YAMLError.h"
 #include "platform/Settings.h"
 
+#include <QFileInfo>
 #include <cstdio>
 
 namespace tarnwick::cli {
@@ -22,7 +25,7 @@ int runCompile(const QStringList& arguments, QTextStream& out, QTextStream& err)
             usable = i + 1 < arguments.size() && target.isEmpty();
             if (usable)
                 target = arguments[++i];
-        } else {
+        } else if (argument != QLatin1String("--json")) { // the output is JSON already
             usable = profile.isEmpty() && !argument.startsWith(u'-');
             profile = argument;
         }
@@ -32,7 +35,19 @@ int runCompile(const QStringList& arguments, QTextStream& out, QTextStream& err)
         return 2;
     }
 
+    const auto resolved = [](const QString& path) {
+        const QFileInfo file(path);
+        return file.exists() ? file.canonicalFilePath() : file.absoluteFilePath();
+    };
+    if (!target.isEmpty() && resolved(target) == resolved(profile)) {
+        err << "tarnwick: compile would overwrite the profile it reads (" << profile
+            << "); write the runtime configuration to another file\n";
+        return 2;
+    }
     const Settings settings(Settings::defaultFilePath());
+    for (const QString& note : SettingsNotice::forProfile(profile, settings))
+        err << note << '\n';
+    err.flush();
     try {
         NativeValue::Dictionary overrides = EngineSettings::buildOverridesFromDefaults(settings);
         if (!target.isEmpty()) {
@@ -45,6 +60,9 @@ int runCompile(const QStringList& arguments, QTextStream& out, QTextStream& err)
         std::fputc('\n', stdout);
         std::fflush(stdout);
         return 0;
+    } catch (const YAMLError& error) {
+        err << profile << ':' << error.description() << '\n';
+        return 1;
     } catch (const std::exception& e) {
         err << describe(e) << '\n';
         return 1;

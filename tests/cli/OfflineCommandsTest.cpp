@@ -66,7 +66,8 @@ TEST_F(OfflineCommandsTest, CompilePrintsOrWritesTheRuntimeConfiguration)
 
     const CliRun printed = tarnwick({QStringLiteral("compile"), path("profile.yaml")});
     ASSERT_EQ(printed.status, 0) << printed.err.toStdString();
-    EXPECT_EQ(printed.err, QString());
+    EXPECT_TRUE(printed.err.startsWith(QStringLiteral("note: profile.yaml sets mixed-port")))
+        << printed.err.toStdString();
     const NativeValue config = NativeValue::fromJson(printed.out.toUtf8());
     EXPECT_EQ(config.value(QStringLiteral("mixed-port")), NativeValue(7999));
     EXPECT_EQ(config.value(QStringLiteral("rules")),
@@ -103,7 +104,7 @@ TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
         {{"yaml", path("good.yaml"), path("bad.yaml"), path("good.yaml")},
          1,
          "{\"a\":1}\n{\"ok\":1}\n",
-         "4:15: parser error: unexpected token in flow: scalar\n"},
+         path("bad.yaml") + ":4:15: parser error: unexpected token in flow: a scalar\n"},
         {{"yaml", missing}, 1, "", "tarnwick: cannot read " + missing + ": "},
         {{"yaml"}, 2, "", yamlUsage},
         // compile leaves the previous output in place.
@@ -114,11 +115,21 @@ TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
         {{"compile", path("mistyped.yaml"), "-o", out},
          1,
          "",
-         "2:27: conversion error: '80a' does not fit the tag !!int\n"},
+         path("mistyped.yaml") + ":2:27: conversion error: '80a' does not fit the tag !!int\n"},
         {{"compile", missing}, 1, "", "Could not read " + missing + ": "},
         {{"compile"}, 2, "", compileUsage},
         {{"compile", "a.yaml", "-o"}, 2, "", compileUsage},
         {{"compile", "a.yaml", "b.yaml"}, 2, "", compileUsage},
+        {{"compile", path("out.json"), "-o", path("out.json")},
+         2,
+         "",
+         "tarnwick: compile would overwrite the profile it reads (" + path("out.json") +
+             "); write the runtime configuration to another file\n"},
+        // Help is never taken for a file.
+        {{"yaml", "--help"},
+         0,
+         "usage: tarnwick yaml FILE...\n\nprint each YAML document as one line of JSON\n",
+         ""},
     };
     for (const Case& c : cases) {
         const CliRun run = tarnwick(c.arguments);
@@ -131,4 +142,20 @@ TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
             EXPECT_EQ(run.err, c.err) << what;
     }
     EXPECT_EQ(readFile(out), QStringLiteral("previous"));
+}
+
+TEST_F(OfflineCommandsTest, CompileSaysOnceWhichSettingDecidesWhatTheProfileSets)
+{
+    writeFile(path("settings.ini"), "[General]\nmixedPort=7999\n");
+    writeFile(path("profile.yaml"), "mixed-port: 1\nlog-level: debug\ndns: {enable: true}\nmode: rule\n"
+                                    "proxies: []\nrules: [MATCH,DIRECT]\n");
+    const CliRun run = tarnwick({QStringLiteral("compile"), path("profile.yaml")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err,
+              QStringLiteral("note: profile.yaml sets dns, but the settings enableDNS, dnsEnhancedMode, "
+                             "dnsIPv6 … decide it; see them with: tarnwick settings\n"
+                             "note: profile.yaml sets log-level, but the setting logLevel decides it (now "
+                             "silent); change it with: tarnwick settings logLevel VALUE\n"
+                             "note: profile.yaml sets mixed-port, but the setting mixedPort decides it (now "
+                             "7999); change it with: tarnwick settings mixedPort VALUE\n"));
 }
