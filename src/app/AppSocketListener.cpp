@@ -214,6 +214,12 @@ bool AppSocketListener::start(Handler handler)
         ::unlink(path.constData());
         return false;
     }
+    struct stat info
+    {};
+    if (::lstat(path.constData(), &info) == 0) {
+        m_device = info.st_dev;
+        m_inode = info.st_ino;
+    }
     m_fd = fd;
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &AppSocketListener::acceptPending);
@@ -229,7 +235,12 @@ void AppSocketListener::stop()
     m_notifier = nullptr;
     ::close(m_fd);
     m_fd = -1;
-    ::unlink(QFile::encodeName(m_options.socketPath).constData());
+    // Only this listener's own socket: another instance may have taken the path since.
+    const QByteArray path = QFile::encodeName(m_options.socketPath);
+    struct stat info
+    {};
+    if (::lstat(path.constData(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode)
+        ::unlink(path.constData());
     qCDebug(lcIPC, "IPC listener stopped");
 }
 

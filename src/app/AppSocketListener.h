@@ -64,6 +64,8 @@ private:
     Options m_options;
     Handler m_handler;
     int m_fd = -1;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
     QSocketNotifier* m_notifier = nullptr;
     int m_active = 0;
 };
