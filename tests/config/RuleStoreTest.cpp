@@ -134,6 +134,12 @@ TEST_P(RuleStoreProfileTest, KernelAcceptsTheEditedProfile)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
     TARNWICK_REQUIRE_GEODATA(mmdb);
+    try {
+        if (RuleStore::listRules(GetParam()).size() < 4)
+            GTEST_SKIP() << "too few rules to edit";
+    } catch (const RuleCRUDError&) {
+        GTEST_SKIP() << "no rules section (refused as the other test shows)";
+    }
     // GeoSite data cannot be had offline.
     if (readFile(GetParam())
             .contains(QRegularExpression(QStringLiteral("GEOSITE,|geosite:[^/\\s]"),
