@@ -153,8 +153,8 @@ void recordVariedFlows(FlowDatabase& db, std::mt19937& random, int count, const 
     const QStringList profiles{"", "A", "B"};
     QList<GeoCacheEntry> geo;
     for (int i = 0; i < count; ++i) {
-        FlowSpec spec;
-        spec.id = prefix + QString::number(pick(count));
+        FlowShape shape;
+        shape.id = prefix + QString::number(pick(count));
         double start = now - 70 * 86400.0 + pick(72 * 86400);
         switch (pick(6)) {
         case 0: // on a quarter hour, or a hair before one
@@ -166,35 +166,35 @@ void recordVariedFlows(FlowDatabase& db, std::mt19937& random, int count, const 
         default:
             break;
         }
-        spec.start = QDateTime::fromMSecsSinceEpoch(qint64(start * 1000), Qt::UTC);
-        spec.host = pick(10) ? QStringLiteral("host%1.example").arg(pick(300)) : QString();
-        spec.destinationIP = pick(3) ? QStringLiteral("203.0.%1.%2").arg(pick(4)).arg(pick(50)) : QString();
+        shape.start = QDateTime::fromMSecsSinceEpoch(qint64(start * 1000), Qt::UTC);
+        shape.host = pick(10) ? QStringLiteral("host%1.example").arg(pick(300)) : QString();
+        shape.destinationIP = pick(3) ? QStringLiteral("203.0.%1.%2").arg(pick(4)).arg(pick(50)) : QString();
         const int node = pick(24);
         if (node == 0)
-            spec.chains = {};
+            shape.chains = {};
         else if (node == 1)
-            spec.chains = {"REJECT"};
+            shape.chains = {"REJECT"};
         else if (node == 2)
-            spec.chains = {"DIRECT"};
+            shape.chains = {"DIRECT"};
         else
-            spec.chains = QStringList{node % 5 ? QStringLiteral("Node %1").arg(node)
-                                               : QStringLiteral("Tokyo %1").arg(node)} +
-                          QStringList{"Auto", "Proxy", "Final"}.mid(0, pick(4));
-        spec.remote = pick(4) ? QStringLiteral("198.51.100.%1").arg(pick(20)) : QString();
-        spec.sourceIP = pick(5) ? QStringLiteral("192.168.1.%1").arg(pick(8)) : QString();
-        spec.upload = pick(50) ? qint64(random() % 5000000) : 0;
-        spec.download = qint64(random() % 90000000);
-        spec.rule = pick(8) ? QStringLiteral("Rule%1").arg(pick(12)) : QString();
-        spec.payload = QStringLiteral("p%1").arg(pick(3));
-        spec.process = pick(2) ? QStringLiteral("proc%1").arg(pick(10)) : QString();
-        db.recordOpened(connection(spec), 1, profiles[pick(3)]);
+            shape.chains = QStringList{node % 5 ? QStringLiteral("Node %1").arg(node)
+                                                : QStringLiteral("Tokyo %1").arg(node)} +
+                           QStringList{"Auto", "Proxy", "Final"}.mid(0, pick(4));
+        shape.remote = pick(4) ? QStringLiteral("198.51.100.%1").arg(pick(20)) : QString();
+        shape.sourceIP = pick(5) ? QStringLiteral("192.168.1.%1").arg(pick(8)) : QString();
+        shape.upload = pick(50) ? qint64(random() % 5000000) : 0;
+        shape.download = qint64(random() % 90000000);
+        shape.rule = pick(8) ? QStringLiteral("Rule%1").arg(pick(12)) : QString();
+        shape.payload = QStringLiteral("p%1").arg(pick(3));
+        shape.process = pick(2) ? QStringLiteral("proc%1").arg(pick(10)) : QString();
+        db.recordOpened(connection(shape), 1, profiles[pick(3)]);
         if (pick(2)) {
-            spec.upload += random() % 1000000;
-            spec.download += random() % 1000000;
-            db.recordClosed(connection(spec));
+            shape.upload += random() % 1000000;
+            shape.download += random() % 1000000;
+            db.recordClosed(connection(shape));
         }
         if (pick(20) == 0)
-            geo.append({pick(2) ? spec.destinationIP : spec.remote,
+            geo.append({pick(2) ? shape.destinationIP : shape.remote,
                         QStringList{"US", "JP", "DE", "LAN"}[pick(4)],
                         {},
                         {}});

@@ -2,21 +2,21 @@
 
 namespace tarnwick::test {
 
-ConnectionItem connection(const FlowSpec& spec)
+ConnectionItem connection(const FlowShape& shape)
 {
     ConnectionItem item;
-    item.id = spec.id;
-    item.start = spec.start;
-    item.chains = spec.chains;
-    item.upload = spec.upload;
-    item.download = spec.download;
-    item.rule = spec.rule;
-    item.rulePayload = spec.payload;
-    item.metadata.host = spec.host;
-    item.metadata.destinationIP = spec.destinationIP;
-    item.metadata.remoteDestination = spec.remote;
-    item.metadata.sourceIP = spec.sourceIP;
-    item.metadata.process = spec.process;
+    item.id = shape.id;
+    item.start = shape.start;
+    item.chains = shape.chains;
+    item.upload = shape.upload;
+    item.download = shape.download;
+    item.rule = shape.rule;
+    item.rulePayload = shape.payload;
+    item.metadata.host = shape.host;
+    item.metadata.destinationIP = shape.destinationIP;
+    item.metadata.remoteDestination = shape.remote;
+    item.metadata.sourceIP = shape.sourceIP;
+    item.metadata.process = shape.process;
     item.metadata.network = QStringLiteral("tcp");
     item.metadata.destinationPort = QStringLiteral("443");
     return item;

@@ -9,7 +9,7 @@
 namespace tarnwick::test {
 
 // A connection as the kernel would report it.
-struct FlowSpec
+struct FlowShape
 {
     QString id{};
     QDateTime start{};
@@ -24,7 +24,7 @@ struct FlowSpec
     QString sourceIP = QStringLiteral("127.0.0.1");
     QString process{};
 };
-ConnectionItem connection(const FlowSpec& spec);
+ConnectionItem connection(const FlowShape& shape);
 
 // Local time: "2024-03-31 23:59:30".
 QDateTime local(const QString& text);
