@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/IPCFrame.h"
 #include "platform/Logging.h"
+#include "platform/UnixSocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,44 +24,6 @@ namespace tarnwick {
 namespace {
 
 constexpr int kBacklog = 5;
-
-bool fillAddress(const QByteArray& path, sockaddr_un& address)
-{
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    if (path.isEmpty() || path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
-        return false;
-    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
-    return true;
-}
-
-int closeOnExec(int fd, bool nonBlocking)
-{
-    if (fd < 0)
-        return fd;
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    if (nonBlocking)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    return fd;
-}
-
-std::optional<uid_t> peerUid(int fd)
-{
-#ifdef SO_PEERCRED
-    struct ucred credentials
-    {};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return std::nullopt;
-    return credentials.uid;
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (::getpeereid(fd, &uid, &gid) != 0)
-        return std::nullopt;
-    return uid;
-#endif
-}
 
 } // namespace
 
@@ -184,7 +147,7 @@ bool AppSocketListener::start(Handler handler)
     m_handler = std::move(handler);
     const QByteArray path = QFile::encodeName(m_options.socketPath);
     sockaddr_un address{};
-    if (!fillAddress(path, address)) {
+    if (!fillSocketAddress(path, address)) {
         qCCritical(lcIPC, "Control socket path is empty or too long: \"%s\"", path.constData());
         return false;
     }
@@ -257,7 +220,7 @@ bool AppSocketListener::clearStaleSocket()
         return false;
     }
     sockaddr_un address{};
-    fillAddress(path, address);
+    fillSocketAddress(path, address);
     const int probe = closeOnExec(::socket(AF_UNIX, SOCK_STREAM, 0), false);
     const bool answered =
         probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
@@ -282,7 +245,8 @@ void AppSocketListener::acceptPending()
                 qCWarning(lcIPC, "IPC: accept failed: %s", qUtf8Printable(qt_error_string(errno)));
             return;
         }
-        const std::optional<uid_t> uid = peerUid(fd);
+        const std::optional<PeerCredentials> peer = peerCredentials(fd);
+        const std::optional<uid_t> uid = peer ? std::optional<uid_t>(peer->uid) : std::nullopt;
         if (uid != m_options.allowedUid) {
             qCWarning(lcIPC, "IPC: refused a connection from uid %lld",
                       uid ? static_cast<long long>(*uid) : -1LL);

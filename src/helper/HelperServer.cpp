@@ -4,6 +4,7 @@
 #include "HelperError.h"
 #include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
+#include "platform/UnixSocket.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -20,51 +21,6 @@
 namespace tarnwick {
 
 namespace {
-
-struct PeerCredentials
-{
-    uid_t uid;
-    qint64 pid; // -1 where the platform does not tell
-};
-
-std::optional<PeerCredentials> peerCredentials(int fd)
-{
-#ifdef SO_PEERCRED
-    struct ucred credentials
-    {};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return std::nullopt;
-    return PeerCredentials{credentials.uid, credentials.pid};
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (::getpeereid(fd, &uid, &gid) != 0)
-        return std::nullopt;
-    return PeerCredentials{uid, -1};
-#endif
-}
-
-bool fillAddress(const QByteArray& path, sockaddr_un& address)
-{
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    if (path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
-        return false;
-    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
-    return true;
-}
-
-// socket() and accept() without the Linux-only flags, so that the code also builds on macOS.
-int closeOnExec(int fd, bool nonBlocking)
-{
-    if (fd < 0)
-        return fd;
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    if (nonBlocking)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    return fd;
-}
 
 QString octal(mode_t mode)
 {
@@ -94,7 +50,7 @@ void HelperServer::listen()
 {
     const QByteArray path = QFile::encodeName(m_socketPath);
     sockaddr_un address{};
-    if (m_socketPath.isEmpty() || !fillAddress(path, address))
+    if (m_socketPath.isEmpty() || !fillSocketAddress(path, address))
         throw HelperError(
             QStringLiteral("Helper socket path is empty or too long: \"%1\"").arg(m_socketPath));
 
@@ -175,7 +131,7 @@ void HelperServer::clearStaleSocket()
             QStringLiteral("The helper socket path %1 exists and is not a socket").arg(m_socketPath));
 
     sockaddr_un address{};
-    fillAddress(path, address);
+    fillSocketAddress(path, address);
     const int probe = closeOnExec(::socket(AF_UNIX, SOCK_STREAM, 0), false);
     const bool answered =
         probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;

@@ -2,6 +2,7 @@
 
 #include "HelperSocketPath.h"
 #include "Logging.h"
+#include "UnixSocket.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -78,17 +79,11 @@ std::optional<qint64> listeningPid(const QString& socketPath)
     const int fd = connectTo(socketPath);
     if (fd < 0)
         return std::nullopt;
-    std::optional<qint64> pid;
-#ifdef SO_PEERCRED
-    struct ucred credentials
-    {};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
-        credentials.uid == ::geteuid())
-        pid = credentials.pid;
-#endif
+    const std::optional<PeerCredentials> peer = peerCredentials(fd);
     ::close(fd);
-    return pid;
+    if (!peer || peer->uid != ::geteuid() || peer->pid < 0)
+        return std::nullopt;
+    return peer->pid;
 }
 
 bool launch(const HelperRegistration::Options& options)
