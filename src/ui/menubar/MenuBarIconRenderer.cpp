@@ -1,6 +1,6 @@
 #include "MenuBarIconRenderer.h"
 
-#include "RateFormatter.h"
+#include "controller/RateFormatter.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>

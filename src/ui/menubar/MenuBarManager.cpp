@@ -1,8 +1,8 @@
 #include "MenuBarManager.h"
 
-#include "RateFormatter.h"
 #include "ShellExport.h"
 #include "app/AppState.h"
+#include "controller/RateFormatter.h"
 #include "platform/Error.h"
 #include "platform/Logging.h"
 #include "platform/Settings.h"

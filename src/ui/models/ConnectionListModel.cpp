@@ -1,6 +1,6 @@
 #include "ConnectionListModel.h"
 
-#include "ui/menubar/RateFormatter.h"
+#include "controller/RateFormatter.h"
 
 #include <QFontDatabase>
 

@@ -1,6 +1,6 @@
 #include "ProfileListModel.h"
 
-#include "ui/menubar/RateFormatter.h"
+#include "controller/RateFormatter.h"
 
 #include <QDateTime>
 #include <QFont>

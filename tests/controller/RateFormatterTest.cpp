@@ -1,4 +1,4 @@
-#include "ui/menubar/RateFormatter.h"
+#include "controller/RateFormatter.h"
 
 #include <gtest/gtest.h>
 
