@@ -75,6 +75,18 @@ const QList<AppCommand::Case>& AppCommand::cases()
         {"deleteProfile", {required("name")}},
         {"getSettings", {optional("key")}},
         {"setSetting", {required("key"), optional("value"), optional("reset", FieldType::boolean)}},
+        // The running kernel's proxy groups; a member's "delay" is -1 when it was never tested.
+        {"getGroups", {}},
+        {"selectProxy", {required("group"), required("name")}},
+        // Without "group": every group a health check tests.
+        {"testGroup", {optional("group")}},
+        {"getConnections", {}},
+        // "id", or "all": true.
+        {"closeConnection", {optional("id"), optional("all", FieldType::boolean)}},
+        {"getTraffic", {}},
+        {"getProxyModes", {}},
+        {"setSystemProxy", {required("enabled", FieldType::boolean)}},
+        {"setTunMode", {required("enabled", FieldType::boolean)}},
     };
     return all;
 }

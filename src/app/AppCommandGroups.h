@@ -17,6 +17,8 @@ using Function = QCoro::Task<AppResponse> (*)(QPointer<AppState>, AppCommand);
 
 // Importing, updating, renaming and deleting profiles.
 QHash<QString, Function> profileCommands();
+// The running kernel's groups, connections and traffic, and the system proxy and TUN switches.
+QHash<QString, Function> liveCommands();
 // Reading and changing the settings.
 QHash<QString, Function> settingsCommands();
 

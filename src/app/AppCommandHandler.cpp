@@ -32,6 +32,15 @@ bool kernelRunning(const AppState& state)
     return state.kernelStatus().isRunningOrStarting();
 }
 
+// The proxy providers of the profile; the kernel also lists one compatibility provider per group.
+QList<ProxyProvider> userProviders(QList<ProxyProvider> providers)
+{
+    providers.removeIf([](const ProxyProvider& provider) {
+        return provider.vehicleType.compare(QLatin1String("Compatible"), Qt::CaseInsensitive) == 0;
+    });
+    return providers;
+}
+
 QCoro::Task<AppResponse> getProfiles(QPointer<AppState> state, AppCommand)
 {
     QStringList names;
@@ -86,7 +95,7 @@ QCoro::Task<AppResponse> getStatus(QPointer<AppState> state, AppCommand)
         try {
             mode = co_await client.currentMode();
             groups = (co_await client.proxyGroups()).size();
-            providers = (co_await client.proxyProviders()).size();
+            providers = userProviders(co_await client.proxyProviders()).size();
         } catch (const std::exception& error) {
             qCDebug(lcIPC, "Status without the kernel's answer: %s", qUtf8Printable(describe(error)));
         }
@@ -108,7 +117,7 @@ QCoro::Task<AppResponse> getProviders(QPointer<AppState> state, AppCommand)
     QJsonArray list;
     if (kernelRunning(*state)) {
         const MihomoClient client = state->client();
-        for (const ProxyProvider& provider : co_await client.proxyProviders()) {
+        for (const ProxyProvider& provider : userProviders(co_await client.proxyProviders())) {
             const auto alive =
                 std::count_if(provider.proxies.cbegin(), provider.proxies.cend(),
                               [](const ProxyNode& node) { return node.delay.value_or(0) > 0; });
@@ -411,6 +420,7 @@ const QHash<QString, Handler>& handlers()
         };
         table.insert(AppCommandGroups::profileCommands());
         table.insert(AppCommandGroups::settingsCommands());
+        table.insert(AppCommandGroups::liveCommands());
         return table;
     }();
     return all;

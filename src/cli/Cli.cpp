@@ -11,6 +11,7 @@ namespace tarnwick::cli {
 QList<CliCommand> allCommands()
 {
     return QList<CliCommand>{yamlCommand(), compileCommand(), historyCommand()} + appCommands() +
+           proxyCommands() + connectionCommands() +
            QList<CliCommand>{profilesCommand(), rulesCommand(), settingsCommand(), completionCommand(),
                              manpageCommand()};
 }

@@ -10,6 +10,10 @@ CliCommand compileCommand();
 CliCommand historyCommand();
 // The commands that drive the running application through its control socket.
 QList<CliCommand> appCommands();
+// Groups and their members, the system proxy and TUN switches.
+QList<CliCommand> proxyCommands();
+// The open connections and the traffic.
+QList<CliCommand> connectionCommands();
 CliCommand rulesCommand();
 CliCommand profilesCommand();
 CliCommand settingsCommand();
