@@ -3,12 +3,14 @@
 
 #include "platform/IPCFrame.h"
 #include "support/TestSupport.h"
+#include "support/TestUser.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cstring>
 #include <sys/socket.h>
@@ -223,16 +225,29 @@ TEST_F(AppSocketListenerTest, TwoHundredClientsAtOnceAreAllAnswered)
     EXPECT_EQ(m_listener->activeConnections(), 0);
 }
 
-TEST_F(AppSocketListenerTest, RefusesPeersOfAnotherUid)
+// The real tool, run as a throw-away second user; only the peer check stands in its way, since the socket
+// and its directories are opened to everyone for the test.
+TEST_F(AppSocketListenerTest, RefusesTheToolRunByAnotherUser)
 {
-    AppSocketListener::Options options;
-    options.allowedUid = ::geteuid() + 1;
-    listen(options);
-    Client client(m_path);
-    client.send(frame(R"({"getStatus":{}})"));
-    ASSERT_TRUE(client.closedByServer());
-    EXPECT_EQ(client.received, QByteArray());
+    TARNWICK_REQUIRE_TEST_USER(user);
+    const LogCapture log;
+    listen();
+    for (const QString& path : {m_dir.path(), m_dir.filePath(QStringLiteral(".config")),
+                                m_dir.filePath(QStringLiteral(".config/tarnwick"))})
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(m_path).constData(), 0666), 0);
+
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARNWICK_APP_SOCKET"), m_path);
+    tool.setProcessEnvironment(environment);
+    user.start(tool, test::binaryDir() + QStringLiteral("/bin/tarnwick"), {QStringLiteral("status")});
+    ASSERT_TRUE(test::waitFor([&] { return tool.state() == QProcess::NotRunning; }, 10s));
+    EXPECT_EQ(tool.exitCode(), 1);
+    EXPECT_TRUE(tool.readAllStandardError().startsWith("tarnwick: Tarnwick closed the connection"));
     EXPECT_EQ(m_handled, 0);
+    EXPECT_EQ(log.count(QStringLiteral("IPC: refused a connection from uid %1").arg(*user.uid())), 1);
+    EXPECT_TRUE(answersStatus());
 }
 
 TEST_F(AppSocketListenerTest, NeverTakesAPathFromAFileADirectoryOrARunningApplication)

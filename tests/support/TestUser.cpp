@@ -53,17 +53,24 @@ QString TestUser::run(const QString& program, const QStringList& arguments) cons
         return QStringLiteral("(no test user)");
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("setpriv"),
-                  QStringList{QStringLiteral("--reuid=%1").arg(*m_uid),
-                              QStringLiteral("--regid=%1").arg(m_gid), QStringLiteral("--clear-groups"),
-                              QStringLiteral("--"), program} +
-                      arguments);
+    start(process, program, arguments);
     if (!process.waitForFinished(20000)) {
         process.kill();
         process.waitForFinished(5000);
         return QStringLiteral("(did not finish)");
     }
     return QString::fromUtf8(process.readAll());
+}
+
+void TestUser::start(QProcess& process, const QString& program, const QStringList& arguments) const
+{
+    if (!m_uid)
+        return;
+    process.start(QStringLiteral("setpriv"),
+                  QStringList{QStringLiteral("--reuid=%1").arg(*m_uid),
+                              QStringLiteral("--regid=%1").arg(m_gid), QStringLiteral("--clear-groups"),
+                              QStringLiteral("--"), program} +
+                      arguments);
 }
 
 } // namespace tarnwick::test

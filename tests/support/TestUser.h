@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -28,6 +29,8 @@ public:
     bool own(const QString& path) const;
     // Runs the program as the user (no supplementary groups); its merged output.
     QString run(const QString& program, const QStringList& arguments) const;
+    // Starts the program as the user and returns at once, for a program that talks to this process.
+    void start(QProcess& process, const QString& program, const QStringList& arguments) const;
 
 private:
     QString m_name;
