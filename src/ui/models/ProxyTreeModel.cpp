@@ -1,0 +1,280 @@
+#include "ProxyTreeModel.h"
+
+#include "DelayStyle.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QSet>
+
+namespace tarnwick {
+
+namespace {
+
+// Group rows carry no parent; member rows carry their group's key, which stays the same while the group
+// moves, so persistent member indexes follow their group.
+constexpr quintptr groupTag = 0;
+
+} // namespace
+
+ProxyTreeModel::ProxyTreeModel(QObject* parent)
+    : QAbstractItemModel(parent), m_palette(QApplication::palette())
+{}
+
+void ProxyTreeModel::update(const QList<Group>& groups)
+{
+    m_palette = QApplication::palette();
+    QSet<QString> names;
+    for (const Group& group : groups)
+        names.insert(group.name);
+    for (int row = int(m_groups.size()) - 1; row >= 0; --row) {
+        if (names.contains(m_groups[row].name))
+            continue;
+        beginRemoveRows({}, row, row);
+        m_groups.removeAt(row);
+        m_keys.removeAt(row);
+        indexKeys();
+        endRemoveRows();
+    }
+    for (int i = 0; i < groups.size(); ++i) {
+        int found = -1;
+        for (int j = i; j < m_groups.size(); ++j) {
+            if (m_groups[j].name == groups[i].name) {
+                found = j;
+                break;
+            }
+        }
+        if (found < 0) {
+            beginInsertRows({}, i, i);
+            Group group = groups[i];
+            group.members.clear();
+            m_groups.insert(i, group);
+            m_keys.insert(i, m_nextKey++);
+            indexKeys();
+            endInsertRows();
+            updateMembers(i, groups[i].members);
+            continue;
+        }
+        if (found != i) {
+            beginMoveRows({}, found, found, {}, i);
+            m_groups.move(found, i);
+            m_keys.move(found, i);
+            indexKeys();
+            endMoveRows();
+        }
+        Group& current = m_groups[i];
+        const bool headerChanged =
+            current.title != groups[i].title || current.type != groups[i].type ||
+            current.selected != groups[i].selected || current.isSelectable != groups[i].isSelectable ||
+            current.delay != groups[i].delay || current.isTesting != groups[i].isTesting;
+        if (headerChanged) {
+            QList<Member> members = std::move(current.members);
+            current = groups[i];
+            current.members = std::move(members);
+            Q_EMIT dataChanged(index(i, 0), index(i, ColumnCount - 1));
+        }
+        updateMembers(i, groups[i].members);
+    }
+}
+
+void ProxyTreeModel::updateMembers(int groupRow, const QList<Member>& members)
+{
+    Group& group = m_groups[groupRow];
+    const QModelIndex parent = index(groupRow, 0);
+    bool sameNames = group.members.size() == members.size();
+    for (qsizetype i = 0; sameNames && i < members.size(); ++i)
+        sameNames = group.members[i].name == members[i].name;
+    if (sameNames) {
+        int first = -1;
+        int last = -1;
+        for (int i = 0; i < members.size(); ++i) {
+            if (group.members[i] == members[i])
+                continue;
+            group.members[i] = members[i];
+            first = first < 0 ? i : first;
+            last = i;
+        }
+        if (first >= 0)
+            Q_EMIT dataChanged(index(first, 0, parent), index(last, ColumnCount - 1, parent));
+        return;
+    }
+    // The membership changed (a provider updated, unavailable nodes hidden): the members are replaced,
+    // the group row and everything around it stay.
+    if (!group.members.isEmpty()) {
+        beginRemoveRows(parent, 0, int(group.members.size()) - 1);
+        group.members.clear();
+        endRemoveRows();
+    }
+    if (!members.isEmpty()) {
+        beginInsertRows(parent, 0, int(members.size()) - 1);
+        group.members = members;
+        endInsertRows();
+    }
+}
+
+void ProxyTreeModel::indexKeys()
+{
+    m_rowOfKey.clear();
+    for (int row = 0; row < m_keys.size(); ++row)
+        m_rowOfKey.insert(m_keys[row], row);
+}
+
+int ProxyTreeModel::rowOf(const QModelIndex& member) const
+{
+    return m_rowOfKey.value(member.internalId(), -1);
+}
+
+const ProxyTreeModel::Group* ProxyTreeModel::groupAt(int row) const
+{
+    return row >= 0 && row < m_groups.size() ? &m_groups[row] : nullptr;
+}
+
+QModelIndex ProxyTreeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (column < 0 || column >= ColumnCount || row < 0)
+        return {};
+    if (!parent.isValid())
+        return row < m_groups.size() ? createIndex(row, column, groupTag) : QModelIndex();
+    if (parent.internalId() != groupTag || parent.row() >= m_groups.size())
+        return {};
+    return row < m_groups[parent.row()].members.size() ? createIndex(row, column, m_keys[parent.row()])
+                                                       : QModelIndex();
+}
+
+QModelIndex ProxyTreeModel::parent(const QModelIndex& child) const
+{
+    if (!child.isValid() || child.internalId() == groupTag)
+        return {};
+    const int row = rowOf(child);
+    return row < 0 ? QModelIndex() : createIndex(row, 0, groupTag);
+}
+
+int ProxyTreeModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid())
+        return int(m_groups.size());
+    if (parent.internalId() != groupTag || parent.column() != 0 || parent.row() >= m_groups.size())
+        return 0;
+    return int(m_groups[parent.row()].members.size());
+}
+
+int ProxyTreeModel::columnCount(const QModelIndex&) const
+{
+    return ColumnCount;
+}
+
+QVariant ProxyTreeModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    if (index.internalId() == groupTag)
+        return index.row() < m_groups.size() ? groupData(m_groups[index.row()], index.column(), role)
+                                             : QVariant();
+    const int groupRow = rowOf(index);
+    if (groupRow < 0 || index.row() >= m_groups[groupRow].members.size())
+        return {};
+    const Group& group = m_groups[groupRow];
+    return memberData(group, group.members[index.row()], index.column(), role);
+}
+
+QVariant ProxyTreeModel::groupData(const Group& group, int column, int role) const
+{
+    const QString& title = group.title.isEmpty() ? group.name : group.title;
+    switch (role) {
+    case GroupNameRole:
+        return group.name;
+    case IsSelectableRole:
+        return group.isSelectable;
+    case SearchTextRole:
+        return title + QLatin1Char('\n') + group.type + QLatin1Char('\n') + group.selected;
+    case Qt::FontRole:
+        if (column == NameColumn) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        if (column == DelayColumn)
+            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        return {};
+    case Qt::ForegroundRole:
+        return column == DelayColumn ? QVariant(DelayStyle::color(group.delay, m_palette)) : QVariant();
+    case Qt::ToolTipRole:
+        return column == NameColumn ? QVariant(title) : QVariant();
+    case Qt::DisplayRole:
+        switch (column) {
+        case NameColumn:
+            return group.selected.isEmpty() ? title : title + QStringLiteral("  \u2192  ") + group.selected;
+        case KindColumn:
+            return group.type + QStringLiteral(" · %1").arg(group.members.size());
+        case DelayColumn:
+            return group.isTesting ? QStringLiteral("Testing…") : DelayStyle::text(group.delay);
+        default:
+            return {};
+        }
+    case Qt::TextAlignmentRole:
+        return column == DelayColumn ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant ProxyTreeModel::memberData(const Group& group, const Member& member, int column, int role) const
+{
+    switch (role) {
+    case GroupNameRole:
+        return group.name;
+    case MemberNameRole:
+        return member.name;
+    case IsSelectableRole:
+        return group.isSelectable;
+    case SearchTextRole:
+        return member.name + QLatin1Char('\n') + member.detail;
+    case Qt::FontRole:
+        if (column == NameColumn && member.name == group.selected) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        if (column == DelayColumn)
+            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        return {};
+    case Qt::ForegroundRole:
+        return column == DelayColumn ? QVariant(DelayStyle::color(member.delay, m_palette)) : QVariant();
+    case Qt::ToolTipRole:
+        return column == NameColumn ? QVariant(member.name) : QVariant();
+    case Qt::DisplayRole:
+        switch (column) {
+        case NameColumn:
+            return member.name == group.selected ? QStringLiteral("\u2713 ") + member.name
+                                                 : QStringLiteral("    ") + member.name;
+        case KindColumn:
+            return member.detail;
+        case DelayColumn:
+            return member.isTesting ? QStringLiteral("Testing…") : DelayStyle::text(member.delay);
+        default:
+            return {};
+        }
+    case Qt::TextAlignmentRole:
+        return column == DelayColumn ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant ProxyTreeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case NameColumn:
+        return QStringLiteral("Group / Node");
+    case KindColumn:
+        return QStringLiteral("Kind");
+    case DelayColumn:
+        return QStringLiteral("Delay");
+    default:
+        return {};
+    }
+}
+
+} // namespace tarnwick
