@@ -159,6 +159,7 @@ public:
     TrafficStore& trafficStore() const { return m_stores->traffic(); }
     ConnectionStore& connectionStore() const { return m_stores->connections(); }
     LogStore& logStore() const { return m_stores->logs(); }
+    KernelStores& kernelStores() const { return *m_stores; }
     const std::optional<NativeValue::Dictionary>& lastOverrideSnapshot() const
     {
         return m_lastOverrideSnapshot;

@@ -24,8 +24,9 @@ class KernelStores final : public QObject
 public:
     static constexpr int trafficHistoryLimit = 60;
     static constexpr int logLimit = 2000;
-    // The log level the logs page follows from the start.
-    static const QString logLevel;
+    // The log level followed until the user picks another.
+    static const QString defaultLogLevel;
+    static const QString logLevelKey;
 
     // `runtimeConfig`: the compiled configuration the proxy store reads its placeholders from.
     KernelStores(const MihomoClient& client, Settings& settings, const QString& runtimeConfig,
@@ -35,6 +36,13 @@ public:
     TrafficStore& traffic() const { return *m_traffic; }
     ConnectionStore& connections() const { return *m_connections; }
     LogStore& logs() const { return *m_logs; }
+
+    // The level the log is followed at; the choice is remembered and a followed log switches at once.
+    QString logLevel() const;
+    void setLogLevel(const QString& level);
+    // The logs page's pause: no new lines until resumed, also across kernel restarts.
+    bool isLogPaused() const { return m_logPaused; }
+    void setLogPaused(bool paused);
 
     // A new controller endpoint for every store.
     void setClient(const MihomoClient& client);
@@ -49,6 +57,9 @@ public:
     void kernelStopped();
 
 private:
+    Settings& m_settings;
+    bool m_ready = false;
+    bool m_logPaused = false;
     ProxyStore* m_proxy;
     TrafficStore* m_traffic;
     ConnectionStore* m_connections;
