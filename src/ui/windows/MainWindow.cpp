@@ -1,7 +1,10 @@
 #include "MainWindow.h"
 
 #include "DesktopFrontend.h"
+#include "LogsPage.h"
+#include "PolicyPage.h"
 #include "ProfilesPage.h"
+#include "RequestsPage.h"
 #include "app/AppState.h"
 #include "platform/Settings.h"
 
@@ -20,9 +23,16 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Tarnwick"));
     setMinimumSize(720, 480);
+    // In sidebar order: overview, map, policy, requests, rules, profiles, logs, settings.
     m_entries = {
+        {QStringLiteral("policy"), QStringLiteral("Policy"), QStringLiteral("network-server"),
+         QStringLiteral(":/icons/policy.svg")},
+        {QStringLiteral("requests"), QStringLiteral("Requests"), QStringLiteral("network-transmit-receive"),
+         QStringLiteral(":/icons/requests.svg")},
         {QStringLiteral("profiles"), QStringLiteral("Profiles"), QStringLiteral("document-open"),
          QStringLiteral(":/icons/profiles.svg")},
+        {QStringLiteral("logs"), QStringLiteral("Logs"), QStringLiteral("text-x-generic"),
+         QStringLiteral(":/icons/logs.svg")},
     };
 
     auto* central = new QWidget(this);
@@ -127,8 +137,15 @@ QWidget* MainWindow::page(const QString& id)
 
 QWidget* MainWindow::createPage(const QString& id)
 {
+    AppState& state = m_frontend.state();
+    if (id == QLatin1String("policy"))
+        return new PolicyPage(state, m_stack);
+    if (id == QLatin1String("requests"))
+        return new RequestsPage(state.connectionStore(), m_stack);
     if (id == QLatin1String("profiles"))
         return new ProfilesPage(m_frontend, m_stack);
+    if (id == QLatin1String("logs"))
+        return new LogsPage(state, m_stack);
     return new QWidget(m_stack);
 }
 

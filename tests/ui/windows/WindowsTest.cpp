@@ -1,21 +1,29 @@
 #include "app/AppState.h"
 #include "app/HelperClient.h"
 #include "config/ProfileStore.h"
+#include "controller/ConnectionStore.h"
+#include "controller/LogStore.h"
 #include "platform/Settings.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 #include "ui/menubar/MenuBarManager.h"
+#include "ui/models/ConnectionListModel.h"
+#include "ui/models/LogListModel.h"
 #include "ui/models/ProfileListModel.h"
 #include "ui/windows/DesktopFrontend.h"
 #include "ui/windows/GuiAlertPresenter.h"
 #include "ui/windows/ImportSubscriptionDialog.h"
+#include "ui/windows/LogsPage.h"
 #include "ui/windows/MainWindow.h"
 #include "ui/windows/ProfilesPage.h"
+#include "ui/windows/RequestsPage.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -80,6 +88,11 @@ public:
     std::unique_ptr<AppState> m_state;
     int m_quitRequests = 0;
 };
+
+template <typename Page> Page* openPage(DesktopFrontend& frontend, const QString& id)
+{
+    return qobject_cast<Page*>(frontend.openMainWindow(id).page(id));
+}
 
 } // namespace
 
@@ -170,4 +183,88 @@ TEST_F(WindowsTest, AlertsShowTheirTextsAndButtonsInOrder)
     EXPECT_EQ(seen.mid(0, 2), (QStringList{"Configuration Error", "bad rule"}));
     EXPECT_TRUE(seen.contains(QStringLiteral("Edit Config")) && seen.contains(QStringLiteral("OK")));
     EXPECT_EQ(choice, 1);
+}
+
+TEST_F(WindowsTest, RequestsPageFollowsTheStoreInPlaceAndClosesThroughTheController)
+{
+    test::TestHttpServer controller([](const test::HttpRequest&) { return test::HttpResponse{204, {}, {}}; });
+    QNetworkAccessManager network;
+    ConnectionStore& store = m_state->connectionStore();
+    store.setClient(MihomoClient(
+        ControllerEndpoint{QStringLiteral("127.0.0.1"), controller.port(), QString()}, &network));
+    const auto snapshot = [](QList<int> ids, qint64 bytes) {
+        ConnectionSnapshot result;
+        for (const int id : ids) {
+            ConnectionItem item;
+            item.id = QString::number(id);
+            item.metadata.host = QStringLiteral("host%1.example").arg(id);
+            item.download = bytes * id;
+            item.start = QDateTime::currentDateTimeUtc();
+            result.connections.append(item);
+        }
+        result.activeCount = int(ids.size());
+        return result;
+    };
+    auto* page = openPage<RequestsPage>(m_frontend, QStringLiteral("requests"));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(
+        page->statusText(),
+        QStringLiteral("The kernel is not running: start it from the tray menu to see its connections."));
+    store.apply(snapshot({1, 2, 3}, 100));
+    QAbstractItemModel& shown = *page->activeView().model();
+    ASSERT_EQ(shown.rowCount(), 3);
+    QSignalSpy resets(&page->activeModel(), &QAbstractItemModel::modelReset);
+    page->activeView().selectionModel()->select(
+        shown.match(shown.index(0, 0), ConnectionListModel::ConnectionIdRole, QStringLiteral("2")).first(),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    store.apply(snapshot({2, 3, 4}, 300));
+    EXPECT_EQ(shown.rowCount(), 3);
+    EXPECT_EQ(page->closedModel().rowCount(), 1);
+    const QModelIndexList selected = page->activeView().selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.first().data(ConnectionListModel::ConnectionIdRole).toString(), QStringLiteral("2"));
+    EXPECT_EQ(resets.size(), 0);
+
+    page->closeSelected();
+    page->findChild<QLineEdit*>()->setText(QStringLiteral("HOST4"));
+    EXPECT_EQ(shown.rowCount(), 1);
+    page->closeAll();
+    const auto paths = [&] {
+        QStringList result;
+        for (const test::HttpRequest& request : controller.requests())
+            result << QString::fromLatin1(request.method + ' ' + request.path);
+        return result;
+    };
+    ASSERT_TRUE(test::waitFor([&] { return paths().size() == 2; }));
+    EXPECT_EQ(paths(), (QStringList{"DELETE /connections/2", "DELETE /connections"}));
+}
+
+TEST_F(WindowsTest, LogsPageShowsPausesAndExportsTheStoresLines)
+{
+    LogStore& store = m_state->logStore();
+    auto* page = openPage<LogsPage>(m_frontend, QStringLiteral("logs"));
+    ASSERT_TRUE(page);
+    store.receive({{QStringLiteral("1"), QStringLiteral("warning"), QStringLiteral("dial failed"),
+                    QStringLiteral("10:15:02")},
+                   {QStringLiteral("2"), QStringLiteral("info"), QStringLiteral("\u0639\u0642\u062F\u0629"),
+                    std::nullopt}});
+    ASSERT_TRUE(test::waitFor([&] { return page->model().rowCount() == 2; }));
+
+    const QString path = m_dir.filePath(QStringLiteral("export.txt"));
+    EXPECT_EQ(page->exportTo(path), QString());
+    EXPECT_EQ(test::readFile(path),
+              QStringLiteral("[10:15:02] [WARNING] dial failed\n[] [INFO] \u0639\u0642\u062F\u0629"));
+    EXPECT_EQ(page->statusText(), QStringLiteral("Exported 2 lines to ") + path);
+
+    // Pausing stops the store's stream across kernel restarts; the level chosen is remembered.
+    page->setPaused(true);
+    EXPECT_TRUE(m_state->kernelStores().isLogPaused());
+    m_state->kernelStores().kernelReady();
+    EXPECT_FALSE(store.isStreaming());
+    page->setPaused(false);
+    EXPECT_TRUE(store.isStreaming());
+    m_state->kernelStores().kernelStopped();
+    auto* level = page->findChild<QComboBox*>();
+    level->setCurrentIndex(level->findData(QStringLiteral("debug")));
+    EXPECT_EQ(m_settings->text(KernelStores::logLevelKey), QStringLiteral("debug"));
 }
