@@ -4,6 +4,7 @@
 
 #include <QActionGroup>
 #include <QMenu>
+#include <numeric>
 
 namespace tarnwick {
 
@@ -168,8 +169,18 @@ void MenuBarBuilder::addGroupSection(QMenu& menu, const MenuBarSnapshot& snapsho
         QObject::connect(test, &QAction::triggered, submenu,
                          [&actions, name = group.name] { actions.testLatency(name); });
         submenu->addSeparator();
-        const qsizetype shown = qMin<qsizetype>(group.members.size(), maxMembersInMenu);
-        for (qsizetype i = 0; i < shown; ++i) {
+        qsizetype shown = qMin<qsizetype>(group.members.size(), maxMembersInMenu);
+        QList<qsizetype> listed(shown);
+        std::iota(listed.begin(), listed.end(), 0);
+        // The member in use is always listed, however far down a large group it is.
+        for (qsizetype i = shown; i < group.members.size(); ++i) {
+            if (group.members[i].name == group.selected) {
+                listed.append(i);
+                ++shown;
+                break;
+            }
+        }
+        for (const qsizetype i : std::as_const(listed)) {
             const MenuBarSnapshot::Member& member = group.members[i];
             QString text = menuTitle(member.name);
             const QString delay = delayText(member.delay);

@@ -43,9 +43,11 @@ MenuBarManager::MenuBarManager(AppState& state, DesktopFrontend& frontend, QObje
             openWindow();
     });
     connect(&m_state, &AppState::kernelStatusChanged, this, &MenuBarManager::kernelStatusChanged);
-    connect(&m_state, &AppState::kernelReady, this, [this] {
-        refreshMode(this);
-        refreshGroups(this);
+    TrafficStore& traffic = m_state.trafficStore();
+    connect(&traffic, &TrafficStore::ratesChanged, this, [this, &traffic] {
+        m_upload = traffic.currentUpload();
+        m_download = traffic.currentDownload();
+        updateIcon();
     });
     connect(&m_state.wifiSuspension(), &WifiSuspension::suspensionChanged, this, &MenuBarManager::updateIcon);
     qApp->installEventFilter(this);
@@ -77,27 +79,36 @@ MenuBarSnapshot MenuBarManager::snapshot() const
     MenuBarSnapshot snapshot;
     snapshot.kernelStatus = m_state.kernelStatus();
     snapshot.kernelVersion = m_state.mihomoVersion();
-    snapshot.mode = m_mode;
     snapshot.systemProxyEnabled = m_state.systemProxyEnabled();
     snapshot.tunEnabled = m_state.tunEnabled();
     snapshot.profiles = m_state.profileNodes();
     snapshot.activeProfileName = m_state.activeProfileName();
-    for (const ProxyGroup& group : m_groups) {
-        if (group.isHidden)
+    snapshot.helperStatus = m_helperStatus;
+    snapshot.helperVersion = m_helperVersion;
+    snapshot.iconMode = m_iconMode;
+    // Mode and groups only while the kernel runs: the store keeps the last ones, which a stopped kernel
+    // cannot act on.
+    if (snapshot.kernelStatus.kind != KernelStatus::Kind::running)
+        return snapshot;
+    const ProxyStore& store = m_state.proxyStore();
+    snapshot.mode = store.mode();
+    const QHash<QString, qint64>& delays = store.delayMap();
+    for (const ProxyGroup& group : store.groups()) {
+        if (group.isHidden && !store.showHiddenGroups())
             continue;
         MenuBarSnapshot::Group entry{group.name,
                                      rawValue(group.type),
                                      group.selectedProxyName.value_or(QString()),
                                      isSelectable(group.type),
-                                     m_testing.contains(group.name),
+                                     store.testingGroups().contains(group.name),
                                      {}};
-        for (const ProxyNode& node : group.proxies)
-            entry.members.append({node.name, node.delay});
-        snapshot.groups.append(entry);
+        entry.members.reserve(group.proxies.size());
+        for (const ProxyNode& node : group.proxies) {
+            const auto delay = delays.constFind(node.name);
+            entry.members.append({node.name, delay != delays.cend() ? std::optional(*delay) : node.delay});
+        }
+        snapshot.groups.append(std::move(entry));
     }
-    snapshot.helperStatus = m_helperStatus;
-    snapshot.helperVersion = m_helperVersion;
-    snapshot.iconMode = m_iconMode;
     return snapshot;
 }
 
@@ -126,11 +137,8 @@ void MenuBarManager::updateIcon()
 
 void MenuBarManager::kernelStatusChanged()
 {
-    if (!m_state.kernelStatus().isRunningOrStarting()) {
-        m_mode.reset();
-        m_groups.clear();
+    if (!m_state.kernelStatus().isRunningOrStarting())
         m_upload = m_download = 0;
-    }
     updateIcon();
     refreshHelper(this);
 }
@@ -145,18 +153,6 @@ std::optional<ProfileNode> MenuBarManager::activeProfile() const
             return node;
     }
     return std::nullopt;
-}
-
-QCoro::Task<> MenuBarManager::refreshMode(QPointer<MenuBarManager> self)
-{
-    try {
-        const MihomoClient client = self->m_state.client();
-        const OutboundMode mode = co_await client.currentMode();
-        if (self)
-            self->m_mode = mode;
-    } catch (const std::exception& error) {
-        printDiagnostic(QStringLiteral("[Tarnwick] Failed to read mode: ") + describe(error));
-    }
 }
 
 QCoro::Task<> MenuBarManager::refreshHelper(QPointer<MenuBarManager> self)
@@ -202,10 +198,7 @@ void MenuBarManager::setMode(OutboundMode mode)
 QCoro::Task<> MenuBarManager::applyMode(QPointer<MenuBarManager> self, OutboundMode mode)
 {
     try {
-        const MihomoClient client = self->m_state.client();
-        co_await client.setMode(mode);
-        if (self)
-            self->m_mode = mode;
+        co_await self->m_state.proxyStore().setMode(mode);
     } catch (const std::exception& error) {
         printDiagnostic(QStringLiteral("[Tarnwick] Failed to set mode: ") + describe(error));
     }
@@ -253,18 +246,6 @@ void MenuBarManager::revealActiveProfile()
         m_frontend.revealFile(m_state.paths().profilesDirectory() + profile->fileName);
 }
 
-QCoro::Task<> MenuBarManager::refreshGroups(QPointer<MenuBarManager> self)
-{
-    try {
-        const MihomoClient client = self->m_state.client();
-        QList<ProxyGroup> groups = co_await client.proxyGroups();
-        if (self)
-            self->m_groups = std::move(groups);
-    } catch (const std::exception& error) {
-        printDiagnostic(QStringLiteral("[Tarnwick] Failed to read proxy groups: ") + describe(error));
-    }
-}
-
 void MenuBarManager::selectProxy(const QString& group, const QString& member)
 {
     selectProxyTask(this, group, member);
@@ -273,10 +254,7 @@ void MenuBarManager::selectProxy(const QString& group, const QString& member)
 QCoro::Task<> MenuBarManager::selectProxyTask(QPointer<MenuBarManager> self, QString group, QString member)
 {
     try {
-        const MihomoClient client = self->m_state.client();
-        co_await client.selectProxy(group, member);
-        if (self)
-            co_await refreshGroups(self);
+        co_await self->m_state.proxyStore().selectProxy(group, member);
     } catch (const std::exception& error) {
         printDiagnostic(QStringLiteral("[Tarnwick] Failed to select proxy: ") + describe(error));
     }
@@ -289,17 +267,11 @@ void MenuBarManager::testLatency(const QString& group)
 
 QCoro::Task<> MenuBarManager::testLatencyTask(QPointer<MenuBarManager> self, QString group)
 {
-    self->m_testing.insert(group);
     try {
-        const MihomoClient client = self->m_state.client();
-        co_await client.testGroupDelay(group, std::nullopt, 5000);
-        if (self)
-            co_await refreshGroups(self);
+        co_await self->m_state.proxyStore().testGroupDelay(group);
     } catch (const std::exception& error) {
         printDiagnostic(QStringLiteral("[Tarnwick] Failed to test latency: ") + describe(error));
     }
-    if (self)
-        self->m_testing.remove(group);
 }
 
 void MenuBarManager::installHelper()

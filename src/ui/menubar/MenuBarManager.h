@@ -2,11 +2,9 @@
 
 #include "MenuBarBuilder.h"
 #include "MenuBarIconRenderer.h"
-#include "controller/ProxyGroup.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QSystemTrayIcon>
 #include <memory>
 #include <qcoro/qcorotask.h>
@@ -66,8 +64,6 @@ private:
     void updateIcon();
     void kernelStatusChanged();
     std::optional<ProfileNode> activeProfile() const;
-    static QCoro::Task<> refreshMode(QPointer<MenuBarManager> self);
-    static QCoro::Task<> refreshGroups(QPointer<MenuBarManager> self);
     static QCoro::Task<> selectProxyTask(QPointer<MenuBarManager> self, QString group, QString member);
     static QCoro::Task<> testLatencyTask(QPointer<MenuBarManager> self, QString group);
     static QCoro::Task<> refreshHelper(QPointer<MenuBarManager> self);
@@ -84,9 +80,6 @@ private:
     MenuBarIconMode m_iconMode = MenuBarIconMode::iconAndSpeed;
     qint64 m_upload = 0;
     qint64 m_download = 0;
-    std::optional<OutboundMode> m_mode;
-    QList<ProxyGroup> m_groups;
-    QSet<QString> m_testing; // groups whose latency test runs
     std::optional<HelperStatus> m_helperStatus;
     QString m_helperVersion;
 };
