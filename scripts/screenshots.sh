@@ -155,7 +155,8 @@ shoot() {
   local window
   window=$(xdotool search --sync --onlyvisible --name '^Tarnwick$' | awk 'NR == 1')
   sleep 3
-  local pages=(profiles)
+  # Every page of the sidebar, in its order: Ctrl+1 … Ctrl+9 open them.
+  local pages=(policy requests profiles logs)
   for i in "${!pages[@]}"; do
     xdotool windowfocus --sync "$window" key "ctrl+$((i + 1))"
     sleep 2

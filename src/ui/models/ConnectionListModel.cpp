@@ -3,27 +3,80 @@
 #include "controller/RateFormatter.h"
 
 #include <QFontDatabase>
+#include <vector>
 
 namespace tarnwick {
 
-ConnectionListModel::ConnectionListModel(QObject* parent) : QAbstractTableModel(parent) {}
+namespace {
+
+// The metadata the table shows, in its host, process and tooltip.
+bool sameShownMetadata(const ConnectionItem& a, const ConnectionItem& b)
+{
+    return a.metadata.host == b.metadata.host && a.metadata.sniffHost == b.metadata.sniffHost &&
+           a.metadata.destinationIP == b.metadata.destinationIP &&
+           a.metadata.destinationPort == b.metadata.destinationPort &&
+           a.metadata.process == b.metadata.process && a.metadata.processPath == b.metadata.processPath;
+}
+
+} // namespace
+
+ConnectionListModel::ConnectionListModel(QObject* parent)
+    : QAbstractTableModel(parent), m_digits(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+{}
 
 void ConnectionListModel::update(const QList<ConnectionItem>& connections)
 {
-    QHash<QString, const ConnectionItem*> incoming;
-    incoming.reserve(connections.size());
-    for (const ConnectionItem& item : connections)
-        incoming.insert(item.id, &item);
+    // Known rows change in place: only the cells that moved are announced.
+    std::vector<bool> listed(size_t(m_rows.size()), false);
+    int firstChanged = -1;
+    int lastChanged = -1;
+    bool metadataChanged = false;
+    QList<const ConnectionItem*> added;
+    for (const ConnectionItem& item : connections) {
+        const auto known = m_rowOf.constFind(item.id);
+        if (known == m_rowOf.cend()) {
+            added.append(&item);
+            continue;
+        }
+        listed[size_t(*known)] = true;
+        ConnectionItem& current = m_rows[*known];
+        // Every message moves the counters; what the other columns show changes rarely (a sniffed host,
+        // a new chain), and comparing all of a connection's metadata 10 000 times a second would cost more
+        // than the rest of the update.
+        const bool shownChanged = current.chains != item.chains || current.rule != item.rule ||
+                                  current.rulePayload != item.rulePayload ||
+                                  !sameShownMetadata(current, item);
+        if (shownChanged) {
+            current = item;
+            metadataChanged = true;
+        } else if (current.upload != item.upload || current.download != item.download ||
+                   current.uploadSpeed != item.uploadSpeed || current.downloadSpeed != item.downloadSpeed) {
+            current.upload = item.upload;
+            current.download = item.download;
+            current.uploadSpeed = item.uploadSpeed;
+            current.downloadSpeed = item.downloadSpeed;
+        } else {
+            continue;
+        }
+        firstChanged = firstChanged < 0 ? *known : qMin(firstChanged, *known);
+        lastChanged = qMax(lastChanged, *known);
+    }
+    // Durations move with the clock (setNow), not with the kernel's messages; leaving them and the host
+    // out keeps a sorted or filtered view from sorting or filtering every row again.
+    if (firstChanged >= 0)
+        Q_EMIT dataChanged(index(firstChanged, metadataChanged ? 0 : UploadSpeedColumn),
+                           index(lastChanged, metadataChanged ? ColumnCount - 1 : DownloadColumn),
+                           metadataChanged ? QList<int>() : QList<int>{Qt::DisplayRole, SortRole});
 
     // Vanished rows go in runs, from the end, so every index stays valid.
     bool removed = false;
     for (int row = int(m_rows.size()) - 1; row >= 0;) {
-        if (incoming.contains(m_rows[row].id)) {
+        if (listed[size_t(row)]) {
             --row;
             continue;
         }
         int first = row;
-        while (first > 0 && !incoming.contains(m_rows[first - 1].id))
+        while (first > 0 && !listed[size_t(first - 1)])
             --first;
         beginRemoveRows({}, first, row);
         m_rows.remove(first, row - first + 1);
@@ -36,30 +89,6 @@ void ConnectionListModel::update(const QList<ConnectionItem>& connections)
         for (int row = 0; row < m_rows.size(); ++row)
             m_rowOf.insert(m_rows[row].id, row);
     }
-
-    // Known rows change in place: only the cells that moved are announced.
-    int firstChanged = -1;
-    int lastChanged = -1;
-    bool metadataChanged = false;
-    QList<const ConnectionItem*> added;
-    for (const ConnectionItem& item : connections) {
-        const auto known = m_rowOf.constFind(item.id);
-        if (known == m_rowOf.cend()) {
-            added.append(&item);
-            continue;
-        }
-        ConnectionItem& current = m_rows[*known];
-        if (current == item)
-            continue;
-        metadataChanged = metadataChanged || current.chains != item.chains || current.rule != item.rule ||
-                          current.metadata != item.metadata;
-        current = item;
-        firstChanged = firstChanged < 0 ? *known : qMin(firstChanged, *known);
-        lastChanged = qMax(lastChanged, *known);
-    }
-    if (firstChanged >= 0)
-        Q_EMIT dataChanged(index(firstChanged, metadataChanged ? 0 : UploadSpeedColumn),
-                           index(lastChanged, ColumnCount - 1));
 
     if (!added.isEmpty()) {
         const int first = int(m_rows.size());
@@ -82,7 +111,7 @@ void ConnectionListModel::setNow(const QDateTime& now)
     m_now = now;
     if (!m_rows.isEmpty())
         Q_EMIT dataChanged(index(0, DurationColumn), index(int(m_rows.size()) - 1, DurationColumn),
-                           {Qt::DisplayRole, SortRole});
+                           {Qt::DisplayRole});
 }
 
 int ConnectionListModel::rowCount(const QModelIndex& parent) const
@@ -147,7 +176,9 @@ QVariant ConnectionListModel::data(const QModelIndex& index, int role) const
         case DownloadColumn:
             return item.download;
         case DurationColumn:
-            return item.start.isValid() ? item.start.secsTo(m_now) : 0;
+            // Every duration grows with the same clock, so the order by duration is the order by start,
+            // which the clock never changes.
+            return item.start.isValid() ? -item.start.toMSecsSinceEpoch() : qint64(0);
         default:
             return display(item, index.column()).toString().toLower();
         }
@@ -163,7 +194,7 @@ QVariant ConnectionListModel::data(const QModelIndex& index, int role) const
     case Qt::FontRole:
         // Numbers that change every second keep their width.
         if (index.column() >= UploadSpeedColumn)
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            return m_digits;
         return {};
     case Qt::ToolTipRole:
         if (index.column() == HostColumn)

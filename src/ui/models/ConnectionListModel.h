@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QDateTime>
+#include <QFont>
 #include <QHash>
 
 namespace tarnwick {
@@ -56,6 +57,8 @@ private:
     QList<ConnectionItem> m_rows;
     QHash<QString, int> m_rowOf;
     QDateTime m_now = QDateTime::currentDateTimeUtc();
+    // Numbers that change every second keep their width.
+    QFont m_digits;
 };
 
 } // namespace tarnwick

@@ -225,7 +225,11 @@ void PolicyPage::scheduleRefresh()
 void PolicyPage::refresh()
 {
     m_refreshTimer.stop();
+    const bool wasEmpty = m_model->rowCount() == 0;
     m_model->update(rows());
+    // The first group opens by itself the first time there is one: the page shows nodes, not only headings.
+    if (wasEmpty && m_model->rowCount() > 0 && !m_view->isExpanded(m_filter->index(0, 0)))
+        m_view->expand(m_filter->index(0, 0));
     const QSignalBlocker hideBlocker(m_hideUnavailable);
     const QSignalBlocker hiddenBlocker(m_showHidden);
     m_hideUnavailable->setChecked(m_store.hideUnavailableProxies());

@@ -123,18 +123,24 @@ void RequestsPage::refreshClosed()
 
 void RequestsPage::updateTitles()
 {
-    m_tabs->setTabText(0, QStringLiteral("Active (%1)").arg(m_active->rowCount()));
-    m_tabs->setTabText(1, QStringLiteral("Recently Closed (%1)").arg(m_closed->rowCount()));
+    // Each change of a tab's or the status line's text lays the page out again: only real changes count.
+    const auto setTabText = [this](int tab, const QString& text) {
+        if (m_tabs->tabText(tab) != text)
+            m_tabs->setTabText(tab, text);
+    };
+    setTabText(0, QStringLiteral("Active (%1)").arg(m_active->rowCount()));
+    setTabText(1, QStringLiteral("Recently Closed (%1)").arg(m_closed->rowCount()));
+    QString status;
     if (!m_error.isEmpty())
-        m_status->setText(m_error);
+        status = m_error;
     else if (!m_store.isStreaming())
-        m_status->setText(
+        status =
             m_active->rowCount() > 0
                 ? QStringLiteral("The kernel is not running: these are the last connections it reported.")
-                : QStringLiteral("The kernel is not running: start it from the tray menu to see its "
-                                 "connections."));
-    else
-        m_status->clear();
+                : QStringLiteral(
+                      "The kernel is not running: start it from the tray menu to see its connections.");
+    if (m_status->text() != status)
+        m_status->setText(status);
 }
 
 QString RequestsPage::statusText() const

@@ -57,7 +57,7 @@ TEST(ConnectionListModelTest, AppliesEachListInPlaceAndKeepsTheSortedViewStable)
     EXPECT_EQ(removed.size(), 2);
     EXPECT_EQ(resets.size(), 0);
     ASSERT_EQ(changed.size(), 1);
-    EXPECT_EQ(changed.first().at(0).value<QModelIndex>().row(), 1);
+    EXPECT_EQ(changed.first().at(0).value<QModelIndex>().row(), 2); // announced before 2 leaves
     EXPECT_EQ(changed.first().at(0).value<QModelIndex>().column(),
               int(ConnectionListModel::UploadSpeedColumn));
     EXPECT_EQ(three.row(), 1);
