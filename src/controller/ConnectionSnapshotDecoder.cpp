@@ -1,12 +1,14 @@
 #include "ConnectionSnapshotDecoder.h"
 
 #include <QDate>
+#include <QHash>
 #include <QJsonDocument>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <simdjson.h>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace tarnwick {
 
@@ -25,28 +27,64 @@ void check(error_code error)
         throw Malformed{};
 }
 
-// The many connections of one message share few distinct protocols, rules, chains, processes and ports:
-// each distinct text becomes one shared QString instead of one allocation per connection.
+// The connection table is sent again every second and most of its texts come back unchanged: ids,
+// addresses, ports, hosts, rules, processes. Each distinct text becomes one QString, shared by every
+// connection that holds it and kept while the messages keep sending it, so a steady table is read
+// without converting or allocating its texts again. One pool per thread, like the parser.
 class TextPool final
 {
 public:
     QString text(std::string_view utf8)
     {
-        const auto found = m_texts.find(utf8);
-        if (found != m_texts.end())
-            return found->second;
-        QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-        m_texts.emplace(utf8, text);
-        return text;
+        Entry& entry = find(m_texts, utf8, [utf8] { return fromUtf8(utf8); });
+        return entry.value;
+    }
+
+    // A chain by its JSON text (the array as the message spells it).
+    QStringList chains(std::string_view json)
+    {
+        return find(m_chains, json, [this, json] { return readChains(json); }).value;
+    }
+
+    // Forgets what the message just read did not use.
+    void endMessage()
+    {
+        const auto stale = [this](const auto& entry) { return entry.value().seen != m_message; };
+        m_texts.removeIf(stale);
+        m_chains.removeIf(stale);
+        ++m_message;
     }
 
 private:
-    struct Hash
+    template <typename T> struct Pooled
     {
-        using is_transparent = void;
-        size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+        T value;
+        quint64 seen = 0;
     };
-    std::unordered_map<std::string, QString, Hash, std::equal_to<>> m_texts;
+    using Entry = Pooled<QString>;
+
+    QStringList readChains(std::string_view json);
+
+    static QString fromUtf8(std::string_view utf8)
+    {
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+
+    template <typename T, typename Make>
+    Pooled<T>& find(QHash<QByteArray, Pooled<T>>& pool, std::string_view utf8, Make make)
+    {
+        // A lookup borrows the message's bytes; only a new text copies them.
+        const QByteArray key = QByteArray::fromRawData(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        auto found = pool.find(key);
+        if (found == pool.end())
+            found = pool.insert(QByteArray(key.constData(), key.size()), Pooled<T>{make(), 0});
+        found->seen = m_message;
+        return *found;
+    }
+
+    QHash<QByteArray, Entry> m_texts;
+    QHash<QByteArray, Pooled<QStringList>> m_chains;
+    quint64 m_message = 0;
 };
 
 std::optional<std::string_view> stringOf(Value& value)
@@ -55,21 +93,48 @@ std::optional<std::string_view> stringOf(Value& value)
     check(value.type().get(type));
     if (type != ondemand::json_type::string)
         return std::nullopt;
+    // Without escapes the text is the message's own bytes between the quotes (the token runs on over any
+    // white space up to the next one); only escaped texts are unescaped into the parser's buffer.
+    const std::string_view token = value.raw_json_token();
+    if (token.find('\\') == std::string_view::npos)
+        return token.substr(1, token.rfind('"') - 1);
     std::string_view text;
     check(value.get_string().get(text));
     return text;
 }
 
-QString textOf(Value& value)
+// A chain seen for the first time, read from its own text: the message's walk has moved past it.
+QStringList TextPool::readChains(std::string_view json)
 {
-    const auto text = stringOf(value);
-    return text ? QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size())) : QString();
+    thread_local ondemand::parser parser;
+    const padded_string padded(json);
+    ondemand::document document;
+    ondemand::array links;
+    if (parser.iterate(padded).get(document) || document.get_array().get(links))
+        return {};
+    QStringList chains;
+    for (auto element : links) {
+        std::string_view link;
+        // A chain with anything but strings in it is mistyped as a whole.
+        if (element.get_string().get(link))
+            return {};
+        chains.append(text(link));
+    }
+    return chains;
 }
 
 QString pooledTextOf(Value& value, TextPool& pool)
 {
     const auto text = stringOf(value);
     return text ? pool.text(*text) : QString();
+}
+
+// Texts nearly every connection has its own of (ids, source ports, destination addresses): pooling them
+// would cost a lookup in a table as large as the message for nothing shared.
+QString textOf(Value& value)
+{
+    const auto text = stringOf(value);
+    return text ? QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size())) : QString();
 }
 
 // A JSON integer as is, a floating-point number truncated toward zero; absent beyond 64 bits.
@@ -197,21 +262,12 @@ QStringList chainsOf(Value& value, TextPool& pool)
         return {};
     ondemand::array links;
     check(value.get_array().get(links));
-    QStringList chains;
-    bool mistyped = false;
-    for (auto element : links) {
-        Value link;
-        check(element.get(link));
-        const auto text = stringOf(link);
-        // A chain with anything but strings in it is mistyped as a whole.
-        if (!text)
-            mistyped = true;
-        else if (!mistyped)
-            chains.append(pool.text(*text));
-    }
-    return mistyped ? QStringList() : chains;
+    std::string_view json;
+    check(links.raw_json().get(json));
+    return pool.chains(json);
 }
 
+// Field names are compared as the message spells them: the kernel never escapes its own field names.
 ConnectionMetadata metadataOf(Value& value, TextPool& pool)
 {
     ConnectionMetadata metadata;
@@ -221,34 +277,34 @@ ConnectionMetadata metadataOf(Value& value, TextPool& pool)
         return metadata;
     ondemand::object object;
     check(value.get_object().get(object));
-    for (auto field : object) {
-        std::string_view key;
-        check(field.unescaped_key().get(key));
-        Value member;
-        check(field.value().get(member));
-        if (key == "network")
+    for (auto result : object) {
+        ondemand::field field;
+        check(std::move(result).get(field));
+        const ondemand::raw_json_string key = field.key();
+        Value& member = field.value();
+        if (key.unsafe_is_equal("network"))
             metadata.network = pooledTextOf(member, pool);
-        else if (key == "type")
+        else if (key.unsafe_is_equal("type"))
             metadata.type = pooledTextOf(member, pool);
-        else if (key == "sourceIP")
+        else if (key.unsafe_is_equal("sourceIP"))
             metadata.sourceIP = pooledTextOf(member, pool);
-        else if (key == "destinationIP")
-            metadata.destinationIP = pooledTextOf(member, pool);
-        else if (key == "sourcePort")
+        else if (key.unsafe_is_equal("destinationIP"))
+            metadata.destinationIP = textOf(member);
+        else if (key.unsafe_is_equal("sourcePort"))
             metadata.sourcePort = textOf(member);
-        else if (key == "destinationPort")
+        else if (key.unsafe_is_equal("destinationPort"))
             metadata.destinationPort = pooledTextOf(member, pool);
-        else if (key == "host")
+        else if (key.unsafe_is_equal("host"))
             metadata.host = pooledTextOf(member, pool);
-        else if (key == "sniffHost")
+        else if (key.unsafe_is_equal("sniffHost"))
             metadata.sniffHost = pooledTextOf(member, pool);
-        else if (key == "process")
+        else if (key.unsafe_is_equal("process"))
             metadata.process = pooledTextOf(member, pool);
-        else if (key == "processPath")
+        else if (key.unsafe_is_equal("processPath"))
             metadata.processPath = pooledTextOf(member, pool);
-        else if (key == "remoteDestination")
+        else if (key.unsafe_is_equal("remoteDestination"))
             metadata.remoteDestination = pooledTextOf(member, pool);
-        else if (key == "inboundName")
+        else if (key.unsafe_is_equal("inboundName"))
             metadata.inboundName = pooledTextOf(member, pool);
     }
     return metadata;
@@ -264,28 +320,28 @@ std::optional<ConnectionItem> connectionOf(Value& value, TextPool& pool)
     check(value.get_object().get(object));
     ConnectionItem item;
     bool hasID = false;
-    for (auto field : object) {
-        std::string_view key;
-        check(field.unescaped_key().get(key));
-        Value member;
-        check(field.value().get(member));
-        if (key == "id") {
+    for (auto result : object) {
+        ondemand::field field;
+        check(std::move(result).get(field));
+        const ondemand::raw_json_string key = field.key();
+        Value& member = field.value();
+        if (key.unsafe_is_equal("id")) {
             const auto id = stringOf(member);
             hasID = id.has_value();
             item.id = hasID ? QString::fromUtf8(id->data(), static_cast<qsizetype>(id->size())) : QString();
-        } else if (key == "upload") {
+        } else if (key.unsafe_is_equal("upload")) {
             item.upload = numberOf(member).value_or(0);
-        } else if (key == "download") {
+        } else if (key.unsafe_is_equal("download")) {
             item.download = numberOf(member).value_or(0);
-        } else if (key == "start") {
+        } else if (key.unsafe_is_equal("start")) {
             item.start = startOf(member);
-        } else if (key == "chains") {
+        } else if (key.unsafe_is_equal("chains")) {
             item.chains = chainsOf(member, pool);
-        } else if (key == "rule") {
+        } else if (key.unsafe_is_equal("rule")) {
             item.rule = pooledTextOf(member, pool);
-        } else if (key == "rulePayload") {
+        } else if (key.unsafe_is_equal("rulePayload")) {
             item.rulePayload = pooledTextOf(member, pool);
-        } else if (key == "metadata") {
+        } else if (key.unsafe_is_equal("metadata")) {
             item.metadata = metadataOf(member, pool);
         }
     }
@@ -296,22 +352,23 @@ std::optional<ConnectionItem> connectionOf(Value& value, TextPool& pool)
     return item;
 }
 
-ConnectionSnapshot snapshotOf(ondemand::object& root)
+// `expected`: how many connections to make room for.
+ConnectionSnapshot snapshotOf(ondemand::object& root, TextPool& pool, qsizetype expected)
 {
     ConnectionSnapshot snapshot;
-    TextPool pool;
     for (auto field : root) {
-        std::string_view key;
-        check(field.unescaped_key().get(key));
+        ondemand::raw_json_string key;
+        check(field.key().get(key));
         Value member;
         check(field.value().get(member));
-        if (key == "downloadTotal") {
+        if (key.unsafe_is_equal("downloadTotal")) {
             snapshot.downloadTotal = intOf(member).value_or(0);
-        } else if (key == "uploadTotal") {
+        } else if (key.unsafe_is_equal("uploadTotal")) {
             snapshot.uploadTotal = intOf(member).value_or(0);
-        } else if (key == "connections") {
+        } else if (key.unsafe_is_equal("connections")) {
             snapshot.activeCount = 0;
             snapshot.connections.clear();
+            snapshot.connections.reserve(expected);
             ondemand::json_type type;
             check(member.type().get(type));
             if (type != ondemand::json_type::array)
@@ -330,26 +387,51 @@ ConnectionSnapshot snapshotOf(ondemand::object& root)
     return snapshot;
 }
 
+// A connection as the kernel writes it (id, counters, chains, metadata) takes more bytes of JSON than this:
+// room for more connections than the message can hold would only be wasted.
+constexpr size_t kSmallestConnection = 256;
+// Buffers below this size are kept whatever the message.
+constexpr size_t kShrinkFloor = 1 << 20;
+
 } // namespace
 
 std::optional<ConnectionSnapshot> ConnectionSnapshotDecoder::decode(const QByteArray& utf8)
 {
-    // One parser per thread keeps its buffers from one message to the next.
-    thread_local ondemand::parser parser;
-    const padded_string padded(utf8.constData(), static_cast<size_t>(utf8.size()));
+    // What one thread keeps from one message to the next: the parser's buffers, the padded copy of the
+    // text, the pooled texts and the size of the last table.
+    struct State
+    {
+        ondemand::parser parser;
+        std::vector<char> padded;
+        TextPool pool;
+        qsizetype connections = 0;
+    };
+    thread_local State state;
+    const auto length = static_cast<size_t>(utf8.size());
+    // The copy grows with the messages and shrinks again when the table has become much smaller.
+    if (state.padded.size() < length + SIMDJSON_PADDING || state.padded.size() > 4 * length + kShrinkFloor)
+        std::vector<char>(length + SIMDJSON_PADDING).swap(state.padded);
+    std::memcpy(state.padded.data(), utf8.constData(), length);
+    std::memset(state.padded.data() + length, 0, SIMDJSON_PADDING);
+    std::optional<ConnectionSnapshot> snapshot;
     try {
         ondemand::document document;
-        check(parser.iterate(padded).get(document));
+        check(state.parser.iterate(state.padded.data(), length, state.padded.size()).get(document));
         ondemand::object root;
         check(document.get_object().get(root));
-        ConnectionSnapshot snapshot = snapshotOf(root);
+        // As many as last time, as far as the message can hold them.
+        const auto fits = static_cast<qsizetype>(length / kSmallestConnection);
+        snapshot = snapshotOf(root, state.pool, std::min(state.connections, fits));
         // Anything after the object makes the message malformed.
         if (document.current_location().error() != OUT_OF_BOUNDS)
-            return std::nullopt;
-        return snapshot;
+            snapshot.reset();
     } catch (const Malformed&) {
-        return std::nullopt;
+        snapshot.reset();
     }
+    state.pool.endMessage();
+    if (snapshot)
+        state.connections = snapshot->connections.size();
+    return snapshot;
 }
 
 } // namespace tarnwick

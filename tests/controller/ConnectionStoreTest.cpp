@@ -123,7 +123,8 @@ TEST_F(ConnectionStoreTest, ClosedListKeepsTheNewest200)
               250);
 }
 
-// The stream's own reader must read exactly as the JSON tree reader does, lenient rules included.
+// The stream's own reader must read exactly as the JSON tree reader does, lenient rules included, message
+// after message.
 TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
 {
     const char* messages[] = {
@@ -139,6 +140,11 @@ TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
             {"id": "x3", "start": "2024-05-01 10:00:00Z", "download": 18446744073709551615},
             {"id": "x4", "start": "2024-05-01T10:00:00-03:30", "metadata": {"host": "caf\u00e9\n"}},
             {"upload": 1}, 7, null, {"id": 9}]})",
+        // The next second's table: texts seen before, texts changed, white space before separators, escapes.
+        R"({"connections": [
+            {"id": "x1" , "chains" : ["HK 01", "Proxy"] , "rule" : "MATCH" ,
+             "metadata": {"host": "other.example" , "process": "curl" }},
+            {"id": "x2", "chains": ["a", 3], "metadata": {"host": "\"quoted\" \\ host", "process": "wget"}}]})",
         R"({"downloadTotal": 1.5, "connections": null})",
         R"({"connections": {"id": "x"}})",
         R"({})",
