@@ -125,7 +125,7 @@ void BM_HistoryLoad(benchmark::State& state)
     const QString root = workspaceWith(state.range(0));
     const auto answering =
         state.range(1) ? FlowDatabase::Answering::direct : FlowDatabase::Answering::summarised;
-    FlowDatabase db{root, {}, answering};
+    FlowDatabase db{root, answering};
     double wall = 0;
     for (auto _ : state) {
         const double cpu = processCpuSeconds();
@@ -180,7 +180,7 @@ void BM_GeoIPBatch(benchmark::State& state)
                                               .arg(1 + random() % 254);
             db.recordOpened(item, 1, {});
         }
-        GeoIPResolver resolver{db, geodata, 10, classifyAddress};
+        GeoIPResolver resolver{db, geodata, 10};
         db.rowCount();
         state.ResumeTiming();
         benchmark::DoNotOptimize(resolver.resolveBatch());

@@ -24,8 +24,7 @@ TrafficHistory::TrafficHistory(const ClashPaths& paths, Settings& settings, QObj
         qCCritical(lcAppState, "FlowDatabase init failed: %s", qUtf8Printable(describe(error)));
         return;
     }
-    m_resolver =
-        std::make_unique<GeoIPResolver>(*m_db, paths.workDirectory(), kResolverInterval, classifyAddress);
+    m_resolver = std::make_unique<GeoIPResolver>(*m_db, paths.workDirectory(), kResolverInterval);
     m_resolver->start();
     purgeExpired();
     m_dailyPurge.setObjectName(QStringLiteral("app.tarnwick.daily-db-purge"));

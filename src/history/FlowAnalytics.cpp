@@ -3,6 +3,7 @@
 // answer from the running totals that equals it.
 #include "FlowDatabase.h"
 #include "FlowQueue.h"
+#include "controller/NodeNameParser.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -581,12 +582,11 @@ QList<NamedBytes> FlowDatabase::trafficByDestinationCountry(const QDateTime& sin
     });
 }
 
-QString FlowDatabase::nodeCountryOr(const QString& country, const QString& node) const
+QString FlowDatabase::nodeCountryOr(const QString& country, const QString& node)
 {
     if (country != QLatin1String("Unknown") || node.isEmpty())
         return country;
-    const std::optional<QString> guessed = m_nodeCountry ? m_nodeCountry(node) : std::nullopt;
-    return guessed.value_or(QStringLiteral("Unknown"));
+    return NodeNameParser::countryCode(node).value_or(QStringLiteral("Unknown"));
 }
 
 QList<NamedBytes> FlowDatabase::proxyCountries(const QList<std::tuple<QString, qint64, QString>>& rows,

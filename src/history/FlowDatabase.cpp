@@ -113,8 +113,7 @@ QByteArray shortestDecimal(double value)
 
 } // namespace
 
-FlowDatabase::FlowDatabase(const QString& workspaceRoot, NodeCountryParser nodeCountry, Answering answering)
-    : m_nodeCountry(std::move(nodeCountry)), m_answering(answering)
+FlowDatabase::FlowDatabase(const QString& workspaceRoot, Answering answering) : m_answering(answering)
 {
     m_queue = std::make_unique<FlowQueue>(FlowQueue::Hooks{
         [this] { exec(m_db, "BEGIN"); },

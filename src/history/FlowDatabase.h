@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QList>
-#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -20,9 +19,6 @@ struct sqlite3_stmt;
 namespace tarnwick {
 
 class FlowQueue;
-
-// Guesses a proxy node's country from its name; absent when the name says nothing.
-using NodeCountryParser = std::function<std::optional<QString>(const QString& nodeName)>;
 
 // The persistent traffic history: one row per connection in "Database/flows.db" below the workspace
 // root, and the GeoIP cache. Every statement runs on one serial worker thread; writes are queued and
@@ -40,8 +36,7 @@ public:
     };
 
     // Throws FlowDatabaseError, or WorkspaceError when the directory cannot be made.
-    explicit FlowDatabase(const QString& workspaceRoot, NodeCountryParser nodeCountry = {},
-                          Answering answering = Answering::summarised);
+    explicit FlowDatabase(const QString& workspaceRoot, Answering answering = Answering::summarised);
     ~FlowDatabase() override;
 
     FlowDatabase(const FlowDatabase&) = delete;
@@ -108,12 +103,11 @@ private:
     QList<NamedBytes> proxyCountries(const QList<std::tuple<QString, qint64, QString>>& rows,
                                      int limit) const;
     QList<FlightPath> flightPaths(const QList<std::tuple<QString, QString, qint64, QString>>& rows) const;
-    QString nodeCountryOr(const QString& country, const QString& node) const;
+    static QString nodeCountryOr(const QString& country, const QString& node);
     void rebuildSummary();
     void endBatch();
 
     QString m_path;
-    NodeCountryParser m_nodeCountry;
     Answering m_answering;
     sqlite3* m_db = nullptr;
     std::unique_ptr<FlowQueue> m_queue;

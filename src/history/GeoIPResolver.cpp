@@ -1,6 +1,7 @@
 #include "GeoIPResolver.h"
 
 #include "FlowDatabase.h"
+#include "controller/IPClassifier.h"
 
 #include <QLoggingCategory>
 #include <QTimer>
@@ -38,38 +39,8 @@ std::optional<QString> resolveName(const QString& name)
 
 } // namespace
 
-AddressCategory classifyAddress(const QString& text)
-{
-    if (text.isEmpty())
-        return AddressCategory::domain;
-    if (text == QLatin1String("127.0.0.1") || text == QLatin1String("0.0.0.0"))
-        return AddressCategory::local;
-    if (text.startsWith(QLatin1String("10.")) || text.startsWith(QLatin1String("192.168.")) ||
-        text.startsWith(QLatin1String("169.254.")))
-        return AddressCategory::lan;
-    if (text.startsWith(QLatin1String("172."))) {
-        const qsizetype dot = text.indexOf(u'.', 4);
-        bool numeric = false;
-        const int second = dot > 4 ? text.mid(4, dot - 4).toInt(&numeric) : 0;
-        if (numeric && second >= 16 && second <= 31)
-            return AddressCategory::lan;
-    }
-    if (text == QLatin1String("::1") || text == QLatin1String("::"))
-        return AddressCategory::local;
-    const QString lower = text.toLower();
-    if (lower.startsWith(QLatin1String("fe80:")) || lower.startsWith(QLatin1String("fd")))
-        return AddressCategory::lan;
-    for (const QChar c : text) {
-        if (!(c.isDigit() && c.unicode() < 128) && c != u'.' && c != u':' &&
-            !((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')))
-            return AddressCategory::domain;
-    }
-    return AddressCategory::publicAddress;
-}
-
-GeoIPResolver::GeoIPResolver(FlowDatabase& db, const QString& workDirectory, double interval,
-                             AddressClassifier classify)
-    : m_db(db), m_reader(workDirectory), m_interval(interval), m_classify(std::move(classify))
+GeoIPResolver::GeoIPResolver(FlowDatabase& db, const QString& workDirectory, double interval)
+    : m_db(db), m_reader(workDirectory), m_interval(interval)
 {
     m_thread.setObjectName(QStringLiteral("app.tarnwick.GeoIPResolver"));
     m_context.moveToThread(&m_thread);
@@ -126,20 +97,20 @@ int GeoIPResolver::resolveBatch()
         return entry;
     };
     for (const QString& text : texts) {
-        switch (m_classify(text)) {
-        case AddressCategory::local:
+        switch (IPClassifier::classify(text)) {
+        case IPCategory::local:
             entries.append({text, QStringLiteral("Local"), {}, {}});
             break;
-        case AddressCategory::lan:
+        case IPCategory::lan:
             entries.append({text, QStringLiteral("LAN"), {}, {}});
             break;
-        case AddressCategory::domain:
+        case IPCategory::domain:
             if (const std::optional<QString> address = resolveName(text))
                 entries.append(placed(text, *address));
             else
                 entries.append({text, QStringLiteral("Unresolved"), {}, {}});
             break;
-        case AddressCategory::publicAddress:
+        case IPCategory::public_:
             entries.append(placed(text, text));
             break;
         }

@@ -29,15 +29,14 @@ private:
     QByteArray m_previous;
 };
 
-std::optional<QString> tokyoOrNothing(const QString& node)
-{
-    return node.contains(QLatin1String("Tokyo")) ? std::optional<QString>(QStringLiteral("JP"))
-                                                 : std::nullopt;
-}
+// Node names as real subscriptions spell them: the tunnel's country comes from the GeoIP cache when it
+// knows the tunnel's address, else from the node's name.
+const QString kJapanNode = QString::fromUtf8("\U0001F1EF\U0001F1F5 日本2|@ripaojiedian");
+const QString kBritainNode = QStringLiteral("GB_speednode_0094");
 
 void recordKnownFlows(FlowDatabase& db)
 {
-    const QStringList tokyo{"Tokyo 01", "Proxy"};
+    const QStringList tokyo{kJapanNode, "Proxy"};
     db.insertGeoCache({{"8.8.8.8", "US", {}, {}},
                        {"8.8.4.4", "US", {}, {}},
                        {"6.6.6.6", "DE", {}, {}},
@@ -72,7 +71,7 @@ void recordKnownFlows(FlowDatabase& db)
     db.recordOpened(connection({"d",
                                 local("2024-04-01 09:45:00"),
                                 "nowhere.invalid",
-                                {"DE 02", "Auto", "Proxy"},
+                                {kBritainNode, "Auto", "Proxy"},
                                 1,
                                 2,
                                 "",
@@ -95,7 +94,7 @@ TEST_P(KnownFlowsTest, EveryFigureMatchesTheHandComputedValue)
 {
     const TimeZoneScope zone("Europe/Berlin");
     QTemporaryDir dir;
-    FlowDatabase db{dir.path(), tokyoOrNothing, GetParam()};
+    FlowDatabase db{dir.path(), GetParam()};
     recordKnownFlows(db);
     const QDateTime ever = FlowDatabase::distantPast();
     const QDateTime today = local("2024-04-01 00:00:00");
@@ -109,8 +108,8 @@ TEST_P(KnownFlowsTest, EveryFigureMatchesTheHandComputedValue)
     EXPECT_EQ(db.trafficByDomain(ever, {}, 5),
               (QList<NamedBytes>{
                   {"www.google.com", 1760}, {"10.0.0.5", 30}, {"nowhere.invalid", 3}, {"ads.example", 0}}));
-    EXPECT_EQ(db.trafficByNode(ever, {}, 2), (QList<NamedBytes>{{"Tokyo 01", 1760}, {"DIRECT", 30}}));
-    EXPECT_EQ(db.trafficByNode(ever, "Work", 5), (QList<NamedBytes>{{"DE 02", 3}}));
+    EXPECT_EQ(db.trafficByNode(ever, {}, 2), (QList<NamedBytes>{{kJapanNode, 1760}, {"DIRECT", 30}}));
+    EXPECT_EQ(db.trafficByNode(ever, "Work", 5), (QList<NamedBytes>{{kBritainNode, 3}}));
     EXPECT_EQ(db.trafficByPolicyGroup(ever, {}, 5), (QList<NamedBytes>{{"Proxy", 1600}, {"Auto", 2}}));
     EXPECT_EQ(db.topRules(ever, {}, 5), (QList<RuleHits>{{"DomainSuffix", "google.com", 2},
                                                          {"DomainKeyword", "ads", 1},
@@ -257,9 +256,9 @@ TEST_P(SummaryEqualsSqlTest, AfterWritesCloseOutsAndPurges)
     const TimeZoneScope zone(GetParam());
     QTemporaryDir dir;
     std::mt19937 random(20240401);
-    FlowDatabase fast{dir.path(), tokyoOrNothing};
+    FlowDatabase fast{dir.path()};
     recordVariedFlows(fast, random, 2000, "x");
-    FlowDatabase reference{dir.path(), tokyoOrNothing, FlowDatabase::Answering::direct};
+    FlowDatabase reference{dir.path(), FlowDatabase::Answering::direct};
     fast.rowCount();
     expectSameFigures(fast, reference);
 
@@ -269,7 +268,7 @@ TEST_P(SummaryEqualsSqlTest, AfterWritesCloseOutsAndPurges)
     expectSameFigures(fast, reference);
 
     // A fresh start builds the same totals from the file.
-    FlowDatabase reopened{dir.path(), tokyoOrNothing};
+    FlowDatabase reopened{dir.path()};
     expectSameFigures(reopened, reference);
 }
 

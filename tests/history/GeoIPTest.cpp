@@ -67,7 +67,7 @@ TEST(GeoIPResolverTest, CachesEachTextOnceWithItsMarker)
                     1, {});
 
     // Without ASN.mmdb public addresses get a country and no network.
-    GeoIPResolver resolver{db, workDirectory(work, false), 10, classifyAddress};
+    GeoIPResolver resolver{db, workDirectory(work, false), 10};
     EXPECT_EQ(resolver.resolveBatch(), 6);
     const QList<GeoCacheEntry> expected{
         {"127.0.0.1", "Local", {}, {}},   {"10.1.2.3", "LAN", {}, {}},
@@ -85,40 +85,13 @@ TEST(GeoIPResolverTest, TheTimerRunsBatchesUntilStopped)
     QTemporaryDir workspace;
     QTemporaryDir work;
     FlowDatabase db{workspace.path()};
-    GeoIPResolver resolver{db, work.path(), 0.05, classifyAddress};
+    GeoIPResolver resolver{db, work.path(), 0.05};
     resolver.start();
     db.recordOpened(connection({.id = "1", .start = QDateTime::currentDateTimeUtc(), .host = "8.8.8.8"}), 1,
                     {});
     EXPECT_TRUE(waitFor([&] { return db.cachedGeo("8.8.8.8").has_value(); }));
     EXPECT_EQ(db.cachedGeo("8.8.8.8")->country, "Unknown");
     resolver.stop();
-}
-
-TEST(GeoIPResolverTest, ClassifiesAddressesBeforeLookingThemUp)
-{
-    using enum AddressCategory;
-    const std::pair<const char*, AddressCategory> cases[] = {
-        {"", domain},
-        {"127.0.0.1", local},
-        {"0.0.0.0", local},
-        {"::1", local},
-        {"10.0.0.1", lan},
-        {"192.168.1.1", lan},
-        {"169.254.0.9", lan},
-        {"172.16.0.1", lan},
-        {"172.31.255.255", lan},
-        {"172.32.0.1", publicAddress},
-        {"172.15.0.1", publicAddress},
-        {"FE80::1", lan},
-        {"fd00::1", lan},
-        {"2001:db8::1", publicAddress},
-        {"router", domain},
-        {"cafe::1", publicAddress},
-        {"example.com", domain},
-        {"8.8.8.8", publicAddress},
-    };
-    for (const auto& [text, category] : cases)
-        EXPECT_EQ(classifyAddress(text), category) << text;
 }
 
 TEST(CountryFormatterTest, NamesAndFlags)
