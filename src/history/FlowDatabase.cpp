@@ -74,6 +74,13 @@ constexpr const char* kFactColumns =
     "    source_ip, COALESCE(NULLIF(destination_ip, ''), target_host), remote_destination, tx_bytes, "
     "rx_bytes";
 
+// Which row the close-out statement touches: its subquery.
+constexpr const char* kNewestRow =
+    "SELECT id FROM flows WHERE connection_id=? ORDER BY ts_start DESC LIMIT 1";
+
+// Flows opened and never closed out (the kernel stopped, the application quit) stay at most this many.
+constexpr qsizetype kOpenFlowLimit = 100000;
+
 // The row the close-out statement touches: the same subquery.
 const QByteArray kNewest = QByteArray("SELECT ") + kFactColumns +
                            "\nFROM flows WHERE id = (SELECT id FROM flows WHERE connection_id=? ORDER BY "
@@ -150,6 +157,7 @@ void FlowDatabase::closeHandles()
     sqlite3_finalize(m_insertStmt);
     sqlite3_finalize(m_settleStmt);
     sqlite3_finalize(m_newestStmt);
+    sqlite3_finalize(m_newestRowStmt);
     sqlite3_close(m_db);
 }
 
@@ -190,6 +198,7 @@ void FlowDatabase::prepareStatements()
     prepare(kInsert, &m_insertStmt, "INSERT prepare");
     prepare(kSettle, &m_settleStmt, "UPDATE prepare");
     prepare(kNewest.constData(), &m_newestStmt, "SELECT prepare");
+    prepare(kNewestRow, &m_newestRowStmt, "SELECT prepare");
 }
 
 void FlowDatabase::loadCaches()
@@ -218,6 +227,7 @@ void FlowDatabase::endBatch()
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         // The batch is lost; the totals must follow what the file holds.
         exec(m_db, "ROLLBACK");
+        m_openFlows.clear();
         loadCaches();
     }
 }
@@ -254,27 +264,27 @@ void FlowDatabase::insertRow(const FlowRow& row)
 {
     sqlite3_stmt* s = m_insertStmt;
     sqlite3_reset(s);
-    bindText(s, 1, row.connectionID);
+    bindBorrowedText(s, 1, row.connectionID);
     sqlite3_bind_int64(s, 2, row.sessionID);
-    bindText(s, 3, row.process);
-    bindText(s, 4, row.processPath);
-    bindText(s, 5, row.targetHost);
+    bindBorrowedText(s, 3, row.process);
+    bindBorrowedText(s, 4, row.processPath);
+    bindBorrowedText(s, 5, row.targetHost);
     sqlite3_bind_int(s, 6, row.targetPort);
-    bindText(s, 7, row.network);
-    bindText(s, 8, row.rule);
-    bindText(s, 9, row.rulePayload);
-    bindText(s, 10, row.outboundNode);
-    bindText(s, 11, row.chains);
-    bindText(s, 12, row.inboundType);
-    bindText(s, 13, row.inboundName);
-    bindText(s, 14, row.destinationIP);
-    bindText(s, 15, row.sniffHost);
-    bindText(s, 16, row.remoteDestination);
+    bindBorrowedText(s, 7, row.network);
+    bindBorrowedText(s, 8, row.rule);
+    bindBorrowedText(s, 9, row.rulePayload);
+    bindBorrowedText(s, 10, row.outboundNode);
+    bindBorrowedText(s, 11, row.chains);
+    bindBorrowedText(s, 12, row.inboundType);
+    bindBorrowedText(s, 13, row.inboundName);
+    bindBorrowedText(s, 14, row.destinationIP);
+    bindBorrowedText(s, 15, row.sniffHost);
+    bindBorrowedText(s, 16, row.remoteDestination);
     sqlite3_bind_int64(s, 17, row.txBytes);
     sqlite3_bind_int64(s, 18, row.rxBytes);
     sqlite3_bind_double(s, 19, row.tsStart);
-    bindText(s, 20, row.profileName);
-    bindText(s, 21, row.sourceIP);
+    bindBorrowedText(s, 20, row.profileName);
+    bindBorrowedText(s, 21, row.sourceIP);
     if (sqlite3_step(s) != SQLITE_DONE || !m_summaryValid)
         return;
     FlowFacts f;
@@ -291,12 +301,15 @@ void FlowDatabase::insertRow(const FlowRow& row)
     f.tx = row.txBytes;
     f.rx = row.rxBytes;
     m_summary.add(f);
+    if (m_openFlows.size() >= kOpenFlowLimit)
+        m_openFlows.clear();
+    m_openFlows.insert(row.connectionID, OpenFlow{sqlite3_last_insert_rowid(m_db), std::move(f)});
 }
 
 std::optional<FlowFacts> FlowDatabase::factsOfNewest(const QByteArray& connectionID)
 {
     sqlite3_reset(m_newestStmt);
-    bindText(m_newestStmt, 1, connectionID);
+    bindBorrowedText(m_newestStmt, 1, connectionID);
     std::optional<FlowFacts> facts;
     if (sqlite3_step(m_newestStmt) == SQLITE_ROW)
         facts = readFacts(m_newestStmt);
@@ -305,17 +318,36 @@ std::optional<FlowFacts> FlowDatabase::factsOfNewest(const QByteArray& connectio
     return facts;
 }
 
+std::optional<sqlite3_int64> FlowDatabase::newestRowOf(const QByteArray& connectionID)
+{
+    sqlite3_reset(m_newestRowStmt);
+    bindBorrowedText(m_newestRowStmt, 1, connectionID);
+    std::optional<sqlite3_int64> row;
+    if (sqlite3_step(m_newestRowStmt) == SQLITE_ROW)
+        row = sqlite3_column_int64(m_newestRowStmt, 0);
+    sqlite3_reset(m_newestRowStmt);
+    return row;
+}
+
 void FlowDatabase::settleRow(const ConnectionItem& item)
 {
     const QByteArray connectionID = item.id.toUtf8();
-    const std::optional<FlowFacts> before = m_summaryValid ? factsOfNewest(connectionID) : std::nullopt;
+    std::optional<FlowFacts> before;
+    if (m_summaryValid) {
+        const auto open = m_openFlows.constFind(connectionID);
+        if (open != m_openFlows.cend() && newestRowOf(connectionID) == open->row)
+            before = open->facts;
+        else
+            before = factsOfNewest(connectionID);
+    }
+    m_openFlows.remove(connectionID);
     sqlite3_stmt* s = m_settleStmt;
     sqlite3_reset(s);
     sqlite3_bind_int64(s, 1, item.upload);
     sqlite3_bind_int64(s, 2, item.download);
     sqlite3_bind_double(s, 3, secondsOf(QDateTime::currentDateTimeUtc()));
-    bindText(s, 4, QByteArrayLiteral("vanished"));
-    bindText(s, 5, connectionID);
+    bindBorrowedText(s, 4, QByteArrayLiteral("vanished"));
+    bindBorrowedText(s, 5, connectionID);
     if (sqlite3_step(s) == SQLITE_DONE && sqlite3_changes(m_db) == 1 && before)
         m_summary.settle(*before, item.upload, item.download);
 }
@@ -323,6 +355,8 @@ void FlowDatabase::settleRow(const ConnectionItem& item)
 void FlowDatabase::purgeRows(double cutoff)
 {
     const QByteArray sql = "DELETE FROM flows WHERE ts_start < " + shortestDecimal(cutoff);
+    // Row ids of deleted rows are given out again.
+    m_openFlows.clear();
     if (!m_summaryValid) {
         exec(m_db, sql.constData());
         return;

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QHash>
 #include <QList>
 #include <memory>
 #include <tuple>
@@ -94,6 +95,7 @@ private:
     void settleRow(const ConnectionItem& item);
     void purgeRows(double cutoff);
     std::optional<FlowFacts> factsOfNewest(const QByteArray& connectionID);
+    std::optional<sqlite3_int64> newestRowOf(const QByteArray& connectionID);
     bool useSummary(const flowsql::Window& window);
     QList<const FlowSummary::Partition*> partitionsFor(const Profile& profile) const;
     QList<NamedBytes> namedRows(const QString& sql, const QList<Param>& params);
@@ -114,9 +116,19 @@ private:
     sqlite3_stmt* m_insertStmt = nullptr;
     sqlite3_stmt* m_settleStmt = nullptr;
     sqlite3_stmt* m_newestStmt = nullptr;
+    sqlite3_stmt* m_newestRowStmt = nullptr;
     // Owned by the queue's thread.
     FlowSummary m_summary;
     bool m_summaryValid = false;
+    // The flows this process opened and has not closed out yet, with what they added to the totals: a
+    // close-out takes them from here instead of reading the row back, once the index confirms the row
+    // is still the newest of its connection id.
+    struct OpenFlow
+    {
+        sqlite3_int64 row = 0;
+        FlowFacts facts;
+    };
+    QHash<QByteArray, OpenFlow> m_openFlows;
 };
 
 } // namespace tarnwick

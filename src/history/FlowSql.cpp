@@ -9,6 +9,12 @@ void bindText(sqlite3_stmt* statement, int index, const QByteArray& text)
                       SQLITE_TRANSIENT);
 }
 
+void bindBorrowedText(sqlite3_stmt* statement, int index, const QByteArray& text)
+{
+    sqlite3_bind_text(statement, index, text.isNull() ? "" : text.constData(), int(text.size()),
+                      SQLITE_STATIC);
+}
+
 void bind(sqlite3_stmt* statement, const QList<Param>& params, int first)
 {
     int index = first;

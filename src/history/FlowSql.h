@@ -14,6 +14,8 @@ namespace tarnwick::flowsql {
 // Binds parameters in order to placeholders 1, 2, 3 ….
 void bind(sqlite3_stmt* statement, const QList<Param>& params, int first = 1);
 void bindText(sqlite3_stmt* statement, int index, const QByteArray& text);
+// Binds without copying: `text` must stay unchanged until the statement has stepped.
+void bindBorrowedText(sqlite3_stmt* statement, int index, const QByteArray& text);
 
 QByteArray bytes(sqlite3_stmt* statement, int column);
 // NULL reads as empty text.
