@@ -1,11 +1,35 @@
 #include "FlowRow.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <limits>
 
 namespace tarnwick {
+
+namespace {
+
+constexpr qsizetype kChainTextLimit = 4096;
+
+// The chain as JSON text. A busy kernel's connections share a few chains, so each distinct chain is written
+// once (per calling thread) and its text reused.
+QByteArray chainsText(const QStringList& chains)
+{
+    thread_local QHash<QStringList, QByteArray> written;
+    const auto found = written.constFind(chains);
+    if (found != written.cend())
+        return *found;
+    QByteArray text = QJsonDocument(QJsonArray::fromStringList(chains)).toJson(QJsonDocument::Compact);
+    if (text.isEmpty())
+        text = QByteArrayLiteral("[]");
+    if (written.size() >= kChainTextLimit)
+        written.clear();
+    written.insert(chains, text);
+    return text;
+}
+
+} // namespace
 
 int FlowRow::parsePort(const QString& text)
 {
@@ -47,9 +71,7 @@ FlowRow FlowRow::from(const ConnectionItem& item, qint64 sessionID, const QStrin
     row.rule = item.rule.toUtf8();
     row.rulePayload = item.rulePayload.toUtf8();
     row.outboundNode = item.outboundNode().toUtf8();
-    row.chains = QJsonDocument(QJsonArray::fromStringList(item.chains)).toJson(QJsonDocument::Compact);
-    if (row.chains.isEmpty())
-        row.chains = QByteArrayLiteral("[]");
+    row.chains = chainsText(item.chains);
     row.inboundType = m.type.toUtf8();
     row.inboundName = m.inboundName.toUtf8();
     row.destinationIP = m.destinationIP.toUtf8();
