@@ -13,6 +13,11 @@ namespace tarnwick {
 // Writes that arrive back to back share one transaction (opened by `beginBatch`, closed by `endBatch`),
 // which is what lets recording keep up with a busy kernel; a read, an idle queue or a full batch closes
 // the transaction first, so a read observes every write enqueued before it.
+//
+// What a crash of the process loses: the writes still queued and those of the open transaction, which
+// holds only writes made since the queue was last idle or read from, and never more than 4096 of them.
+// A committed transaction survives a crash of the process (write-ahead log, synchronous=NORMAL); a power
+// loss may also take the last transactions before a checkpoint.
 class FlowQueue final : public QThread
 {
 public:
