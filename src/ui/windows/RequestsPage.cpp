@@ -98,6 +98,8 @@ QTreeView* RequestsPage::makeView(QSortFilterProxyModel* proxy)
 
 void RequestsPage::showEvent(QShowEvent* event)
 {
+    if (m_stale)
+        refreshActive();
     m_active->setNow(QDateTime::currentDateTimeUtc());
     m_clock.start();
     QWidget::showEvent(event);
@@ -111,6 +113,10 @@ void RequestsPage::hideEvent(QHideEvent* event)
 
 void RequestsPage::refreshActive()
 {
+    // A page nobody sees (another page of the window is open) catches up when it is shown again.
+    m_stale = !isVisible() && m_active->rowCount() > 0;
+    if (m_stale)
+        return;
     m_active->update(m_store.activeConnections());
     updateTitles();
 }

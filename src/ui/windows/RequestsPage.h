@@ -57,6 +57,7 @@ private:
     QTabWidget* m_tabs;
     QLabel* m_status;
     QString m_error;
+    bool m_stale = false;
     QTimer m_clock;
 };
 
