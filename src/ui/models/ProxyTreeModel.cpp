@@ -98,17 +98,51 @@ void ProxyTreeModel::updateMembers(int groupRow, const QList<Member>& members)
             Q_EMIT dataChanged(index(first, 0, parent), index(last, ColumnCount - 1, parent));
         return;
     }
-    // The membership changed (a provider updated, unavailable nodes hidden): the members are replaced,
-    // the group row and everything around it stay.
-    if (!group.members.isEmpty()) {
+    // The membership changed (unavailable nodes hidden or shown again, a provider updated): members that
+    // left are removed and new ones inserted where they belong, so the rows that stay keep their selection.
+    QSet<QString> incoming;
+    incoming.reserve(members.size());
+    for (const Member& member : members)
+        incoming.insert(member.name);
+    for (int row = int(group.members.size()) - 1; row >= 0;) {
+        if (incoming.contains(group.members[row].name)) {
+            --row;
+            continue;
+        }
+        int first = row;
+        while (first > 0 && !incoming.contains(group.members[first - 1].name))
+            --first;
+        beginRemoveRows(parent, first, row);
+        group.members.remove(first, row - first + 1);
+        endRemoveRows();
+        row = first - 1;
+    }
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < members.size() && kept < group.members.size(); ++i)
+        kept += members[i].name == group.members[kept].name ? 1 : 0;
+    if (kept < group.members.size()) {
+        // The order changed as well, which no profile does by itself: the members are replaced.
         beginRemoveRows(parent, 0, int(group.members.size()) - 1);
         group.members.clear();
         endRemoveRows();
     }
-    if (!members.isEmpty()) {
-        beginInsertRows(parent, 0, int(members.size()) - 1);
-        group.members = members;
+    for (int i = 0; i < members.size(); ++i) {
+        if (i < group.members.size() && group.members[i].name == members[i].name) {
+            if (!(group.members[i] == members[i])) {
+                group.members[i] = members[i];
+                Q_EMIT dataChanged(index(i, 0, parent), index(i, ColumnCount - 1, parent));
+            }
+            continue;
+        }
+        // New members up to the next one that stays go in as one run.
+        const QString nextKept = i < group.members.size() ? group.members[i].name : QString();
+        int last = i;
+        while (last + 1 < members.size() && (i >= group.members.size() || members[last + 1].name != nextKept))
+            ++last;
+        beginInsertRows(parent, i, last);
+        group.members = group.members.mid(0, i) + members.mid(i, last - i + 1) + group.members.mid(i);
         endInsertRows();
+        i = last;
     }
 }
 

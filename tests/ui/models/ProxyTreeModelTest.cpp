@@ -48,6 +48,7 @@ TEST(ProxyTreeModelTest, ChangesArriveInPlaceAndTheCurrentMemberStays)
         {"delays", {delayed, group("B", {"b1"})}, {"A", "B"}},
         {"selection", {group("A", {"a1", "a2", "a3"}, "a3"), group("B", {"b1"})}, {"A", "B"}},
         {"other group's members", {group("A", {"a1", "a2", "a3"}), group("B", {"b2", "b3"})}, {"A", "B"}},
+        {"members leave and come", {group("A", {"a0", "a2", "a4", "a5"}), group("B", {"b1"})}, {"A", "B"}},
         {"group added before",
          {group("N", {}), group("A", {"a1", "a2", "a3"}), group("B", {"b1"})},
          {"N", "A", "B"}},
