@@ -85,14 +85,18 @@ QTreeView* RequestsPage::makeView(QSortFilterProxyModel* proxy)
     view->setTextElideMode(Qt::ElideMiddle);
     view->setAccessibleName(QStringLiteral("Connections"));
     QHeaderView* header = view->header();
+    // The host takes what the numbers leave: rates, totals and duration stay in sight at the window's
+    // default size, and long hosts elide in the middle.
+    header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->resizeSection(ConnectionListModel::HostColumn, 260);
-    header->resizeSection(ConnectionListModel::ProcessColumn, 110);
-    header->resizeSection(ConnectionListModel::RuleColumn, 170);
-    header->resizeSection(ConnectionListModel::ChainColumn, 170);
+    header->setSectionResizeMode(ConnectionListModel::HostColumn, QHeaderView::Stretch);
+    header->setMinimumSectionSize(48);
+    header->resizeSection(ConnectionListModel::ProcessColumn, 90);
+    header->resizeSection(ConnectionListModel::RuleColumn, 120);
+    header->resizeSection(ConnectionListModel::ChainColumn, 120);
     for (int column = ConnectionListModel::UploadSpeedColumn; column < ConnectionListModel::ColumnCount;
          ++column)
-        header->resizeSection(column, 84);
+        header->resizeSection(column, column == ConnectionListModel::DurationColumn ? 70 : 66);
     return view;
 }
 
