@@ -279,8 +279,9 @@ QVariant ProxyTreeModel::memberData(const Group& group, const Member& member, in
     case Qt::DisplayRole:
         switch (column) {
         case NameColumn:
-            return member.name == group.selected ? QStringLiteral("\u2713 ") + member.name
-                                                 : QStringLiteral("    ") + member.name;
+            // A filled and an empty circle: the same width, so every member's name starts in one column.
+            return (member.name == group.selected ? QStringLiteral("\u25CF ") : QStringLiteral("\u25CB ")) +
+                   member.name;
         case KindColumn:
             return member.detail;
         case DelayColumn:

@@ -98,7 +98,7 @@ TEST(ProxyTreeModelTest, ShowsDelaysByLevelAndTheSelection)
     EXPECT_EQ(model.index(0, ProxyTreeModel::NameColumn).data().toString(),
               QStringLiteral("Proxy  \u2192  fast"));
     EXPECT_EQ(model.index(0, ProxyTreeModel::DelayColumn).data().toString(), QStringLiteral("95 ms"));
-    EXPECT_EQ(cell(0, ProxyTreeModel::NameColumn), QStringLiteral("\u2713 fast"));
+    EXPECT_EQ(cell(0, ProxyTreeModel::NameColumn), QStringLiteral("\u25CF fast"));
     EXPECT_EQ(cell(1, ProxyTreeModel::DelayColumn), QStringLiteral("Timeout"));
     EXPECT_EQ(cell(2, ProxyTreeModel::DelayColumn), QString());
     EXPECT_NE(model.index(0, ProxyTreeModel::DelayColumn, parent).data(Qt::ForegroundRole),
