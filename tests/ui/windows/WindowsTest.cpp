@@ -3,7 +3,9 @@
 #include "config/ProfileStore.h"
 #include "controller/ConnectionStore.h"
 #include "controller/LogStore.h"
+#include "controller/ProxyStore.h"
 #include "platform/Settings.h"
+#include "support/KernelProcess.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 #include "ui/menubar/MenuBarManager.h"
@@ -15,10 +17,12 @@
 #include "ui/windows/ImportSubscriptionDialog.h"
 #include "ui/windows/LogsPage.h"
 #include "ui/windows/MainWindow.h"
+#include "ui/windows/PolicyPage.h"
 #include "ui/windows/ProfilesPage.h"
 #include "ui/windows/RequestsPage.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,6 +96,14 @@ public:
 template <typename Page> Page* openPage(DesktopFrontend& frontend, const QString& id)
 {
     return qobject_cast<Page*>(frontend.openMainWindow(id).page(id));
+}
+
+QStringList memberNames(const QAbstractItemModel& model, const QModelIndex& group)
+{
+    QStringList names;
+    for (int row = 0; row < model.rowCount(group); ++row)
+        names << model.index(row, 0, group).data(ProxyTreeModel::MemberNameRole).toString();
+    return names;
 }
 
 } // namespace
@@ -183,6 +195,104 @@ TEST_F(WindowsTest, AlertsShowTheirTextsAndButtonsInOrder)
     EXPECT_EQ(seen.mid(0, 2), (QStringList{"Configuration Error", "bad rule"}));
     EXPECT_TRUE(seen.contains(QStringLiteral("Edit Config")) && seen.contains(QStringLiteral("OK")));
     EXPECT_EQ(choice, 1);
+}
+
+TEST_F(WindowsTest, PolicyPageShowsTheKernelsGroupsAndActsThroughTheStore)
+{
+    TARNWICK_REQUIRE_KERNEL(kernelPath);
+    // A profile of awkward names: 300 characters, right-to-left text, a group of 5 000 members.
+    const QString longName = QString(300, QLatin1Char('x'));
+    const QString rtlName = QStringLiteral("عقدة الشرق");
+    const QString dead =
+        QStringLiteral(", type: socks5, server: 127.0.0.1, port: %1}\n").arg(test::freePort());
+    QString proxies = QStringLiteral("  - {name: dead") + dead + QStringLiteral("  - {name: \"") + longName +
+                      QLatin1Char('"') + dead + QStringLiteral("  - {name: \"") + rtlName + QLatin1Char('"') +
+                      dead;
+    QString big = QLatin1Char('"') + longName + QLatin1Char('"');
+    for (int i = 1; i < 5000; ++i) {
+        proxies += QStringLiteral("  - {name: n%1").arg(i) + dead;
+        big += QStringLiteral(", n%1").arg(i);
+    }
+    const QString profile =
+        QStringLiteral("mixed-port: %1\nbind-address: 127.0.0.1\nmode: rule\n"
+                       "profile: {store-selected: false}\nproxies:\n%2proxy-groups:\n"
+                       "  - {name: Proxy, type: select, proxies: [DIRECT, dead, \"%3\"], url: \"%4\"}\n"
+                       "  - {name: Big, type: select, proxies: [%5]}\n"
+                       "  - {name: Hidden, type: select, proxies: [dead], hidden: true}\n"
+                       "rules:\n  - MATCH,Proxy\n")
+            .arg(test::freePort())
+            .arg(proxies, rtlName, m_server.url(QStringLiteral("/generate_204")), big);
+    test::KernelProcess kernel(kernelPath);
+    ASSERT_TRUE(kernel.start(profile.toUtf8())) << kernel.output().toStdString();
+    QNetworkAccessManager network;
+    const MihomoClient client(ControllerEndpoint{kernel.host(), kernel.controllerPort(), kernel.secret()},
+                              &network);
+    m_state->kernelStores().setClient(client);
+    ProxyStore& store = m_state->proxyStore();
+
+    auto* page = openPage<PolicyPage>(m_frontend, QStringLiteral("policy"));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->model().rowCount(), 0); // no profile compiled yet: the page says why
+    store.loadConfigStructure(kernel.configPath());
+    test::await(store.refresh());
+    page->refresh();
+    QStringList groups;
+    for (int row = 0; row < page->model().rowCount(); ++row)
+        groups << page->model().groupAt(row)->name;
+    EXPECT_EQ(groups, (QStringList{"Proxy", "Big", "GLOBAL", ProxyStore::localProxiesGroup}));
+    EXPECT_EQ(page->model().groupAt(1)->members.size(), 5000);
+    EXPECT_EQ(page->model().groupAt(1)->members.first().name, longName);
+
+    // A click selects; the kernel follows and the tree changes in place, the current row staying put.
+    QSignalSpy resets(&page->model(), &QAbstractItemModel::modelReset);
+    const QAbstractItemModel& shown = *page->view().model();
+    const QModelIndex proxy = shown.index(0, 0);
+    page->view().setCurrentIndex(shown.index(1, 0, proxy));
+    page->activate(page->view().currentIndex());
+    const auto kernelSelection = [&] {
+        for (const ProxyGroup& group : test::await(client.proxyGroups())) {
+            if (group.name == QLatin1String("Proxy"))
+                return group.selectedProxyName.value_or(QString());
+        }
+        return QString();
+    };
+    ASSERT_TRUE(test::waitFor([&] { return kernelSelection() == QLatin1String("dead"); }));
+
+    // The group's test marks the closed node "Timeout" and gives DIRECT a delay.
+    page->testCurrentGroup();
+    ASSERT_TRUE(test::waitFor([&] {
+        return shown.index(1, ProxyTreeModel::DelayColumn, proxy).data().toString() ==
+                   QLatin1String("Timeout") &&
+               shown.index(0, ProxyTreeModel::DelayColumn, proxy)
+                   .data()
+                   .toString()
+                   .endsWith(QLatin1String(" ms"));
+    }));
+
+    // Hiding unavailable nodes keeps the selected one until another is chosen.
+    auto* hide = page->findChild<QCheckBox*>();
+    hide->click();
+    EXPECT_TRUE(store.hideUnavailableProxies());
+    page->refresh();
+    EXPECT_EQ(memberNames(shown, proxy), (QStringList{"DIRECT", "dead"}));
+    page->view().setCurrentIndex(shown.index(0, 0, proxy));
+    page->activate(page->view().currentIndex());
+    ASSERT_TRUE(test::waitFor([&] { return memberNames(shown, proxy) == QStringList{"DIRECT"}; }));
+    EXPECT_EQ(kernelSelection(), QStringLiteral("DIRECT"));
+    EXPECT_EQ(page->view().currentIndex().data(ProxyTreeModel::MemberNameRole).toString(),
+              QStringLiteral("DIRECT"));
+    EXPECT_EQ(resets.size(), 0);
+
+    // A kernel that stops while the page is open: the last groups stay and a selection says what failed.
+    kernel.stop();
+    hide->click();
+    page->refresh();
+    page->activate(shown.index(2, 0, proxy));
+    ASSERT_TRUE(test::waitFor([&] { return page->statusText().startsWith(QStringLiteral("\u26A0 ")); }));
+    EXPECT_TRUE(page->statusText().startsWith(QStringLiteral("\u26A0 Selecting ") + rtlName +
+                                              QStringLiteral(" in Proxy: ")))
+        << page->statusText().toStdString();
+    EXPECT_EQ(page->model().rowCount(), 4);
 }
 
 TEST_F(WindowsTest, RequestsPageFollowsTheStoreInPlaceAndClosesThroughTheController)
