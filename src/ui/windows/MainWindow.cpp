@@ -86,7 +86,7 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
     if (const std::optional<QString> geometry = settings.text(geometryKey))
         restoreGeometry(QByteArray::fromBase64(geometry->toLatin1()));
     else
-        resize(960, 640);
+        resize(1120, 720);
     const QStringList ids = pageIds();
     const qsizetype remembered = ids.indexOf(settings.text(pageKey, ids.first()));
     m_sidebar->setCurrentRow(int(remembered < 0 ? 0 : remembered));

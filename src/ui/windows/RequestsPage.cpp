@@ -5,6 +5,8 @@
 #include "platform/Error.h"
 #include "ui/models/ConnectionListModel.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,9 +96,12 @@ QTreeView* RequestsPage::makeView(QSortFilterProxyModel* proxy)
     header->resizeSection(ConnectionListModel::ProcessColumn, 90);
     header->resizeSection(ConnectionListModel::RuleColumn, 120);
     header->resizeSection(ConnectionListModel::ChainColumn, 120);
+    // Wide enough for the longest figure in the digits' font, so numbers never elide.
+    const QFontMetrics digits(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int numberWidth = digits.horizontalAdvance(QStringLiteral("888.8 MB/s")) + 12;
     for (int column = ConnectionListModel::UploadSpeedColumn; column < ConnectionListModel::ColumnCount;
          ++column)
-        header->resizeSection(column, column == ConnectionListModel::DurationColumn ? 70 : 66);
+        header->resizeSection(column, numberWidth);
     return view;
 }
 
