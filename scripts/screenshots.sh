@@ -167,7 +167,9 @@ shoot() {
   local clicked=""
   for candidate in $(xdotool search --classname tarnwick-app 2>/dev/null); do
     eval "$(xdotool getwindowgeometry --shell "$candidate" 2>/dev/null)" || continue
-    if ((WIDTH >= 8 && WIDTH <= 64 && HEIGHT >= 8 && HEIGHT <= 40 && Y < 40)); then
+    # trayer sits at the right end of the top edge; small windows of the application elsewhere (the
+    # main window's inner windows) are not the icon.
+    if ((WIDTH >= 8 && WIDTH <= 64 && HEIGHT >= 8 && HEIGHT <= 40 && Y < 40 && X >= 640)); then
       import -window root -crop 1280x28+0+0 "$out/$theme-tray.png"
       xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
       sleep 1.5
