@@ -46,9 +46,10 @@ QCoro::Task<qint32> CoreSupervisor::startLocked()
 
     const ControllerEndpoint endpoint = ControllerEndpoint::fromSettings(m_settings);
     const QStringList arguments = KernelCommand::runArguments(
-        m_paths.workDirectory(), m_paths.runtimeConfigFile(), endpoint.host, endpoint.port, endpoint.secret);
-    const qint32 pid =
-        co_await m_launcher.startKernel(m_paths.managedCoreExecutable(), arguments, m_paths.coreLogFile());
+        m_paths.workDirectory(), m_paths.runtimeConfigFile(), endpoint.host, endpoint.port);
+    const qint32 pid = co_await m_launcher.startKernel(m_paths.managedCoreExecutable(), arguments,
+                                                       KernelCommand::runEnvironment(endpoint.secret),
+                                                       m_paths.coreLogFile());
     qCInfo(lcCoreSupervisor, "Kernel started (PID: %d)", pid);
     m_currentPID = pid;
     m_isRunning = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -16,9 +17,10 @@ class CoreXPCLauncher
 public:
     virtual ~CoreXPCLauncher() = default;
 
-    // Starts the executable with the arguments, its output appended to the log file; the kernel's pid.
+    // Starts the executable with the arguments and these environment variables (the controller secret),
+    // its output appended to the log file; the kernel's pid.
     virtual QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments,
-                                            QString logFile) = 0;
+                                            QMap<QString, QString> environment, QString logFile) = 0;
     // Stops a kernel started through startKernel.
     virtual QCoro::Task<> stopKernel(qint32 pid) = 0;
     // Runs one of the system commands the helper allows.

@@ -37,10 +37,14 @@ bool existsAsNonSocket(const QString& path)
 }
 
 QJsonObject startKernelRequest(const QString& executablePath, const QStringList& arguments,
-                               const QString& logFile)
+                               const QMap<QString, QString>& environment, const QString& logFile)
 {
+    QJsonObject variables;
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+        variables.insert(it.key(), it.value());
     return QJsonObject{{Key::executablePath, executablePath},
                        {Key::arguments, QJsonArray::fromStringList(arguments)},
+                       {Key::environment, variables},
                        {Key::logFile, logFile}};
 }
 
@@ -118,11 +122,12 @@ HelperClient::~HelperClient()
         call.state->resume(HelperClientError::connectionFailed());
 }
 
-QCoro::Task<qint32> HelperClient::startKernel(QString executablePath, QStringList arguments, QString logFile)
+QCoro::Task<qint32> HelperClient::startKernel(QString executablePath, QStringList arguments,
+                                              QMap<QString, QString> environment, QString logFile)
 {
-    const QJsonObject reply =
-        co_await call(HelperProtocol::startKernel, startKernelRequest(executablePath, arguments, logFile),
-                      m_timeouts.startKernel);
+    const QJsonObject reply = co_await call(
+        HelperProtocol::startKernel, startKernelRequest(executablePath, arguments, environment, logFile),
+        m_timeouts.startKernel);
     const qint64 pid = reply.value(Key::pid).toInteger(-1);
     const QString error = reply.value(Key::error).toString();
     if (!error.isEmpty() && pid < 0)

@@ -80,7 +80,8 @@ public:
 
     // Each throws HelperClientError: helperError with the helper's text, "XPC operation timed out." when no
     // reply came in time; connectionFailed when there is no connection.
-    QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments, QString logFile) override;
+    QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments,
+                                    QMap<QString, QString> environment, QString logFile) override;
     QCoro::Task<> stopKernel(qint32 pid) override;
     QCoro::Task<> runSystemCommand(QString command, QStringList arguments) override;
     // Answered by the helper within the bound; the call itself waits a little longer for the answer.

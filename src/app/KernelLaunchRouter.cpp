@@ -32,11 +32,11 @@ CoreXPCLauncher& KernelLaunchRouter::launcherOf(qint32 pid)
 }
 
 QCoro::Task<qint32> KernelLaunchRouter::startKernel(QString executablePath, QStringList arguments,
-                                                    QString logFile)
+                                                    QMap<QString, QString> environment, QString logFile)
 {
     if (!privilegedAvailable())
-        co_return co_await m_helper.startKernel(executablePath, arguments, logFile);
-    const qint32 pid = co_await m_privileged->startKernel(executablePath, arguments, logFile);
+        co_return co_await m_helper.startKernel(executablePath, arguments, environment, logFile);
+    const qint32 pid = co_await m_privileged->startKernel(executablePath, arguments, environment, logFile);
     m_privilegedKernels.insert(pid);
     qCInfo(lcAppState, "Kernel (PID %d) runs with network privileges", pid);
     co_return pid;

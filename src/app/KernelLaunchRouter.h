@@ -23,7 +23,8 @@ public:
     // Whether the privileged helper is installed (its socket is there).
     bool privilegedAvailable() const;
 
-    QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments, QString logFile) override;
+    QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments,
+                                    QMap<QString, QString> environment, QString logFile) override;
     QCoro::Task<> stopKernel(qint32 pid) override;
     QCoro::Task<> runSystemCommand(QString command, QStringList arguments) override;
     QCoro::Task<std::optional<QString>> waitForKernelExit(qint32 pid,

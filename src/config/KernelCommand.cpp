@@ -3,14 +3,19 @@
 namespace tarnwick::KernelCommand {
 
 QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host,
-                         int port, const QString& secret)
+                         int port)
 {
-    QStringList arguments{QStringLiteral("-d"),       workDirectory,
-                          QStringLiteral("-f"),       configFile,
-                          QStringLiteral("-ext-ctl"), host + QLatin1Char(':') + QString::number(port)};
+    return {QStringLiteral("-d"),       workDirectory,
+            QStringLiteral("-f"),       configFile,
+            QStringLiteral("-ext-ctl"), host + QLatin1Char(':') + QString::number(port)};
+}
+
+QMap<QString, QString> runEnvironment(const QString& secret)
+{
+    QMap<QString, QString> environment;
     if (!secret.isEmpty())
-        arguments << QStringLiteral("-secret") << secret;
-    return arguments;
+        environment.insert(secretVariable, secret);
+    return environment;
 }
 
 QStringList testArguments(const QString& workDirectory, const QString& configFile)

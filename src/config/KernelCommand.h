@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -8,9 +9,14 @@ namespace tarnwick {
 // The three ways the kernel executable is invoked, and the orphan clean-up that precedes a run.
 namespace KernelCommand {
 
-// Run: "-d" work, "-f" config, "-ext-ctl" host:port, then "-secret" secret when the secret is not empty.
+// Run: "-d" work, "-f" config, "-ext-ctl" host:port. The secret is not among them: every local user can
+// read a command line.
 QStringList runArguments(const QString& workDirectory, const QString& configFile, const QString& host,
-                         int port, const QString& secret);
+                         int port);
+// The kernel reads its controller secret from this variable, which only its user and root can read.
+inline const QString secretVariable = QStringLiteral("CLASH_OVERRIDE_SECRET");
+// The environment of a run: the secret when it is not empty.
+QMap<QString, QString> runEnvironment(const QString& secret);
 
 // Configuration test, run with the work directory as current directory: "-d" work, "-f" config, "-t".
 QStringList testArguments(const QString& workDirectory, const QString& configFile);

@@ -7,6 +7,7 @@
 #include "NetworkPrivileges.h"
 #include "NetworkSetupBackend.h"
 #include "PrivilegedService.h"
+#include "UserAccount.h"
 #include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
 #include "platform/SignalWatcher.h"
@@ -93,14 +94,19 @@ int runHelper(int argc, char** argv)
     }
 
     const bool privileged = parser.isSet(privilegedOption);
-    std::optional<NetworkPrivileges::KernelIdentity> identity;
-    if (privileged) {
-        identity = NetworkPrivileges::identityOf(allowedUid);
-        if (::geteuid() != 0 || !parser.isSet(allowUidOption) || !identity) {
-            qCCritical(lcHelper,
-                       "The privileged mode runs as root and needs --allow-uid of an existing user");
+    // A helper serving another user runs that user's kernels as that user, never with its own rights; the
+    // privileged mode's kernels keep network administration and nothing else, whoever they run as.
+    std::optional<UserAccount> runAs;
+    if (allowedUid != ::geteuid() || privileged) {
+        runAs = UserAccount::lookup(allowedUid);
+        if (!runAs) {
+            qCCritical(lcHelper, "No user with uid %u", allowedUid);
             return 1;
         }
+    }
+    if (privileged && (::geteuid() != 0 || !parser.isSet(allowUidOption))) {
+        qCCritical(lcHelper, "The privileged mode runs as root and needs --allow-uid of an existing user");
+        return 1;
     }
     const QString socketPath = parser.isSet(socketOption) ? parser.value(socketOption)
                                : privileged               ? HelperSocketPath::privilegedPath(allowedUid)
@@ -113,11 +119,11 @@ int runHelper(int argc, char** argv)
 
     const SignalWatcher signalWatcher({SIGCHLD, SIGTERM, SIGINT});
     KernelLauncher launcher(kStopGrace);
-    if (identity)
-        launcher.setIdentity(*identity);
-    HelperService service(&launcher);
+    if (runAs)
+        launcher.runAs(*runAs, privileged);
+    HelperService service(&launcher, allowedUid);
     service.setPrivileged(privileged);
-    HelperServer server(socketPath, allowedUid, &service);
+    HelperServer server(socketPath, runAs, &service);
     try {
         server.listen();
     } catch (const HelperError& error) {

@@ -8,7 +8,9 @@ namespace tarnwick {
 // IPCFrame. A request names its operation and carries an id that its reply repeats, so that several calls
 // can share one connection and be answered in any order:
 //   {"id": 7, "operation": "stopKernel", "pid": 4242}  ->  {"id": 7, "success": true}
-// Replies: startKernel {"pid", "error"?}; stopKernel, runSystemCommand, installUpdate and exitForUpdate
+// startKernel carries "executablePath", "arguments", "logFile" and an "environment" object for the kernel
+// (the controller secret). Replies: startKernel {"pid", "error"?}; stopKernel, runSystemCommand,
+// installUpdate and exitForUpdate
 // {"success", "error"?}; getVersion {"version"}; waitForKernelExit {"pid", "waitMs"} answers once the
 // kernel has exited, or when waitMs have passed, with {"exited", "status"?} ({"error"} for a pid the
 // helper did not start). A request the helper cannot read gets {"error"} alone.
@@ -28,6 +30,7 @@ inline const QString operation = QStringLiteral("operation");
 inline const QString executablePath = QStringLiteral("executablePath");
 inline const QString arguments = QStringLiteral("arguments");
 inline const QString logFile = QStringLiteral("logFile");
+inline const QString environment = QStringLiteral("environment");
 inline const QString pid = QStringLiteral("pid");
 inline const QString command = QStringLiteral("command");
 inline const QString sourcePath = QStringLiteral("sourcePath");

@@ -29,8 +29,10 @@ QString octal(mode_t mode)
 
 } // namespace
 
-HelperServer::HelperServer(QString socketPath, uid_t allowedUid, HelperService* service, QObject* parent)
-    : QObject(parent), m_socketPath(std::move(socketPath)), m_allowedUid(allowedUid), m_service(service)
+HelperServer::HelperServer(QString socketPath, std::optional<UserAccount> serves, HelperService* service,
+                           QObject* parent)
+    : QObject(parent), m_socketPath(std::move(socketPath)), m_serves(std::move(serves)),
+      m_allowedUid(m_serves ? m_serves->uid : ::geteuid()), m_service(service)
 {}
 
 HelperServer::~HelperServer()
@@ -40,6 +42,7 @@ HelperServer::~HelperServer()
     delete m_notifier;
     ::close(m_fd);
     const QByteArray path = QFile::encodeName(m_socketPath);
+    const FileSystemIdentity identity(m_serves);
     struct stat info
     {};
     if (::lstat(path.constData(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode)
@@ -60,24 +63,31 @@ void HelperServer::listen()
     const int fd = closeOnExec(::socket(AF_UNIX, SOCK_STREAM, 0), true);
     if (fd < 0)
         throw HelperError(QStringLiteral("Cannot create the helper socket: %1").arg(qt_error_string(errno)));
-    // Nobody else may connect in the moment between bind and chmod.
-    const mode_t previousMask = ::umask(0077);
-    const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    const int bindError = errno;
-    ::umask(previousMask);
+    struct stat info
+    {};
+    int bound = -1;
+    int bindError = 0;
+    {
+        // Created 0600 and, for another user, as that user's: nothing is left to change afterwards.
+        const FileSystemIdentity identity(m_serves);
+        const mode_t previousMask = ::umask(0177);
+        bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        bindError = errno;
+        ::umask(previousMask);
+        if (bound == 0 && ::lstat(path.constData(), &info) != 0) {
+            bound = -1;
+            bindError = errno;
+        }
+    }
     if (bound != 0) {
         ::close(fd);
         throw HelperError(QStringLiteral("Cannot bind the helper socket %1: %2")
                               .arg(m_socketPath, qt_error_string(bindError)));
     }
-    struct stat info
-    {};
-    if (::chmod(path.constData(), 0600) != 0 || ::lstat(path.constData(), &info) != 0 ||
-        (m_allowedUid != ::geteuid() &&
-         ::chown(path.constData(), m_allowedUid, static_cast<gid_t>(-1)) != 0) ||
-        ::listen(fd, 16) != 0) {
+    if (::listen(fd, 16) != 0) {
         const int error = errno;
         ::close(fd);
+        const FileSystemIdentity identity(m_serves);
         ::unlink(path.constData());
         throw HelperError(QStringLiteral("Cannot listen on the helper socket %1: %2")
                               .arg(m_socketPath, qt_error_string(error)));
@@ -99,13 +109,10 @@ void HelperServer::prepareDirectory(const QString& directory)
     if (::lstat(path.constData(), &info) != 0) {
         if (!HelperSocketPath::createPrivateDirectory(directory))
             throw HelperError(QStringLiteral("Cannot create the socket directory %1").arg(directory));
-        // A helper serving another user hands it the directory, or that user could not reach the socket.
-        if (m_allowedUid != ::geteuid() &&
-            ::chown(path.constData(), m_allowedUid, static_cast<gid_t>(-1)) != 0)
-            throw HelperError(QStringLiteral("Cannot hand the socket directory %1 to uid %2: %3")
-                                  .arg(directory)
-                                  .arg(m_allowedUid)
-                                  .arg(qt_error_string(errno)));
+        // A helper serving another user hands it the directory, or that user could not reach the socket;
+        // through a descriptor of the directory it made, whatever happens to the path meanwhile.
+        if (m_serves)
+            handOver(directory);
         return;
     }
     if (!S_ISDIR(info.st_mode))
@@ -117,6 +124,24 @@ void HelperServer::prepareDirectory(const QString& directory)
         throw HelperError(
             QStringLiteral("The socket directory %1 is open to other users (mode %2); it must be 0700")
                 .arg(directory, octal(info.st_mode)));
+}
+
+void HelperServer::handOver(const QString& directory) const
+{
+    const int fd =
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info
+    {};
+    const bool ours = fd >= 0 && ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid();
+    const bool handed = ours && ::fchown(fd, m_allowedUid, static_cast<gid_t>(-1)) == 0;
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!handed)
+        throw HelperError(QStringLiteral("Cannot hand the socket directory %1 to uid %2: %3")
+                              .arg(directory)
+                              .arg(m_allowedUid)
+                              .arg(ours ? qt_error_string(error) : QStringLiteral("it was replaced")));
 }
 
 void HelperServer::clearStaleSocket()
@@ -139,6 +164,7 @@ void HelperServer::clearStaleSocket()
         ::close(probe);
     if (answered)
         throw HelperError(QStringLiteral("Another helper is already listening on %1").arg(m_socketPath));
+    const FileSystemIdentity identity(m_serves);
     if (::unlink(path.constData()) != 0)
         throw HelperError(QStringLiteral("Cannot remove the stale socket %1: %2")
                               .arg(m_socketPath, qt_error_string(errno)));

@@ -4,6 +4,7 @@
 #include "CommandAllowList.h"
 #include "HelperError.h"
 #include "HelperProtocol.h"
+#include "KernelLaunchPolicy.h"
 #include "KernelLauncher.h"
 #include "NetworkSetupBackend.h"
 #include "platform/Logging.h"
@@ -61,9 +62,10 @@ QString commandLine(const QString& command, const QStringList& arguments)
 
 } // namespace
 
-HelperService::HelperService(KernelLauncher* launcher, std::chrono::milliseconds commandBound,
+HelperService::HelperService(KernelLauncher* launcher, uid_t user, std::chrono::milliseconds commandBound,
                              QObject* parent)
-    : QObject(parent), m_launcher(launcher), m_commandBound(commandBound), m_clientTimer(new QTimer(this))
+    : QObject(parent), m_launcher(launcher), m_user(user), m_commandBound(commandBound),
+      m_clientTimer(new QTimer(this))
 {
     m_clientTimer->setInterval(clientCheckInterval);
     connect(m_clientTimer, &QTimer::timeout, this, &HelperService::stopOrphanedKernels);
@@ -105,14 +107,14 @@ QCoro::Task<QJsonObject> HelperService::handle(QJsonObject request, qint64 clien
     co_return QJsonObject{{Key::error, QStringLiteral("Unknown operation: ") + operation}};
 }
 
-QJsonObject HelperService::installUpdate(const QJsonObject& request)
+QJsonObject HelperService::installUpdate(const QJsonObject& request) const
 {
     const QString source = request.value(Key::sourcePath).toString();
     const QString target = request.value(Key::targetPath).toString();
     if (source.isEmpty() || target.isEmpty())
         return failure(QStringLiteral("Invalid installUpdate request"));
     try {
-        BundleInstaller::install(source, target, ::geteuid());
+        BundleInstaller::install(source, target, m_user);
     } catch (const HelperError& error) {
         qCWarning(lcHelper, "Application update refused: %s", qUtf8Printable(error.description()));
         return failure(error.description());
@@ -128,7 +130,9 @@ QJsonObject HelperService::startKernel(const QJsonObject& request, qint64 client
     if (executable.isEmpty() || !arguments || logFile.isEmpty())
         return QJsonObject{{Key::pid, -1}, {Key::error, QStringLiteral("Invalid startKernel request")}};
     try {
-        const qint32 pid = m_launcher->start(executable, *arguments, logFile);
+        KernelLaunchPolicy::check(executable, *arguments, logFile, m_user);
+        const QStringList environment = KernelLaunchPolicy::environment(request.value(Key::environment));
+        const qint32 pid = m_launcher->start(executable, *arguments, environment, logFile);
         const qint64 clientStart = ProcessIdentity::startTime(client);
         if (clientStart >= 0) {
             m_kernelClients.insert(pid, Client{client, clientStart});

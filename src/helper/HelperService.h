@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <chrono>
 #include <qcoro/qcorotask.h>
+#include <sys/types.h>
 
 class QTimer;
 
@@ -21,11 +22,12 @@ class HelperService final : public QObject
     Q_OBJECT
 
 public:
+    // user: the one user served; kernels and bundles are accepted only from that user's directories.
     // commandBound: how long an allowed system command may run; below the application's 15 s time-out so
     // that it hears why.
-    explicit HelperService(KernelLauncher* launcher,
-                           std::chrono::milliseconds commandBound = std::chrono::seconds(12),
-                           QObject* parent = nullptr);
+    HelperService(KernelLauncher* launcher, uid_t user,
+                  std::chrono::milliseconds commandBound = std::chrono::seconds(12),
+                  QObject* parent = nullptr);
 
     // The privileged mode only starts and stops kernels: system commands and updates are the user-mode
     // helper's, which runs with the user's own rights.
@@ -48,12 +50,13 @@ private:
     QJsonObject startKernel(const QJsonObject& request, qint64 client);
     void stopOrphanedKernels();
     static QCoro::Task<> stopKernelOf(QPointer<KernelLauncher> launcher, qint32 pid);
-    static QJsonObject installUpdate(const QJsonObject& request);
+    QJsonObject installUpdate(const QJsonObject& request) const;
     QCoro::Task<QJsonObject> stopKernel(QJsonObject request);
     QCoro::Task<QJsonObject> waitForKernelExit(QJsonObject request);
     QCoro::Task<QJsonObject> runSystemCommand(QString command, QStringList arguments, qint64 client);
 
     KernelLauncher* m_launcher;
+    uid_t m_user;
     std::chrono::milliseconds m_commandBound;
     NetworkSetupBackend* m_network = nullptr;
     bool m_privileged = false;

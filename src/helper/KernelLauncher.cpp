@@ -1,6 +1,7 @@
 #include "KernelLauncher.h"
 
 #include "HelperError.h"
+#include "NetworkPrivileges.h"
 #include "config/KernelCommand.h"
 #include "platform/Logging.h"
 
@@ -12,7 +13,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <qcoro/qcorotimer.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -35,96 +36,94 @@ void signalGroup(qint32 pid, int signalNumber)
         ::kill(pid, signalNumber);
 }
 
-// Owns the posix_spawn structures for one start.
-class SpawnSetup final
+// Everything the child needs, prepared before the fork: after it, only async-signal-safe calls are allowed.
+struct ChildSetup
 {
-public:
-    explicit SpawnSetup(int logFd)
-    {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&m_actions, logFd, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&m_actions, logFd, STDERR_FILENO);
-
-        posix_spawnattr_init(&m_attributes);
-        posix_spawnattr_setflags(&m_attributes,
-                                 POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        posix_spawnattr_setpgroup(&m_attributes, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&m_attributes, &none);
-        // The helper's own handlers and ignored signals are no business of the kernel.
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (int signalNumber = 1; signalNumber < 32; ++signalNumber) {
-            if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
-                sigaddset(&defaults, signalNumber);
-        }
-        posix_spawnattr_setsigdefault(&m_attributes, &defaults);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&m_actions);
-        posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    const posix_spawn_file_actions_t* actions() const { return &m_actions; }
-    const posix_spawnattr_t* attributes() const { return &m_attributes; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-    posix_spawnattr_t m_attributes;
+    QByteArray program;
+    std::vector<QByteArray> argumentStorage;
+    std::vector<QByteArray> environmentStorage;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    int logFd = -1;
+    int reportFd = -1; // the child writes its errno here when it cannot exec
+    const UserAccount* runAs = nullptr;
+    bool networkCapabilities = false;
 };
 
-// fork and exec, becoming the user with network administration in between (posix_spawn cannot change
-// capabilities). Returns 0 or the errno of what failed, in the child as well.
-int spawnAs(pid_t* pid, const char* program, int logFd, char* const argv[],
-            const NetworkPrivileges::KernelIdentity& identity)
+std::vector<char*> pointersTo(std::vector<QByteArray>& storage)
 {
-    int errors[2];
-    if (::pipe2(errors, O_CLOEXEC) != 0)
-        return errno;
-    const pid_t child = ::fork();
-    if (child < 0) {
-        const int error = errno;
-        ::close(errors[0]);
-        ::close(errors[1]);
-        return error;
+    std::vector<char*> pointers;
+    pointers.reserve(storage.size() + 1);
+    for (QByteArray& entry : storage)
+        pointers.push_back(entry.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The helper's environment for a kernel: its own CLASH_ overrides are never passed on, a kernel run as
+// another user gets that user's name and home, and the request's variables come last.
+std::vector<QByteArray> kernelEnvironment(const std::optional<UserAccount>& runAs, const QStringList& extra)
+{
+    std::vector<QByteArray> entries;
+    const auto replacedForUser = [&](const QByteArray& entry) {
+        return runAs &&
+               (entry.startsWith("HOME=") || entry.startsWith("USER=") || entry.startsWith("LOGNAME="));
+    };
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const QByteArray text(*entry);
+        if (!text.startsWith("CLASH_") && !replacedForUser(text))
+            entries.push_back(text);
     }
-    if (child == 0) {
-        ::setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int signalNumber = 1; signalNumber < 32; ++signalNumber) {
-            if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
-                ::signal(signalNumber, SIG_DFL);
-        }
-        const int input = ::open("/dev/null", O_RDONLY);
-        int result = input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(logFd, STDOUT_FILENO) < 0 ||
-                             ::dup2(logFd, STDERR_FILENO) < 0
-                         ? errno
-                         : NetworkPrivileges::becomeWithNetworkCapabilities(identity);
-        if (result == 0) {
-            ::execve(program, argv, environ);
-            result = errno;
-        }
-        [[maybe_unused]] const ssize_t written = ::write(errors[1], &result, sizeof result);
-        ::_exit(127);
+    if (runAs) {
+        entries.push_back("HOME=" + runAs->home);
+        entries.push_back("USER=" + runAs->name);
+        entries.push_back("LOGNAME=" + runAs->name);
     }
-    ::close(errors[1]);
-    int childError = 0;
-    const ssize_t got = ::read(errors[0], &childError, sizeof childError);
-    ::close(errors[0]);
-    if (got == sizeof childError) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return childError;
+    for (const QString& variable : extra)
+        entries.push_back(variable.toUtf8());
+    return entries;
+}
+
+[[noreturn]] void failInChild(int reportFd, int error)
+{
+    ssize_t written = 0;
+    do {
+        written = ::write(reportFd, &error, sizeof error);
+    } while (written < 0 && errno == EINTR);
+    ::_exit(127);
+}
+
+// In the forked child: its own process group, default signal handling (the helper's handlers and ignored
+// signals are no business of the kernel), the log as output, the user's identity when it has one, then the
+// kernel.
+[[noreturn]] void execChild(const ChildSetup& setup)
+{
+    ::setpgid(0, 0);
+    struct sigaction defaultAction
+    {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
+            ::sigaction(signalNumber, &defaultAction, nullptr);
     }
-    *pid = child;
-    return 0;
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    const int input = ::open("/dev/null", O_RDONLY);
+    if (input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(setup.logFd, STDOUT_FILENO) < 0 ||
+        ::dup2(setup.logFd, STDERR_FILENO) < 0)
+        failInChild(setup.reportFd, errno);
+    if (setup.runAs) {
+        const int result = setup.networkCapabilities
+                               ? NetworkPrivileges::becomeWithNetworkCapabilities(*setup.runAs)
+                               : NetworkPrivileges::become(*setup.runAs);
+        if (result != 0)
+            failInChild(setup.reportFd, result);
+    }
+    ::execve(setup.program.constData(), setup.argv.data(), setup.envp.data());
+    failInChild(setup.reportFd, errno);
 }
 
 } // namespace
@@ -140,36 +139,85 @@ KernelLauncher::~KernelLauncher()
     stopAllNow();
 }
 
-qint32 KernelLauncher::start(const QString& executable, const QStringList& arguments, const QString& logFile)
+int KernelLauncher::openLog(const QString& logFile) const
 {
-    const QByteArray logPath = QFile::encodeName(logFile);
-    const int logFd = ::open(logPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (logFd < 0)
-        throw HelperError(QStringLiteral("Cannot open log file %1: %2").arg(logFile, qt_error_string(errno)));
-
-    const QByteArray program = QFile::encodeName(executable);
-    std::vector<QByteArray> storage;
-    storage.reserve(static_cast<size_t>(arguments.size()) + 1);
-    storage.push_back(KernelCommand::processName.toUtf8());
-    for (const QString& argument : arguments)
-        storage.push_back(argument.toUtf8());
-    std::vector<char*> argv;
-    for (QByteArray& argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    int result = 0;
-    if (m_identity) {
-        result = spawnAs(&pid, program.constData(), logFd, argv.data(), *m_identity);
-    } else {
-        const SpawnSetup setup(logFd);
-        result = ::posix_spawn(&pid, program.constData(), setup.actions(), setup.attributes(), argv.data(),
-                               environ);
+    const QByteArray path = QFile::encodeName(logFile);
+    int fd = -1;
+    int openError = 0;
+    {
+        const FileSystemIdentity identity(m_runAs);
+        fd =
+            ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+        openError = errno;
     }
-    ::close(logFd);
-    if (result != 0)
-        throw HelperError(QStringLiteral("Failed to start %1: %2").arg(executable, qt_error_string(result)));
+    if (fd < 0)
+        throw HelperError(
+            QStringLiteral("Cannot open log file %1: %2").arg(logFile, qt_error_string(openError)));
+    struct stat info
+    {};
+    const uid_t owner = m_runAs ? m_runAs->uid : ::geteuid();
+    QString refusal;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        refusal = QStringLiteral("The log file %1 is not a regular file").arg(logFile);
+    else if (info.st_uid != owner)
+        refusal = QStringLiteral("The log file %1 belongs to uid %2, not uid %3")
+                      .arg(logFile)
+                      .arg(info.st_uid)
+                      .arg(owner);
+    if (!refusal.isEmpty()) {
+        ::close(fd);
+        throw HelperError(refusal);
+    }
+    return fd;
+}
+
+qint32 KernelLauncher::start(const QString& executable, const QStringList& arguments,
+                             const QStringList& environment, const QString& logFile)
+{
+    ChildSetup setup;
+    setup.program = QFile::encodeName(executable);
+    setup.argumentStorage.push_back(KernelCommand::processName.toUtf8());
+    for (const QString& argument : arguments)
+        setup.argumentStorage.push_back(argument.toUtf8());
+    setup.argv = pointersTo(setup.argumentStorage);
+    setup.environmentStorage = kernelEnvironment(m_runAs, environment);
+    setup.envp = pointersTo(setup.environmentStorage);
+    setup.runAs = m_runAs ? &*m_runAs : nullptr;
+    setup.networkCapabilities = m_networkCapabilities;
+
+    setup.logFd = openLog(logFile);
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(setup.logFd);
+        throw HelperError(QStringLiteral("Failed to start %1: %2").arg(executable, qt_error_string(error)));
+    }
+    setup.reportFd = report[1];
+
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        execChild(setup);
+    const int forkError = errno;
+    ::close(report[1]);
+    ::close(setup.logFd);
+    if (pid < 0) {
+        ::close(report[0]);
+        throw HelperError(
+            QStringLiteral("Failed to start %1: %2").arg(executable, qt_error_string(forkError)));
+    }
+    // The report end closes on exec; an errno arriving instead means the child never became the kernel.
+    int childError = 0;
+    ssize_t received = 0;
+    do {
+        received = ::read(report[0], &childError, sizeof childError);
+    } while (received < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (received == static_cast<ssize_t>(sizeof childError)) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        throw HelperError(
+            QStringLiteral("Failed to start %1: %2").arg(executable, qt_error_string(childError)));
+    }
 
     m_running.insert(pid, true);
     qCInfo(lcHelper, "Kernel started (PID: %d)", pid);

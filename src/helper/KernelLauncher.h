@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NetworkPrivileges.h"
+#include "UserAccount.h"
 
 #include <QHash>
 #include <QObject>
@@ -13,7 +13,9 @@
 namespace tarnwick {
 
 // Starts kernels and stops them again. Only processes it started can be stopped; each runs in its own
-// process group, so that stopping it also ends whatever it spawned.
+// process group, so that stopping it also ends whatever it spawned. A launcher that runs its kernels as
+// another user opens their logs with that user's rights as well: a helper running as root for a user then
+// gives that user nothing the user did not have (network administration in the privileged mode aside).
 class KernelLauncher final : public QObject
 {
     Q_OBJECT
@@ -22,15 +24,23 @@ public:
     // stopGrace: how long a kernel may take to exit after SIGTERM before it gets SIGKILL.
     explicit KernelLauncher(std::chrono::milliseconds stopGrace, QObject* parent = nullptr);
 
-    // The privileged helper's kernels run as this user, with network administration and nothing else.
-    void setIdentity(NetworkPrivileges::KernelIdentity identity) { m_identity = std::move(identity); }
+    // The kernels run as this user; with networkCapabilities (the privileged mode) they keep network
+    // administration and nothing else.
+    void runAs(UserAccount user, bool networkCapabilities)
+    {
+        m_runAs = std::move(user);
+        m_networkCapabilities = networkCapabilities;
+    }
     // Stops every kernel still running, so that none outlives the helper.
     ~KernelLauncher() override;
 
     // Starts the executable with argv[0] set to the kernel's process name (its command line then reads
-    // "mihomo -d ..."), standard input from /dev/null, standard output and error appended to the log file.
+    // "mihomo -d ..."), standard input from /dev/null, standard output and error appended to the log file,
+    // the helper's environment without its CLASH_ variables plus `environment` ("NAME=value" entries).
+    // The log is never reached through a symbolic link and must be a regular file of the kernel's user.
     // Returns the pid; throws HelperError when the log file cannot be opened or the start fails.
-    qint32 start(const QString& executable, const QStringList& arguments, const QString& logFile);
+    qint32 start(const QString& executable, const QStringList& arguments, const QStringList& environment,
+                 const QString& logFile);
 
     // SIGTERM to the kernel's group, SIGKILL after the grace period, then reaped. A kernel that already
     // exited on its own counts as stopped. Throws HelperError for a pid this launcher did not start.
@@ -55,9 +65,11 @@ private:
     bool reapIfExited(qint32 pid);
     QCoro::Task<bool> waitForExit(qint32 pid, std::chrono::milliseconds bound);
     void stopAllNow();
+    int openLog(const QString& logFile) const;
 
     std::chrono::milliseconds m_stopGrace;
-    std::optional<NetworkPrivileges::KernelIdentity> m_identity;
+    std::optional<UserAccount> m_runAs;
+    bool m_networkCapabilities = false;
     QHash<qint32, bool> m_running;  // every pid started and not yet stopped -> still running
     QHash<qint32, QString> m_exits; // how the kernels that exited on their own ended
 };

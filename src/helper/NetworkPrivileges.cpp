@@ -7,7 +7,6 @@
 #include <cstring>
 #include <grp.h>
 #include <linux/capability.h>
-#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -41,21 +40,7 @@ void NetworkPrivileges::withholdFromChildren()
     ::syscall(SYS_capset, &header, data);
 }
 
-std::optional<NetworkPrivileges::KernelIdentity> NetworkPrivileges::identityOf(uid_t uid)
-{
-    const passwd* account = ::getpwuid(uid);
-    if (!account)
-        return std::nullopt;
-    KernelIdentity identity{uid, account->pw_gid, {}};
-    int count = 32;
-    identity.groups.resize(static_cast<size_t>(count));
-    while (::getgrouplist(account->pw_name, account->pw_gid, identity.groups.data(), &count) < 0)
-        identity.groups.resize(static_cast<size_t>(count));
-    identity.groups.resize(static_cast<size_t>(count));
-    return identity;
-}
-
-int NetworkPrivileges::becomeWithNetworkCapabilities(const KernelIdentity& identity)
+int NetworkPrivileges::becomeWithNetworkCapabilities(const UserAccount& user)
 {
     // While still root: out of the bounding set goes everything else, so that not even an executable
     // run as root could get it back.
@@ -65,12 +50,11 @@ int NetworkPrivileges::becomeWithNetworkCapabilities(const KernelIdentity& ident
         if (!kept && ::prctl(PR_CAPBSET_DROP, capability) != 0 && errno != EINVAL)
             return errno;
     }
-    if (::setgroups(identity.groups.size(), identity.groups.data()) != 0 ||
-        ::setresgid(identity.gid, identity.gid, identity.gid) != 0)
+    if (::setgroups(user.groups.size(), user.groups.data()) != 0 ||
+        ::setresgid(user.gid, user.gid, user.gid) != 0)
         return errno;
     // Across the change of user the permitted set stays; then it is cut down to the two.
-    if (::prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0 ||
-        ::setresuid(identity.uid, identity.uid, identity.uid) != 0)
+    if (::prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0 || ::setresuid(user.uid, user.uid, user.uid) != 0)
         return errno;
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
@@ -86,6 +70,14 @@ int NetworkPrivileges::becomeWithNetworkCapabilities(const KernelIdentity& ident
         if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, capability, 0, 0) != 0)
             return errno;
     }
+    return 0;
+}
+
+int NetworkPrivileges::become(const UserAccount& user)
+{
+    if (::setgroups(user.groups.size(), user.groups.data()) != 0 ||
+        ::setresgid(user.gid, user.gid, user.gid) != 0 || ::setresuid(user.uid, user.uid, user.uid) != 0)
+        return errno;
     return 0;
 }
 

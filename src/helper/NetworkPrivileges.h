@@ -1,8 +1,6 @@
 #pragma once
 
-#include <optional>
-#include <sys/types.h>
-#include <vector>
+#include "UserAccount.h"
 
 namespace tarnwick {
 
@@ -14,20 +12,15 @@ namespace NetworkPrivileges {
 // asks for. Without these privileges in the first place there is nothing to remove.
 void withholdFromChildren();
 
-// Whom the privileged helper runs the kernel as: the served user, with the groups the user belongs to.
-struct KernelIdentity
-{
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::vector<gid_t> groups;
-};
-// Read before a start (the account database cannot be read in a forked child); nothing for an unknown uid.
-std::optional<KernelIdentity> identityOf(uid_t uid);
+// In a child of the privileged helper, between fork and exec: becomes the user (the account is read before
+// the fork; the account database cannot be read in a forked child) and keeps network administration
+// (CAP_NET_ADMIN, CAP_NET_RAW: a TUN device, routes) and nothing else, for the program it then runs as
+// well. Async-signal-safe; returns 0 or the errno of the step that failed.
+int becomeWithNetworkCapabilities(const UserAccount& user);
 
-// In a child of the privileged helper, between fork and exec: becomes the user and keeps network
-// administration (CAP_NET_ADMIN, CAP_NET_RAW: a TUN device, routes) and nothing else, for the program it
-// then runs as well. Async-signal-safe; returns 0 or the errno of the step that failed.
-int becomeWithNetworkCapabilities(const KernelIdentity& identity);
+// In a child, between fork and exec: becomes the user with no privileges at all. Async-signal-safe;
+// returns 0 or the errno of the step that failed.
+int become(const UserAccount& user);
 
 } // namespace NetworkPrivileges
 } // namespace tarnwick

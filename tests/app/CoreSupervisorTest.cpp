@@ -25,9 +25,14 @@ namespace {
 class RecordingLauncher final : public CoreXPCLauncher
 {
 public:
-    QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments, QString logFile) override
+    QCoro::Task<qint32> startKernel(QString executablePath, QStringList arguments,
+                                    QMap<QString, QString> environment, QString logFile) override
     {
-        calls.append(QStringLiteral("start %1 %2 > %3").arg(executablePath, arguments.join(u' '), logFile));
+        QStringList variables;
+        for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+            variables.append(it.key() + u'=' + it.value() + u' ');
+        calls.append(QStringLiteral("start %1%2 %3 > %4")
+                         .arg(variables.join(QString()), executablePath, arguments.join(u' '), logFile));
         co_await QCoro::sleepFor(20ms);
         calls.append("started");
         co_return ++m_nextPid;
@@ -91,8 +96,9 @@ TEST_F(CoreSupervisorTest, StartsWithCleanupAndTheFullCommandLine)
     ASSERT_EQ(secret.size(), 32);
     EXPECT_EQ(m_launcher.calls,
               (QStringList{"/usr/bin/pkill -9 -f mihomo -d",
-                           QStringLiteral("start %1core/current -d %1work/ -f %1work/config.json -ext-ctl "
-                                          "127.0.0.1:9191 -secret %2 > %1logs/core.log")
+                           // The secret in the environment, never on the command line.
+                           QStringLiteral("start CLASH_OVERRIDE_SECRET=%2 %1core/current -d %1work/ -f "
+                                          "%1work/config.json -ext-ctl 127.0.0.1:9191 > %1logs/core.log")
                                .arg(ws(), secret),
                            "started"}));
     EXPECT_TRUE(QFileInfo(ws() + "core/versions").isDir());

@@ -163,6 +163,7 @@ TEST(HelperClientTest, MapsEveryReplyToItsResultOrError)
 
     EXPECT_EQ(
         await(client.startKernel(QStringLiteral("/k/mihomo"), {QStringLiteral("-d"), QStringLiteral("/w")},
+                                 {{QStringLiteral("CLASH_OVERRIDE_SECRET"), QStringLiteral("s")}},
                                  QStringLiteral("/l/core.log"))),
         4242);
     const QJsonObject sent = helper.requests().constFirst();
@@ -170,9 +171,11 @@ TEST(HelperClientTest, MapsEveryReplyToItsResultOrError)
     EXPECT_EQ(sent.value(Key::executablePath).toString(), QStringLiteral("/k/mihomo"));
     EXPECT_EQ(sent.value(Key::arguments).toArray(), QJsonArray({QStringLiteral("-d"), QStringLiteral("/w")}));
     EXPECT_EQ(sent.value(Key::logFile).toString(), QStringLiteral("/l/core.log"));
+    EXPECT_EQ(sent.value(Key::environment).toObject(),
+              (QJsonObject{{QStringLiteral("CLASH_OVERRIDE_SECRET"), QStringLiteral("s")}}));
 
     EXPECT_EQ(test::errorText<HelperClientError>(
-                  client.startKernel(QStringLiteral("/k/mihomo"), {}, QStringLiteral("bad"))),
+                  client.startKernel(QStringLiteral("/k/mihomo"), {}, {}, QStringLiteral("bad"))),
               QStringLiteral("Helper error: Cannot open log file bad"));
     EXPECT_EQ(test::errorText<HelperClientError>(client.stopKernel(4242)),
               QStringLiteral("Helper error: Unknown error"));

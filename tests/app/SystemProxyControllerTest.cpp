@@ -24,7 +24,10 @@ namespace {
 class RecordingLauncher final : public CoreXPCLauncher
 {
 public:
-    QCoro::Task<qint32> startKernel(QString, QStringList, QString) override { co_return -1; }
+    QCoro::Task<qint32> startKernel(QString, QStringList, QMap<QString, QString>, QString) override
+    {
+        co_return -1;
+    }
     QCoro::Task<> stopKernel(qint32) override { co_return; }
     QCoro::Task<std::optional<QString>> waitForKernelExit(qint32, std::chrono::milliseconds) override
     {

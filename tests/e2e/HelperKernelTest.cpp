@@ -48,8 +48,8 @@ protected:
     void SetUp() override
     {
         m_work = m_dir.filePath(QStringLiteral("work"));
-        ASSERT_TRUE(QDir().mkpath(m_work));
-        m_config = m_work + QStringLiteral("/config.yaml");
+        ASSERT_TRUE(QDir().mkpath(m_work) && QDir().mkpath(m_dir.filePath(QStringLiteral("logs"))));
+        m_config = m_work + QStringLiteral("/config.json");
         writeFile(m_config, QStringLiteral("mixed-port: %1\nmode: rule\nlog-level: info\nproxies: []\n"
                                            "rules:\n  - MATCH,DIRECT\n")
                                 .arg(freePort())
@@ -74,18 +74,20 @@ protected:
 
 TEST_F(HelperKernelTest, StartsTheKernelWhoseControllerAnswersAndStopsIt)
 {
-    TARNWICK_REQUIRE_KERNEL(kernel);
+    TARNWICK_REQUIRE_KERNEL(provisioned);
+    const QString kernel = placeKernel(provisioned, m_dir.path());
     const quint16 port = freePort();
     const QString secret = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString log = m_dir.filePath(QStringLiteral("logs-core.log"));
+    const QString log = m_dir.filePath(QStringLiteral("logs/core.log"));
 
     const qint32 pid = await(m_client->startKernel(
-        kernel, KernelCommand::runArguments(m_work, m_config, QStringLiteral("127.0.0.1"), port, secret),
-        log));
+        kernel, KernelCommand::runArguments(m_work, m_config, QStringLiteral("127.0.0.1"), port),
+        KernelCommand::runEnvironment(secret), log));
     ASSERT_GT(pid, 0);
-    // Named so that the orphan pattern finds it.
-    EXPECT_TRUE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid))
-                    .startsWith(QString(QLatin1String("mihomo\0-d\0", 10))));
+    // Named so that the orphan clean-up finds it; the secret is nowhere on its command line.
+    const QString commandLine = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    EXPECT_TRUE(commandLine.startsWith(QString(QLatin1String("mihomo\0-d\0", 10))));
+    EXPECT_FALSE(commandLine.contains(secret));
 
     QNetworkAccessManager network;
     ControllerAnswer answer;
@@ -114,8 +116,8 @@ TEST_F(HelperKernelTest, OrphanCleanupKillsAStrayKernelAndNothingElseRuns)
     QProcess stray;
     stray.setStandardOutputFile(QProcess::nullDevice());
     stray.setStandardErrorFile(QProcess::nullDevice());
-    stray.start(kernel, KernelCommand::runArguments(m_work, m_config, QStringLiteral("127.0.0.1"), freePort(),
-                                                    QString()));
+    stray.start(kernel,
+                KernelCommand::runArguments(m_work, m_config, QStringLiteral("127.0.0.1"), freePort()));
     ASSERT_TRUE(stray.waitForStarted(5000));
 
     await(m_client->runSystemCommand(KernelCommand::orphanCleanupCommand,

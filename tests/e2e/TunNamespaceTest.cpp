@@ -74,11 +74,11 @@ TEST(TunNamespaceTest, TrafficInsideTheNamespaceReachesALocalServerThroughTheKer
     options.socketPath = socket;
     options.systemctl = QStringLiteral("/bin/false");
     HelperClient client(options, HelperClient::Timeouts{});
-    const qint32 pid = test::await(
-        client.startKernel(executable,
-                           KernelCommand::runArguments(workspace + QStringLiteral("/work"), config,
-                                                       QStringLiteral("127.0.0.1"), 9090, QString()),
-                           workspace + QStringLiteral("/logs/core.log")));
+    const qint32 pid =
+        test::await(client.startKernel(executable,
+                                       KernelCommand::runArguments(workspace + QStringLiteral("/work"),
+                                                                   config, QStringLiteral("127.0.0.1"), 9090),
+                                       {}, workspace + QStringLiteral("/logs/core.log")));
 
     // No route leads to 198.51.100.7 but the kernel's TUN device.
     QString body;

@@ -1,8 +1,12 @@
 // The real tarnwick-helper binary: where and how it listens, and whom it serves.
 #include "support/HelperProcess.h"
 #include "support/TestSupport.h"
+#include "support/TestUser.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstring>
@@ -18,7 +22,6 @@ using namespace tarnwick::test;
 namespace {
 
 const QString kVersionLine = QStringLiteral("version " TARNWICK_VERSION "\n");
-const char* const kTestUser = "tarnwick-test";
 
 mode_t modeOf(const QString& path)
 {
@@ -29,11 +32,14 @@ mode_t modeOf(const QString& path)
     return info.st_mode & 07777;
 }
 
-// Runs the probe client, as the given user when one is named; its output.
-QString probe(const QString& socketPath, std::optional<uid_t> asUser = std::nullopt)
+// Runs the probe client, as the given user when one is named; its output. With a request, the reply's JSON.
+QString probe(const QString& socketPath, std::optional<uid_t> asUser = std::nullopt,
+              const QJsonObject& request = {})
 {
     QProcess process;
     QStringList arguments{QStringLiteral(TARNWICK_HELPER_PROBE), socketPath};
+    if (!request.isEmpty())
+        arguments.append(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
     QString program = arguments.takeFirst();
     if (asUser) {
         arguments.prepend(program);
@@ -48,21 +54,6 @@ QString probe(const QString& socketPath, std::optional<uid_t> asUser = std::null
     if (!process.waitForFinished(10000))
         return QStringLiteral("(probe did not finish)");
     return QString::fromUtf8(process.readAll());
-}
-
-// The uid of the unprivileged test user, created when missing.
-std::optional<uid_t> testUser()
-{
-    if (const passwd* entry = ::getpwnam(kTestUser))
-        return entry->pw_uid;
-    const QStringList arguments{QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                                QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"),
-                                QString::fromLatin1(kTestUser)};
-    if (QProcess::execute(QStringLiteral("useradd"), arguments) != 0)
-        return std::nullopt;
-    if (const passwd* entry = ::getpwnam(kTestUser))
-        return entry->pw_uid;
-    return std::nullopt;
 }
 
 // Leaves a socket file behind with nobody listening, as a crashed helper would.
@@ -148,10 +139,8 @@ TEST(HelperDaemonTest, RefusesToListenWhereItCannotBePrivate)
 
 TEST(HelperDaemonTest, RefusesConnectionsFromAnotherUser)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to create a second user and connect as it";
-    const std::optional<uid_t> otherUid = testUser();
-    ASSERT_TRUE(otherUid) << "cannot create the user " << kTestUser;
+    TARNWICK_REQUIRE_TEST_USER(user);
+    const std::optional<uid_t> otherUid = user.uid();
 
     QTemporaryDir dir;
     const QString socketPath = dir.filePath(QStringLiteral("helper.sock"));
@@ -176,4 +165,123 @@ TEST(HelperDaemonTest, RefusesConnectionsFromAnotherUser)
     EXPECT_EQ(modeOf(QFileInfo(otherSocket).path()), 0700u);
     EXPECT_EQ(probe(otherSocket, otherUid), kVersionLine);
     EXPECT_EQ(probe(otherSocket), QStringLiteral("no reply\n"));
+}
+
+TEST(HelperDaemonTest, ServesAnotherUserOnlyWithThatUsersRights)
+{
+    TARNWICK_REQUIRE_TEST_USER(user);
+    const uid_t uid = *user.uid();
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+    // The user's workspace, whose "kernel" says who it runs as and what it was given.
+    const QString ws = dir.filePath(QStringLiteral("ws/"));
+    const QString kernel = ws + QStringLiteral("core/versions/v1/mihomo");
+    ASSERT_TRUE(QDir().mkpath(ws + QStringLiteral("core/versions/v1")) &&
+                QDir().mkpath(ws + QStringLiteral("work")) && QDir().mkpath(ws + QStringLiteral("logs")));
+    writeFile(kernel, "#!/bin/sh\nid -u\necho \"secret=$CLASH_OVERRIDE_SECRET\"\nexec sleep 60\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(kernel).constData(), 0755), 0);
+    ASSERT_TRUE(user.own(ws));
+    // A file of root's that a link in the user's logs directory points at.
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    writeFile(victim, "root's\n");
+    const QString log = ws + QStringLiteral("logs/core.log");
+    const QStringList arguments{QStringLiteral("-d"),       ws + QStringLiteral("work/"),
+                                QStringLiteral("-f"),       ws + QStringLiteral("work/config.json"),
+                                QStringLiteral("-ext-ctl"), QStringLiteral("127.0.0.1:9090")};
+    const QJsonObject secret{{QStringLiteral("CLASH_OVERRIDE_SECRET"), QStringLiteral("s3cret")}};
+
+    // The user-mode helper run by root for the user, and the privileged mode's system service, which alone
+    // leaves the kernel network administration (CAP_NET_ADMIN and CAP_NET_RAW).
+    const struct
+    {
+        const char* name;
+        QStringList options;
+        const char* capabilities;
+    } modes[] = {{"user mode", {}, "0000000000000000"},
+                 {"privileged mode", {QStringLiteral("--privileged")}, "0000000000003000"}};
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.name);
+        QFile::remove(log);
+        const QString socketPath =
+            dir.filePath(QStringLiteral("run-%1/helper.sock").arg(mode.options.size()));
+        HelperProcess helper(socketPath,
+                             mode.options + QStringList{QStringLiteral("--allow-uid"), QString::number(uid)});
+        ASSERT_TRUE(helper.start()) << helper.log().toStdString();
+        struct stat socketInfo
+        {};
+        ASSERT_EQ(::lstat(QFile::encodeName(socketPath).constData(), &socketInfo), 0);
+        EXPECT_EQ(socketInfo.st_uid, uid);
+        EXPECT_EQ(socketInfo.st_mode & 07777, 0600u);
+
+        const auto start = [&](const QString& executable, const QStringList& argv, const QString& logFile,
+                               const QJsonObject& environment) {
+            const QJsonObject request{{QStringLiteral("operation"), QStringLiteral("startKernel")},
+                                      {QStringLiteral("executablePath"), executable},
+                                      {QStringLiteral("arguments"), QJsonArray::fromStringList(argv)},
+                                      {QStringLiteral("logFile"), logFile},
+                                      {QStringLiteral("environment"), environment}};
+            return QJsonDocument::fromJson(probe(socketPath, uid, request).toUtf8()).object();
+        };
+        const QJsonObject started = start(kernel, arguments, log, secret);
+        const qint64 pid = started.value(QStringLiteral("pid")).toInteger(-1);
+        ASSERT_GT(pid, 0) << QJsonDocument(started).toJson().toStdString() << helper.log().toStdString();
+        // The kernel is the user's process with the user's log; the secret reached it, not its command line.
+        EXPECT_TRUE(waitFor([&] { return readFile(log).contains(QStringLiteral("secret=")); }))
+            << readFile(log).toStdString();
+        EXPECT_EQ(readFile(log), QStringLiteral("%1\nsecret=s3cret\n").arg(uid));
+        const QString status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
+        EXPECT_TRUE(status.contains(QStringLiteral("\nUid:\t%1\t%1\t%1\t%1\n").arg(uid)))
+            << status.toStdString();
+        EXPECT_TRUE(status.contains(QStringLiteral("\nCapEff:\t%1\n").arg(QLatin1String(mode.capabilities))))
+            << status.toStdString();
+        EXPECT_FALSE(
+            readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains(QStringLiteral("s3cret")));
+        struct stat logInfo
+        {};
+        ASSERT_EQ(::lstat(QFile::encodeName(log).constData(), &logInfo), 0);
+        EXPECT_EQ(logInfo.st_uid, uid);
+
+        // Nothing but that kernel, so given, logging there.
+        const struct
+        {
+            const char* name;
+            QString executable;
+            QStringList arguments;
+            QString log;
+            QJsonObject environment;
+            QString error;
+        } refused[] = {
+            {"another program", QStringLiteral("/bin/sh"), arguments, log, secret,
+             QStringLiteral(
+                 "Refused kernel executable /bin/sh: only core/current or core/versions/<version>/mihomo "
+                 "of a workspace is started")},
+            {"a kernel of root's workspace", dir.filePath(QStringLiteral("core/current")), arguments, log,
+             secret,
+             QStringLiteral("The workspace %1 belongs to uid 0, not uid %2").arg(dir.path()).arg(uid)},
+            {"more arguments",
+             kernel,
+             arguments + QStringList{QStringLiteral("-secret"), QStringLiteral("s3cret")},
+             log,
+             {},
+             QStringLiteral(
+                 "Refused kernel arguments: expected \"-d %1work -f %1work/config.json -ext-ctl HOST:PORT\"")
+                 .arg(ws)},
+            {"a log elsewhere", kernel, arguments, victim, secret,
+             QStringLiteral("Refused kernel log %1: the kernel logs only to %2").arg(victim, log)},
+            {"another variable", kernel, arguments, log,
+             QJsonObject{{QStringLiteral("LD_PRELOAD"), QStringLiteral("/x.so")}},
+             QStringLiteral("Environment variable not allowed: LD_PRELOAD")},
+        };
+        for (const auto& request : refused) {
+            SCOPED_TRACE(request.name);
+            EXPECT_EQ(start(request.executable, request.arguments, request.log, request.environment),
+                      (QJsonObject{{QStringLiteral("pid"), -1}, {QStringLiteral("error"), request.error}}));
+        }
+        // A link where the log goes is not followed, and root's file stays as it was.
+        ASSERT_TRUE(QFile::remove(log));
+        ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(log).constData()), 0);
+        EXPECT_EQ(start(kernel, arguments, log, secret).value(QStringLiteral("error")).toString(),
+                  QStringLiteral("Cannot open log file %1: Too many levels of symbolic links").arg(log));
+        EXPECT_EQ(readFile(victim), QStringLiteral("root's\n"));
+    }
 }

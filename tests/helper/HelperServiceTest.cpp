@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
+#include <unistd.h>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
@@ -30,7 +31,7 @@ QJsonObject refused(const QString& error)
 TEST(HelperServiceTest, RunsNothingOffTheAllowList)
 {
     KernelLauncher launcher(1s);
-    HelperService service(&launcher);
+    HelperService service(&launcher, ::geteuid());
     const auto command = [&](const QString& program, const QStringList& arguments) {
         return test::await(service.handle(request(
             HelperProtocol::runSystemCommand,
@@ -50,7 +51,7 @@ TEST(HelperServiceTest, RunsNothingOffTheAllowList)
 TEST(HelperServiceTest, AnswersEveryOtherOperation)
 {
     KernelLauncher launcher(1s);
-    HelperService service(&launcher);
+    HelperService service(&launcher, ::geteuid());
     const auto answer = [&](const QJsonObject& body) { return test::await(service.handle(body)); };
 
     EXPECT_EQ(answer(request(HelperProtocol::getVersion)),

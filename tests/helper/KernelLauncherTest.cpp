@@ -45,11 +45,15 @@ TEST_F(KernelLauncherTest, StartsUnderTheKernelNameInItsOwnGroupAndAppendsToTheL
 {
     test::writeFile(logFile(), "earlier run\n");
     KernelLauncher launcher(5s);
+    // The helper's own CLASH_ variables never reach a kernel; the ones it is given do.
+    qputenv("CLASH_OVERRIDE_EXTERNAL_CONTROLLER", "0.0.0.0:1");
     const qint32 pid = launcher.start(
         kShell,
         script(QStringLiteral(
-            "echo out; echo err >&2; read line; echo \"stdin:$?\"; while :; do sleep 1; done")),
-        logFile());
+            "echo out; echo err >&2; echo \"env:$CLASH_OVERRIDE_EXTERNAL_CONTROLLER:"
+            "$CLASH_OVERRIDE_SECRET\"; read line; echo \"stdin:$?\"; while :; do sleep 1; done")),
+        {QStringLiteral("CLASH_OVERRIDE_SECRET=s")}, logFile());
+    qunsetenv("CLASH_OVERRIDE_EXTERNAL_CONTROLLER");
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(launcher.isRunning(pid));
 
@@ -57,7 +61,7 @@ TEST_F(KernelLauncherTest, StartsUnderTheKernelNameInItsOwnGroupAndAppendsToTheL
         return test::readFile(logFile()).endsWith(QStringLiteral("stdin:1\n"));
     })) << test::readFile(logFile()).toStdString();
     // Earlier output is kept, both streams land in order, standard input is empty.
-    EXPECT_EQ(test::readFile(logFile()), QStringLiteral("earlier run\nout\nerr\nstdin:1\n"));
+    EXPECT_EQ(test::readFile(logFile()), QStringLiteral("earlier run\nout\nerr\nenv::s\nstdin:1\n"));
 
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
     ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
@@ -75,7 +79,8 @@ TEST_F(KernelLauncherTest, KillsAKernelThatIgnoresTermAfterTheGracePeriod)
 {
     KernelLauncher launcher(300ms);
     const qint32 pid = launcher.start(
-        kShell, script(QStringLiteral("trap '' TERM; echo ready; while :; do sleep 0.1; done")), logFile());
+        kShell, script(QStringLiteral("trap '' TERM; echo ready; while :; do sleep 0.1; done")), {},
+        logFile());
     ASSERT_TRUE(test::waitFor([&] { return test::readFile(logFile()).contains(QStringLiteral("ready")); }));
 
     test::await(launcher.stop(pid));
@@ -91,7 +96,7 @@ TEST_F(KernelLauncherTest, StopsOnlyWhatItStarted)
               QStringLiteral("PID 1 was not started by the helper"));
 
     // A kernel that exited on its own counts as stopped, once; then it is forgotten.
-    const qint32 pid = launcher.start(kShell, script(QStringLiteral("exit 3")), logFile());
+    const qint32 pid = launcher.start(kShell, script(QStringLiteral("exit 3")), {}, logFile());
     ASSERT_TRUE(test::waitFor([&] {
         launcher.reap();
         return !launcher.isRunning(pid);
@@ -106,10 +111,10 @@ TEST_F(KernelLauncherTest, ReportsWhyAStartFailed)
 {
     KernelLauncher launcher(5s);
     EXPECT_EQ(test::errorText<HelperError>(
-                  [&] { launcher.start(QStringLiteral("/nonexistent/mihomo"), {}, logFile()); }),
+                  [&] { launcher.start(QStringLiteral("/nonexistent/mihomo"), {}, {}, logFile()); }),
               QStringLiteral("Failed to start /nonexistent/mihomo: No such file or directory"));
     EXPECT_EQ(test::errorText<HelperError>([&] {
-                  launcher.start(kShell, script(QStringLiteral("true")),
+                  launcher.start(kShell, script(QStringLiteral("true")), {},
                                  QStringLiteral("/nonexistent/core.log"));
               }),
               QStringLiteral("Cannot open log file /nonexistent/core.log: No such file or directory"));
@@ -120,7 +125,7 @@ TEST_F(KernelLauncherTest, TakesItsKernelsAlongWhenItGoes)
     qint32 pid = 0;
     {
         KernelLauncher launcher(1s);
-        pid = launcher.start(kShell, script(QStringLiteral("while :; do sleep 1; done")), logFile());
+        pid = launcher.start(kShell, script(QStringLiteral("while :; do sleep 1; done")), {}, logFile());
         ASSERT_FALSE(processGone(pid));
     }
     EXPECT_TRUE(processGone(pid));

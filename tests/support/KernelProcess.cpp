@@ -6,6 +6,7 @@
 #include "config/KernelCommand.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -19,6 +20,8 @@ namespace tarnwick::test {
 KernelProcess::KernelProcess(QString kernelPath, QString secret)
     : m_kernelPath(std::move(kernelPath)), m_secret(std::move(secret)), m_controllerPort(freePort())
 {
+    QDir().mkpath(workDirectory());
+    QDir().mkpath(m_workspace.filePath(QStringLiteral("logs")));
     const QString mmdb = countryMmdbPath();
     if (!mmdb.isEmpty())
         QFile::copy(mmdb, path(QStringLiteral("Country.mmdb")));
@@ -36,7 +39,7 @@ QString KernelProcess::randomSecret()
 
 QString KernelProcess::path(const QString& relative) const
 {
-    return m_workDirectory.filePath(relative);
+    return workDirectory() + u'/' + relative;
 }
 
 void KernelProcess::writeFile(const QString& relative, const QByteArray& bytes) const
@@ -46,7 +49,12 @@ void KernelProcess::writeFile(const QString& relative, const QByteArray& bytes) 
 
 bool KernelProcess::start(const QByteArray& config, std::chrono::milliseconds bound)
 {
-    writeFile(QStringLiteral("config.yaml"), config);
+    writeFile(QStringLiteral("config.json"), config);
+    const QString kernel = placeKernel(m_kernelPath, m_workspace.path());
+    if (kernel.isEmpty()) {
+        m_startError = QStringLiteral("cannot place the kernel in the workspace");
+        return false;
+    }
     const QString socketPath = m_runDirectory.filePath(QStringLiteral("helper.sock"));
     m_helper = std::make_unique<HelperProcess>(socketPath);
     if (!m_helper->start()) {
@@ -59,9 +67,10 @@ bool KernelProcess::start(const QByteArray& config, std::chrono::milliseconds bo
     options.systemctl = QStringLiteral("/bin/false");
     m_client = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
     const QStringList arguments =
-        KernelCommand::runArguments(workDirectory(), configPath(), host(), m_controllerPort, m_secret);
+        KernelCommand::runArguments(workDirectory(), configPath(), host(), m_controllerPort);
     try {
-        m_pid = await(m_client->startKernel(m_kernelPath, arguments, path(QStringLiteral("kernel.log"))));
+        m_pid = await(
+            m_client->startKernel(kernel, arguments, KernelCommand::runEnvironment(m_secret), logPath()));
     } catch (const std::exception& error) {
         m_startError = QString::fromUtf8(error.what());
         return false;
@@ -128,7 +137,7 @@ QString KernelProcess::state() const
 
 QString KernelProcess::output() const
 {
-    QString text = readFile(path(QStringLiteral("kernel.log")));
+    QString text = readFile(logPath());
     if (m_helper)
         text += QStringLiteral("\n[helper]\n") + m_helper->log();
     return text;

@@ -15,10 +15,10 @@ namespace tarnwick::test {
 class HelperProcess;
 
 // The real kernel, launched as the application launches it: through a tarnwick-helper of this build on a
-// private socket. A temporary work directory (holding a copy of the provisioned Country.mmdb, so the kernel
-// never tries to download geodata), a free controller port on 127.0.0.1 and a secret. Write the files the
-// configuration refers to, then start() it with the configuration text; the kernel and its helper are
-// stopped when the fixture goes away.
+// private socket, from a temporary workspace of its own (the kernel under core/versions, a work directory
+// holding a copy of the provisioned Country.mmdb, so the kernel never tries to download geodata), a free
+// controller port on 127.0.0.1 and a secret. Write the files the configuration refers to, then start() it
+// with the configuration text; the kernel and its helper are stopped when the fixture goes away.
 class KernelProcess final
 {
 public:
@@ -30,11 +30,12 @@ public:
 
     static QString randomSecret();
 
-    QString workDirectory() const { return m_workDirectory.path(); }
+    QString workDirectory() const { return m_workspace.filePath(QStringLiteral("work")); }
     // A path inside the work directory.
     QString path(const QString& relative) const;
     void writeFile(const QString& relative, const QByteArray& bytes) const;
-    QString configPath() const { return path(QStringLiteral("config.yaml")); }
+    // The runtime configuration's place (the kernel reads YAML there as well as JSON).
+    QString configPath() const { return path(QStringLiteral("config.json")); }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 controllerPort() const { return m_controllerPort; }
@@ -53,11 +54,12 @@ public:
     QString output() const;
 
 private:
+    QString logPath() const { return m_workspace.filePath(QStringLiteral("logs/core.log")); }
     bool controllerAnswers(std::chrono::milliseconds bound);
 
     QString m_kernelPath;
     QString m_secret;
-    QTemporaryDir m_workDirectory;
+    QTemporaryDir m_workspace;
     QTemporaryDir m_runDirectory; // the helper's socket, short enough for sun_path
     quint16 m_controllerPort = 0;
     std::unique_ptr<HelperProcess> m_helper;

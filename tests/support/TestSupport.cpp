@@ -91,6 +91,14 @@ bool installKernel(const QString& workspace)
            QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb"));
 }
 
+QString placeKernel(const QString& kernel, const QString& workspace)
+{
+    const QString target = workspace + QStringLiteral("/core/versions/test/mihomo");
+    const bool placed =
+        QFileInfo::exists(target) || (QDir().mkpath(QFileInfo(target).path()) && QFile::copy(kernel, target));
+    return placed ? target : QString();
+}
+
 QString asnMmdbPath()
 {
     const QString path = cacheDir() + QStringLiteral("/geodata/ASN.mmdb");

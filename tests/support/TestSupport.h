@@ -44,6 +44,9 @@ QString asnMmdbPath();
 // Installs the provisioned kernel in a workspace as the managed kernel v1.19.30 (core/current) and the
 // provisioned Country.mmdb in its work directory; false when either is missing or cannot be copied.
 bool installKernel(const QString& workspace);
+// Places the kernel where the helper starts kernels from, as core/versions/test/mihomo of the workspace;
+// its path there, or empty on failure.
+QString placeKernel(const QString& kernel, const QString& workspace);
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
