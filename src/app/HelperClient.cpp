@@ -1,10 +1,12 @@
 #include "HelperClient.h"
 
 #include "helper/HelperProtocol.h"
+#include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLocalSocket>
 #include <QMutexLocker>
@@ -309,7 +311,14 @@ QCoro::Task<QLocalSocket*> HelperClient::connection()
         co_await QCoro::sleepFor(kLaunchPollInterval);
         if (!self)
             throw HelperClientError::connectionFailed();
-        if (QLocalSocket* socket = cachedConnection()) {
+        QLocalSocket* socket = nullptr;
+        try {
+            socket = cachedConnection();
+        } catch (const HelperClientError&) {
+            m_launchingHelper = false;
+            throw;
+        }
+        if (socket) {
             m_launchingHelper = false;
             co_return socket;
         }
@@ -326,12 +335,25 @@ QLocalSocket* HelperClient::cachedConnection()
     if (m_connection && m_connection->state() == QLocalSocket::ConnectedState)
         return m_connection;
 
+    // The controller secret goes over this connection: only to a helper of this user's or root's.
+    if (const std::optional<QString> reason =
+            HelperSocketPath::distrust(QFileInfo(socketPath()).absolutePath())) {
+        qCWarning(lcHelper, "%s", qUtf8Printable(*reason));
+        throw HelperClientError::connectionFailed(*reason);
+    }
     auto* socket = new QLocalSocket(this);
     socket->connectToServer(socketPath());
     if (socket->state() != QLocalSocket::ConnectedState && !socket->waitForConnected(kConnectBoundMs)) {
         socket->abort();
         socket->deleteLater();
         return nullptr;
+    }
+    if (const std::optional<QString> reason =
+            HelperSocketPath::distrustPeer(static_cast<int>(socket->socketDescriptor()), socketPath())) {
+        socket->abort();
+        socket->deleteLater();
+        qCWarning(lcHelper, "%s", qUtf8Printable(*reason));
+        throw HelperClientError::connectionFailed(*reason);
     }
     m_reader = IPCFrame::Reader();
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readReplies(socket); });

@@ -109,6 +109,9 @@ public:
 private:
     QCoro::Task<QJsonObject> call(QString operation, QJsonObject request, std::chrono::milliseconds timeout);
     QCoro::Task<QLocalSocket*> connection();
+    // The live connection, or a new one; nothing when no helper listens. Throws HelperClientError
+    // (connectionFailed with its reason) when the socket's directory or the listening process is not to
+    // be trusted.
     QLocalSocket* cachedConnection();
     void readReplies(QLocalSocket* socket);
     void connectionLost(QLocalSocket* socket);

@@ -24,12 +24,18 @@ public:
         return HelperClientError(Kind::connectionFailed, QString(),
                                  QStringLiteral("Failed to connect to privileged helper"));
     }
+    // A connection refused on purpose: why the helper's socket is not to be trusted.
+    static HelperClientError connectionFailed(const QString& reason)
+    {
+        return HelperClientError(Kind::connectionFailed, reason,
+                                 QStringLiteral("Failed to connect to privileged helper: ") + reason);
+    }
 
     // The helperError text of a call that got no reply in time.
     static QString timedOutMessage() { return QStringLiteral("XPC operation timed out."); }
 
     Kind kind() const { return m_kind; }
-    // The helper's own text for helperError; empty for connectionFailed.
+    // The helper's own text for helperError; for connectionFailed, the reason it was refused, if any.
     const QString& message() const { return m_message; }
 
 private:

@@ -5,6 +5,7 @@
 #include "helper/HelperProtocol.h"
 #include "support/HelperProcess.h"
 #include "support/TestSupport.h"
+#include "support/TestUser.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <csignal>
 #include <functional>
+#include <sys/stat.h>
 
 using namespace tarnwick;
 using namespace tarnwick::test;
@@ -368,4 +370,72 @@ TEST(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
                                                "--user show-environment\n"
                                                "--user disable --now app.tarnwick.helper.service\n"
                                                "--user daemon-reload\n"));
+}
+
+TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
+{
+    TARNWICK_REQUIRE_TEST_USER(user);
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+    const QString rule = QStringLiteral("; it must be a directory of yours with mode 0700");
+    {
+        SCOPED_TRACE("another user made the directory first and listens there");
+        const QString theirs = dir.filePath(QStringLiteral("theirs"));
+        ASSERT_TRUE(QDir().mkdir(theirs) && user.own(theirs));
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0700), 0);
+        HelperClient client(options(theirs + QStringLiteral("/helper.sock"), HelperProcess::executable()),
+                            HelperClient::Timeouts{});
+        EXPECT_EQ(
+            test::errorText<HelperClientError>(client.getVersion()),
+            QStringLiteral("Failed to connect to privileged helper: The helper socket directory %1 belongs "
+                           "to uid %2")
+                    .arg(theirs)
+                    .arg(*user.uid()) +
+                rule);
+        EXPECT_FALSE(QFileInfo::exists(theirs + QStringLiteral("/helper.sock")));
+    }
+    {
+        SCOPED_TRACE("a directory of ours that others may enter");
+        const QString open = dir.filePath(QStringLiteral("open"));
+        ASSERT_TRUE(QDir().mkdir(open));
+        ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0755), 0);
+        HelperClient client(options(open + QStringLiteral("/helper.sock")), HelperClient::Timeouts{});
+        EXPECT_EQ(
+            test::errorText<HelperClientError>(client.getVersion()),
+            QStringLiteral("Failed to connect to privileged helper: The helper socket directory %1 has mode "
+                           "0755")
+                    .arg(open) +
+                rule);
+    }
+    {
+        SCOPED_TRACE("the other user's helper, its socket moved into our private directory");
+        const QString theirs = dir.filePath(QStringLiteral("run"));
+        ASSERT_TRUE(QDir().mkdir(theirs) && user.own(theirs));
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0700), 0);
+        QProcess foreign;
+        foreign.setProcessChannelMode(QProcess::MergedChannels);
+        foreign.start(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=%1").arg(*user.uid()),
+                       QStringLiteral("--regid=%1").arg(user.gid()), QStringLiteral("--clear-groups"),
+                       QStringLiteral("--"), HelperProcess::executable(), QStringLiteral("--socket"),
+                       theirs + QStringLiteral("/helper.sock")});
+        ASSERT_TRUE(waitFor([&] {
+            return socketAcceptsConnections(theirs + QStringLiteral("/helper.sock"));
+        })) << foreign.readAll().toStdString();
+        QTemporaryDir ours;
+        const QString moved = ours.filePath(QStringLiteral("helper.sock"));
+        ASSERT_EQ(::rename(QFile::encodeName(theirs + QStringLiteral("/helper.sock")).constData(),
+                           QFile::encodeName(moved).constData()),
+                  0);
+        ASSERT_TRUE(socketAcceptsConnections(moved));
+        HelperClient client(options(moved), HelperClient::Timeouts{});
+        EXPECT_EQ(
+            test::errorText<HelperClientError>(client.getVersion()),
+            QStringLiteral("Failed to connect to privileged helper: The process listening on %1 runs as uid "
+                           "%2, neither yours nor root's")
+                .arg(moved)
+                .arg(*user.uid()));
+        foreign.terminate();
+        EXPECT_TRUE(foreign.waitForFinished(10000));
+    }
 }
