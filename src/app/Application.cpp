@@ -4,6 +4,7 @@
 #include "AppSocketListener.h"
 #include "AppState.h"
 #include "HelperClient.h"
+#include "InstanceLock.h"
 #include "config/ClashPaths.h"
 #include "platform/Logging.h"
 #include "platform/Settings.h"
@@ -153,6 +154,12 @@ int runApplication(int argc, char** argv, const DesktopHooks& desktop)
     if (parser.isSet(QStringLiteral("install-kernel")))
         return installKernel(paths, settings, parser.value(QStringLiteral("install-kernel")),
                              parser.value(QStringLiteral("kernel-version")));
+    // A second application on the same workspace would fight the first over the kernel and its ports.
+    InstanceLock instanceLock(paths.applicationSupportDirectory());
+    if (const std::optional<qint64> running = instanceLock.acquire()) {
+        std::fprintf(stderr, "Tarnwick is already running (PID %lld)\n", static_cast<long long>(*running));
+        return 1;
+    }
     qCInfo(lcAppState, "Tarnwick %s starting (PID: %lld)",
            qUtf8Printable(QCoreApplication::applicationVersion()), QCoreApplication::applicationPid());
 

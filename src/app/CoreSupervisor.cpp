@@ -2,6 +2,7 @@
 
 #include "CoreXPCLauncher.h"
 #include "HelperClientError.h"
+#include "OrphanKernels.h"
 #include "config/KernelCommand.h"
 #include "controller/ControllerEndpoint.h"
 #include "platform/Error.h"
@@ -34,13 +35,13 @@ QCoro::Task<qint32> CoreSupervisor::startLocked()
     }
     qCInfo(lcCoreSupervisor, "Kernel starting...");
 
-    try {
-        co_await m_launcher.runSystemCommand(KernelCommand::orphanCleanupCommand,
-                                             KernelCommand::orphanCleanupArguments());
-        qCDebug(lcCoreSupervisor, "Orphan cleanup successful");
-    } catch (const std::exception& error) {
-        qCDebug(lcCoreSupervisor, "Orphan cleanup skipped: %s", qUtf8Printable(describe(error)));
-    }
+    // Kernels of this workspace left behind by an earlier session would hold its ports.
+    QPointer<CoreSupervisor> self(this);
+    const QList<qint32> orphans = co_await OrphanKernels::stop(m_paths.workDirectory());
+    if (!self)
+        throw Error(QStringLiteral("The kernel supervisor has gone"));
+    for (const qint32 orphan : orphans)
+        qCInfo(lcCoreSupervisor, "Killed an orphaned kernel of this workspace (PID: %d)", orphan);
 
     m_paths.prepare();
 

@@ -38,9 +38,4 @@ bool testOutputCountsAsValid(const QString& output)
     return output.contains(QLatin1String("global-client-fingerprint"));
 }
 
-QStringList orphanCleanupArguments()
-{
-    return {QStringLiteral("-9"), QStringLiteral("-f"), QStringLiteral("mihomo -d")};
-}
-
 } // namespace tarnwick::KernelCommand

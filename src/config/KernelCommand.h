@@ -6,7 +6,7 @@
 
 namespace tarnwick {
 
-// The three ways the kernel executable is invoked, and the orphan clean-up that precedes a run.
+// The three ways the kernel executable is invoked.
 namespace KernelCommand {
 
 // Run: "-d" work, "-f" config, "-ext-ctl" host:port. The secret is not among them: every local user can
@@ -29,11 +29,7 @@ bool identityAccepted(int exitCode, const QString& output);
 // A failing configuration test still counts as valid when its output names this option.
 bool testOutputCountsAsValid(const QString& output);
 
-// Before every run: kill kernels left over from an earlier session.
-inline const QString orphanCleanupCommand = QStringLiteral("/usr/bin/pkill");
-QStringList orphanCleanupArguments();
-
-// The name a launched kernel runs under, so that the orphan pattern matches it whatever the file is called.
+// The name a launched kernel runs under, whatever its file is called.
 inline const QString processName = QStringLiteral("mihomo");
 
 } // namespace KernelCommand

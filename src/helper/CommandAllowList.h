@@ -5,8 +5,8 @@
 
 namespace tarnwick {
 
-// The system commands the helper runs on request, matched exactly: the orphan clean-up, and the
-// network-setup command lines of NetworkSetupCommand in their exact shapes.
+// The system commands the helper runs on request, matched exactly: the network-setup command lines of
+// NetworkSetupCommand in their exact shapes.
 namespace CommandAllowList {
 
 bool allows(const QString& command, const QStringList& arguments);

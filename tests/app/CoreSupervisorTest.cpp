@@ -7,10 +7,12 @@
 #include "support/HelperProcess.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
+#include "support/TestUser.h"
 
 #include <QCoro/QCoroTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <csignal>
@@ -48,8 +50,6 @@ public:
     {
         calls.append(command + u' ' + arguments.join(u' '));
         co_await QCoro::sleepFor(5ms);
-        if (failCleanup)
-            throw HelperClientError::helperError("/usr/bin/pkill exited with status 1");
     }
     // These kernels never end on their own.
     QCoro::Task<std::optional<QString>> waitForKernelExit(qint32, std::chrono::milliseconds bound) override
@@ -59,7 +59,6 @@ public:
     }
 
     QStringList calls;
-    bool failCleanup = false;
     bool failStop = false;
 
 private:
@@ -84,10 +83,9 @@ QCoro::Task<> collect(QCoro::Task<qint32> task, std::shared_ptr<QList<qint32>> p
 
 } // namespace
 
-TEST_F(CoreSupervisorTest, StartsWithCleanupAndTheFullCommandLine)
+TEST_F(CoreSupervisorTest, StartsWithTheFullCommandLine)
 {
     m_settings.setInteger("apiPort", 9191);
-    m_launcher.failCleanup = true; // nothing to clean up is no reason not to start
     EXPECT_EQ(test::await(m_supervisor.start()), 1001);
     EXPECT_TRUE(m_supervisor.isRunning());
     EXPECT_EQ(m_supervisor.currentPID(), 1001);
@@ -95,8 +93,7 @@ TEST_F(CoreSupervisorTest, StartsWithCleanupAndTheFullCommandLine)
     const QString secret = m_settings.text("apiSecret", {});
     ASSERT_EQ(secret.size(), 32);
     EXPECT_EQ(m_launcher.calls,
-              (QStringList{"/usr/bin/pkill -9 -f mihomo -d",
-                           // The secret in the environment, never on the command line.
+              (QStringList{// The secret in the environment, never on the command line.
                            QStringLiteral("start CLASH_OVERRIDE_SECRET=%2 %1core/current -d %1work/ -f "
                                           "%1work/config.json -ext-ctl 127.0.0.1:9191 > %1logs/core.log")
                                .arg(ws(), secret),
@@ -134,10 +131,50 @@ TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
     EXPECT_EQ(test::await(m_supervisor.restart()), 1001);
     m_launcher.calls.clear();
     EXPECT_EQ(test::await(m_supervisor.restart()), 1002);
-    ASSERT_EQ(m_launcher.calls.size(), 4);
+    ASSERT_EQ(m_launcher.calls.size(), 3);
     EXPECT_EQ(m_launcher.calls[0], "stop 1001");
-    EXPECT_EQ(m_launcher.calls[1], "/usr/bin/pkill -9 -f mihomo -d");
     EXPECT_EQ(m_supervisor.currentPID(), 1002);
+}
+
+TEST_F(CoreSupervisorTest, StartEndsOnlyThisUsersKernelsOfThisWorkspace)
+{
+    TARNWICK_REQUIRE_TEST_USER(user);
+    const QString work = m_paths.workDirectory();
+    const QString config = m_paths.runtimeConfigFile();
+    // Stand-ins that block reading standard input, with the command lines under test after the script.
+    const auto stray = [&](const QStringList& arguments, bool asOtherUser = false) {
+        auto process = std::make_unique<QProcess>();
+        QStringList command{"/bin/sh", "-c", "read line", "mihomo"};
+        if (asOtherUser)
+            command = QStringList{"setpriv", QStringLiteral("--reuid=%1").arg(*user.uid()),
+                                  QStringLiteral("--regid=%1").arg(user.gid()), "--clear-groups", "--"} +
+                      command;
+        const QString program = command.takeFirst();
+        process->start(program, command + arguments);
+        EXPECT_TRUE(process->waitForStarted(5000));
+        return process;
+    };
+    const auto orphan = stray({"-d", work, "-f", config});
+    const auto unslashed = stray({"-d", QDir::cleanPath(work), "-f", config});
+    const auto otherWorkspace = stray({"-d", m_dir.filePath("other/work/"), "-f", config});
+    const auto longerPath = stray({"-d", QDir::cleanPath(work) + "-old", "-f", config});
+    const auto configTest = stray({"-d", work, "-f", config, "-t"});
+    const auto otherUser = stray({"-d", work, "-f", config}, true);
+    // Wait until the other user's stand-in runs the shell (setpriv execs it).
+    ASSERT_TRUE(test::waitFor([&] {
+        return test::readFile(QStringLiteral("/proc/%1/cmdline").arg(otherUser->processId()))
+            .startsWith("/bin/sh");
+    }));
+
+    test::await(m_supervisor.start());
+    EXPECT_TRUE(test::waitFor([&] {
+        return orphan->state() == QProcess::NotRunning && unslashed->state() == QProcess::NotRunning;
+    }));
+    for (QProcess* survivor : {otherWorkspace.get(), longerPath.get(), configTest.get(), otherUser.get()}) {
+        EXPECT_EQ(survivor->state(), QProcess::Running) << survivor->arguments().join(u' ').toStdString();
+        survivor->kill();
+        survivor->waitForFinished(5000);
+    }
 }
 
 namespace {

@@ -163,8 +163,7 @@ TEST_P(ConfigCompilerKernelTest, KernelAcceptsTheCompiledProfile)
     const QString name = QFileInfo(source).fileName();
     QTemporaryDir work;
     ASSERT_TRUE(QFile::copy(mmdb, work.filePath("Country.mmdb")));
-    // Run under a name of its own, so that the orphan clean-up of another test run on this machine
-    // (pkill -f "mihomo -d") does not take it for a leftover kernel.
+    // Run under a name of its own, so that nothing takes it for a leftover kernel.
     const QString kernelUnderTest = work.filePath("kernel-under-test");
     ASSERT_TRUE(QFile::link(kernel, kernelUnderTest));
 

@@ -168,3 +168,30 @@ TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
     EXPECT_EQ(Settings(workspace + "/settings.ini").text("activeProfileName"), "Default");
     EXPECT_FALSE(app.m_log.contains("no longer exists")) << app.m_log.toStdString();
 }
+
+// One application per workspace: a second one says which is running and leaves; once that one is killed,
+// its lock does not keep the next one out.
+TEST(HeadlessAppTest, ASecondApplicationOnTheSameWorkspaceStepsAside)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNWICK_SETTINGS", dir.filePath("settings.ini"));
+    environment.insert("TARNWICK_WORKSPACE", dir.filePath("workspace"));
+    const QString socketPath = dir.filePath("run/helper.sock");
+
+    HeadlessApp first(socketPath, environment, {});
+    ASSERT_TRUE(first.logged("starting (PID")) << first.m_log.toStdString();
+    HeadlessApp second(socketPath, environment, {});
+    ASSERT_TRUE(second.m_process.waitForFinished(15000));
+    const QByteArray secondLog = second.m_process.readAll();
+    EXPECT_EQ(second.m_process.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(secondLog),
+              QStringLiteral("Tarnwick is already running (PID %1)\n").arg(first.m_process.processId()));
+
+    first.m_process.kill();
+    ASSERT_TRUE(first.m_process.waitForFinished(10000));
+    HeadlessApp third(socketPath, environment, {});
+    EXPECT_TRUE(third.logged("starting (PID")) << third.m_log.toStdString();
+    third.m_process.terminate();
+    EXPECT_TRUE(third.m_process.waitForFinished(15000));
+}
