@@ -296,10 +296,11 @@ QCoro::Task<> AppState::boot()
     switch (status) {
     case HelperStatus::notRegistered: {
         const int choice = m_alertCoordinator.show(
-            {QStringLiteral("Helper Permission Required"),
+            {QStringLiteral("Helper Not Installed"),
              QStringLiteral(
-                 "macOS has revoked the Privileged Helper permission.\n\nClick 'Install', then enable "
-                 "'Tarnwick' in the Login Items settings that appear."),
+                 "Tarnwick starts the Mihomo kernel through its helper, which is not installed for "
+                 "this user.\n\nClick 'Install' to install and start its systemd user unit (the "
+                 "same as running \"tarnwick-helper --install\")."),
              Alert::Style::warning,
              {QStringLiteral("Install"), QStringLiteral("Later")}});
         if (choice == 0) {
@@ -315,9 +316,9 @@ QCoro::Task<> AppState::boot()
     case HelperStatus::outdated: {
         const int choice = m_alertCoordinator.show(
             {QStringLiteral("Helper Update Available"),
-             QStringLiteral(
-                 "A new Privileged Helper is available.\n\nClick 'Update', then enable 'Tarnwick' in the "
-                 "Login Items settings to apply changes."),
+             QStringLiteral("The running helper belongs to another version of Tarnwick.\n\nClick 'Update' "
+                            "to restart it from this version (the same as running \"tarnwick-helper "
+                            "--install\")."),
              Alert::Style::warning,
              {QStringLiteral("Update"), QStringLiteral("Later")}});
         if (choice == 0) {

@@ -239,7 +239,9 @@ QCoro::Task<> HelperClient::registerHelper()
         qCWarning(lcHelper, "Helper registration failed: %s", qUtf8Printable(describe(error)));
     }
     if (!registered || registration.status() == HelperRegistrationStatus::requiresApproval) {
-        qCWarning(lcHelper, "Helper approval pending: enable it with \"systemctl --user enable --now %s\"",
+        qCWarning(lcHelper,
+                  "The helper is not running: install it with \"tarnwick-helper --install\" (the "
+                  "systemd user unit %s)",
                   qUtf8Printable(HelperRegistration::unitName));
     }
 }

@@ -8,6 +8,7 @@
 #include "NetworkSetupBackend.h"
 #include "PrivilegedService.h"
 #include "UserAccount.h"
+#include "platform/HelperRegistration.h"
 #include "platform/HelperSocketPath.h"
 #include "platform/Logging.h"
 #include "platform/SignalWatcher.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <qcoro/qcorotask.h>
 #include <unistd.h>
 
 namespace tarnwick {
@@ -27,6 +29,39 @@ using namespace std::chrono_literals;
 
 // Below the application's 8 s stop time-out, leaving room for SIGKILL and the reply.
 constexpr auto kStopGrace = 5s;
+
+// --install / --uninstall: the user unit that runs this executable on the socket path; without a user
+// manager, --uninstall still stops the helper the application started.
+int manageUnit(const QString& socketPath, bool install)
+{
+    HelperRegistration::Options options = HelperRegistration::defaultOptions();
+    options.socketPath = socketPath;
+    options.helperExecutable = QCoreApplication::applicationFilePath();
+    HelperRegistration registration(options);
+    const bool systemd = registration.mode() == HelperRegistration::Mode::systemdUser;
+    if (install && !systemd) {
+        std::fprintf(stderr, "No systemd user manager answers here; Tarnwick starts its helper by itself "
+                             "when it needs one.\n");
+        return 1;
+    }
+    try {
+        if (install)
+            QCoro::waitFor(registration.registerService());
+        else
+            QCoro::waitFor(registration.unregisterService());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(describe(error)));
+        return 1;
+    }
+    if (install)
+        std::printf("Installed %s: the helper runs now and with every session (%s).\n",
+                    qUtf8Printable(registration.unitFilePath()), qUtf8Printable(socketPath));
+    else if (systemd)
+        std::printf("Removed %s; the helper is stopped.\n", qUtf8Printable(HelperRegistration::unitName));
+    else
+        std::printf("Stopped the helper listening on %s.\n", qUtf8Printable(socketPath));
+    return 0;
+}
 
 } // namespace
 
@@ -53,6 +88,12 @@ int runHelper(int argc, char** argv)
         QStringLiteral(
             "Run as the system service of the privileged mode: only start and stop the kernels of the "
             "user given with --allow-uid, as that user with network administration (for TUN mode)."));
+    const QCommandLineOption installOption(
+        QStringLiteral("install"),
+        QStringLiteral("Install this helper as the systemd user unit %1, enable and start it, then exit.")
+            .arg(HelperRegistration::unitName));
+    const QCommandLineOption uninstallOption(
+        QStringLiteral("uninstall"), QStringLiteral("Stop, disable and remove the user unit, then exit."));
     const QCommandLineOption installPrivilegedOption(
         QStringLiteral("install-privileged"),
         QStringLiteral("Install and start the privileged mode's system service for the calling user (run it "
@@ -63,6 +104,8 @@ int runHelper(int argc, char** argv)
     parser.addOption(socketOption);
     parser.addOption(allowUidOption);
     parser.addOption(privilegedOption);
+    parser.addOption(installOption);
+    parser.addOption(uninstallOption);
     parser.addOption(installPrivilegedOption);
     parser.addOption(uninstallPrivilegedOption);
     parser.process(app);
@@ -92,6 +135,11 @@ int runHelper(int argc, char** argv)
         return parser.isSet(installPrivilegedOption) ? PrivilegedService::install(*user, options)
                                                      : PrivilegedService::uninstall(*user, options);
     }
+
+    if (parser.isSet(installOption) || parser.isSet(uninstallOption))
+        return manageUnit(parser.isSet(socketOption) ? parser.value(socketOption)
+                                                     : HelperSocketPath::defaultPath(),
+                          parser.isSet(installOption));
 
     const bool privileged = parser.isSet(privilegedOption);
     // A helper serving another user runs that user's kernels as that user, never with its own rights; the

@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                  QStringLiteral("Default"),
                  1,
                  {}},
-        BootCase{"MissingHelperAsksForPermissionFirst",
+        BootCase{"MissingHelperOffersToInstallItFirst",
                  [](AppStateTest& t) {
                      HelperRegistration::Options options;
                      options.socketPath = t.m_dir.filePath(QStringLiteral("run/helper.sock"));
@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  QStringLiteral("Default"),
                  0,
-                 {QStringLiteral("Helper Permission Required")}},
+                 {QStringLiteral("Helper Not Installed")}},
         // The profile list cannot be read (a file where the workspace should be): the choice is kept.
         BootCase{"UnreadableWorkspaceKeepsTheActiveProfile",
                  [](AppStateTest& t) {

@@ -285,3 +285,52 @@ TEST(HelperDaemonTest, ServesAnotherUserOnlyWithThatUsersRights)
         EXPECT_EQ(readFile(victim), QStringLiteral("root's\n"));
     }
 }
+
+TEST(HelperDaemonTest, InstallsAndRemovesItsSystemdUserUnit)
+{
+    QTemporaryDir dir;
+    // A user manager that records what it is told and runs the unit's command line on restart.
+    const QString bin = dir.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    writeFile(bin + QStringLiteral("/systemctl"), R"sh(#!/bin/sh
+echo "$*" >>"$MANAGER_LOG"
+unit="$XDG_CONFIG_HOME/systemd/user/app.tarnwick.helper.service"
+case "$*" in
+  *restart*) eval "set -- $(sed -n 's/^ExecStart=//p' "$unit")"; "$@" >/dev/null 2>&1 & echo $! >"$MANAGER_PID" ;;
+  *disable*) kill "$(cat "$MANAGER_PID")" ;;
+esac
+)sh");
+    ASSERT_EQ(::chmod(QFile::encodeName(bin + QStringLiteral("/systemctl")).constData(), 0755), 0);
+    const QString socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
+    const QString unit = dir.filePath(QStringLiteral("config/systemd/user/app.tarnwick.helper.service"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), bin + u':' + environment.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("MANAGER_LOG"), dir.filePath(QStringLiteral("manager.log")));
+    environment.insert(QStringLiteral("MANAGER_PID"), dir.filePath(QStringLiteral("manager.pid")));
+    const auto helper = [&](const QString& option) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(HelperProcess::executable(), {option, QStringLiteral("--socket"), socketPath});
+        EXPECT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+
+    EXPECT_EQ(helper(QStringLiteral("--install")),
+              QStringLiteral("Installed %1: the helper runs now and with every session (%2).\n")
+                  .arg(unit, socketPath));
+    EXPECT_TRUE(readFile(unit).contains(
+        QStringLiteral("ExecStart=\"%1\" --socket \"%2\"\n").arg(HelperProcess::executable(), socketPath)));
+    EXPECT_EQ(probe(socketPath), kVersionLine);
+
+    EXPECT_EQ(helper(QStringLiteral("--uninstall")),
+              QStringLiteral("Removed app.tarnwick.helper.service; the helper is stopped.\n"));
+    EXPECT_FALSE(QFileInfo::exists(unit));
+    EXPECT_FALSE(socketAcceptsConnections(socketPath));
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("manager.log"))),
+              QStringLiteral(
+                  "--user show-environment\n--user daemon-reload\n--user enable app.tarnwick.helper.service\n"
+                  "--user restart app.tarnwick.helper.service\n--user show-environment\n"
+                  "--user disable --now app.tarnwick.helper.service\n--user daemon-reload\n"));
+}
