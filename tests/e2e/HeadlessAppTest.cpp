@@ -1,3 +1,4 @@
+#include "../history/FlowFixtures.h"
 #include "platform/HelperRegistration.h"
 #include "platform/Settings.h"
 #include "support/QtPrinters.h"
@@ -6,11 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -194,4 +198,98 @@ TEST(HeadlessAppTest, ASecondApplicationOnTheSameWorkspaceStepsAside)
     EXPECT_TRUE(third.logged("starting (PID")) << third.m_log.toStdString();
     third.m_process.terminate();
     EXPECT_TRUE(third.m_process.waitForFinished(15000));
+}
+
+// What the history keeps of real traffic: each request through the mixed port becomes one flow with its
+// host, rule, chain and profile as soon as the kernel lists it; once the request has ended its flow is
+// closed out with the counts last seen, the resolver places the destination, and the offline history
+// command counts the flows.
+TEST(HeadlessAppTest, RequestsThroughTheKernelBecomeFlowsInTheHistory)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    TARNWICK_REQUIRE_GEODATA(geodata);
+    QTemporaryDir dir;
+    const QString workspace = dir.filePath("workspace");
+    ASSERT_TRUE(test::installKernel(workspace));
+    test::TestHttpServer probe([](const test::HttpRequest&) {
+        return test::HttpResponse{200, {}, "up", false};
+    });
+    // The origin answers once the test has seen the flows open.
+    QSemaphore answer;
+    const QByteArray large(300000, 'x');
+    test::TestHttpServer origin([&](const test::HttpRequest& request) {
+        answer.tryAcquire(1, 30000);
+        return test::HttpResponse{200, {}, request.path == "/large" ? large : QByteArray("small"), false};
+    });
+    const QString settingsPath = dir.filePath("settings.ini");
+    const quint16 mixedPort = test::freePort();
+    pointAt(probe, settingsPath);
+    Settings(settingsPath).setInteger("apiPort", test::freePort());
+    Settings(settingsPath).setInteger("mixedPort", mixedPort);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNWICK_SETTINGS", settingsPath);
+    environment.insert("TARNWICK_WORKSPACE", workspace);
+    HeadlessApp app(dir.filePath("run/helper.sock"), environment, {});
+    ASSERT_TRUE(app.logged("Global API override applied successfully.")) << app.m_log.toStdString();
+    const QNetworkProxy proxy(QNetworkProxy::HttpProxy, "127.0.0.1", mixedPort);
+    ASSERT_TRUE(test::waitFor([&] { return get(QUrl(probe.url("/")), {}, proxy) == "up"; }, 10s));
+
+    // One connection per request: each has a manager of its own, and closes with it.
+    const QString database = workspace + "/Database/flows.db";
+    const QString ofOrigin = QStringLiteral(" FROM flows WHERE target_port = %1").arg(origin.port());
+    std::unique_ptr<QNetworkAccessManager> networks[2];
+    std::unique_ptr<QNetworkReply> replies[2];
+    const QString urls[2] = {origin.url("/large"),
+                             QStringLiteral("http://localhost:%1/small").arg(origin.port())};
+    for (int i = 0; i < 2; ++i) {
+        networks[i] = std::make_unique<QNetworkAccessManager>();
+        networks[i]->setProxy(proxy);
+        replies[i].reset(networks[i]->get(QNetworkRequest(QUrl(urls[i]))));
+    }
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            return test::column(database, "SELECT COUNT(*)" + ofOrigin +
+                                              " AND ts_end IS NULL AND rx_bytes = 0") == QVariantList{2};
+        },
+        15s));
+    answer.release(2);
+    ASSERT_TRUE(test::waitFor([&] { return replies[0]->isFinished() && replies[1]->isFinished(); }));
+    EXPECT_EQ(replies[0]->readAll(), large);
+    for (int i = 0; i < 2; ++i) {
+        replies[i].reset();
+        networks[i].reset();
+    }
+
+    const QString closed =
+        "SELECT target_host || ' ' || rule || ' ' || rule_payload || ' ' || outbound_node || ' ' || "
+        "chains || ' ' || profile_name || ' ' || close_reason || ' ' || (tx_bytes > 0)" +
+        ofOrigin + " AND ts_end >= ts_start ORDER BY target_host";
+    const QStringList expected{
+        "127.0.0.1 IPCIDR 127.0.0.0/8 DIRECT [\"DIRECT\"] Default vanished 1",
+        "localhost IPCIDR 127.0.0.0/8 DIRECT [\"DIRECT\"] Default vanished 1",
+    };
+    QStringList flows;
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            flows = QVariant(test::column(database, closed)).toStringList();
+            return flows.size() == expected.size();
+        },
+        15s));
+    EXPECT_EQ(flows, expected);
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            return test::column(database, "SELECT country FROM geoip_cache WHERE ip = '127.0.0.1'") ==
+                   QVariantList{"Local"};
+        },
+        30s));
+
+    QProcess history;
+    history.start(test::binaryDir() + "/bin/tarnwick", {"history", "--workspace", workspace, "--json"});
+    ASSERT_TRUE(history.waitForFinished(15000));
+    const QJsonObject figures = QJsonDocument::fromJson(history.readAllStandardOutput()).object();
+    EXPECT_EQ(figures.value("totalConnections").toInt(),
+              test::column(database, "SELECT COUNT(*) FROM flows").value(0).toInt());
+
+    app.m_process.terminate();
+    ASSERT_TRUE(app.m_process.waitForFinished(15000));
 }
