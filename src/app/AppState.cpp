@@ -558,6 +558,7 @@ QCoro::Task<> AppState::runReadinessSequence()
     }
     if (!stillCurrent())
         co_return;
+    m_kernelReady = true;
     if (onKernelReady)
         onKernelReady();
     Q_EMIT kernelReady();
@@ -832,6 +833,7 @@ void AppState::setKernelStatus(const KernelStatus& status)
         return;
     m_kernelStatus = status;
     // Ready again only once the readiness sequence has run for the new kernel.
+    m_kernelReady = false;
     m_proxyModes->kernelNotReady();
     // Stopped, failed or on its way to a new start: this kernel's streams end; the next readiness starts
     // them again.

@@ -9,10 +9,10 @@
 #include "KernelRecovery.h"
 #include "KernelStatus.h"
 #include "KernelStores.h"
+#include "SubscriptionRefresher.h"
 #include "SystemProxyController.h"
 #include "TrafficHistory.h"
 #include "WifiSuspension.h"
-#include "SubscriptionRefresher.h"
 #include "config/ClashPaths.h"
 #include "config/ProfileNode.h"
 #include "config/yaml/NativeValue.h"
@@ -125,6 +125,8 @@ public:
     const QList<ProfileNode>& profileNodes() const { return m_profileNodes; }
     const std::optional<QString>& activeProfileName() const { return m_activeProfileName; }
     bool isKernelIntentionallyStopped() const { return m_isKernelIntentionallyStopped; }
+    // The current kernel's readiness sequence has run: its configuration is applied.
+    bool isKernelReady() const { return m_kernelReady; }
 
     void setActiveProfileName(const std::optional<QString>& name);
     void setKernelIntentionallyStopped(bool stopped);
@@ -257,6 +259,7 @@ private:
     QList<ProfileNode> m_profileNodes;
     std::optional<QString> m_activeProfileName;
     bool m_isKernelIntentionallyStopped = false;
+    bool m_kernelReady = false;
     std::optional<NativeValue::Dictionary> m_lastOverrideSnapshot;
 
     QTimer m_memoryTimer;

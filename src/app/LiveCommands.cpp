@@ -14,6 +14,8 @@ namespace {
 
 const AppResponse kGone = AppResponse::failure(QStringLiteral("Tarnwick is shutting down"));
 const AppResponse kNotRunning = AppResponse::failure(QStringLiteral("Kernel is not running"));
+// Twice as long as the readiness check may poll the controller, for the configuration applied after it.
+constexpr int readinessChecks = 2 * AppState::readinessRetries;
 
 QString jsonText(const QJsonArray& list)
 {
@@ -25,20 +27,15 @@ bool kernelRunning(const AppState& state)
     return state.kernelStatus().isRunningOrStarting();
 }
 
-// A kernel that was just started answers a moment later: the commands that read it wait as long as its
-// readiness check does. False when it is not running or never answers.
-QCoro::Task<bool> kernelAnswers(QPointer<AppState> state)
+// A kernel that was just started answers before it has applied its configuration: the commands that read
+// it wait for the application's readiness check of it. False when it is not running or never gets ready.
+QCoro::Task<bool> kernelReady(QPointer<AppState> state)
 {
-    for (int attempt = 0; attempt < AppState::readinessRetries; ++attempt) {
+    for (int attempt = 0; attempt < readinessChecks; ++attempt) {
         if (!state || !kernelRunning(*state))
             co_return false;
-        const MihomoClient client = state->client();
-        try {
-            co_await client.version();
+        if (state->isKernelReady())
             co_return true;
-        } catch (const std::exception&) {
-            // Not yet listening.
-        }
         co_await QCoro::sleepFor(AppState::readinessInterval);
     }
     co_return false;
@@ -77,7 +74,7 @@ QJsonObject described(const ProxyStore& store, const ProxyGroup& group)
 
 QCoro::Task<AppResponse> getGroups(QPointer<AppState> state, AppCommand)
 {
-    if (!co_await kernelAnswers(state))
+    if (!co_await kernelReady(state))
         co_return state ? kNotRunning : kGone;
     QPointer<ProxyStore> store(&state->proxyStore());
     co_await store->refresh();
@@ -91,7 +88,7 @@ QCoro::Task<AppResponse> getGroups(QPointer<AppState> state, AppCommand)
 
 QCoro::Task<AppResponse> selectProxy(QPointer<AppState> state, AppCommand command)
 {
-    if (!co_await kernelAnswers(state))
+    if (!co_await kernelReady(state))
         co_return state ? kNotRunning : kGone;
     const QString groupName = command.text("group");
     const QString member = command.text("name");
@@ -115,7 +112,7 @@ QCoro::Task<AppResponse> selectProxy(QPointer<AppState> state, AppCommand comman
 // Without a group: every group the health check tests.
 QCoro::Task<AppResponse> testGroup(QPointer<AppState> state, AppCommand command)
 {
-    if (!co_await kernelAnswers(state))
+    if (!co_await kernelReady(state))
         co_return state ? kNotRunning : kGone;
     const QString groupName = command.text("group");
     QPointer<ProxyStore> store(&state->proxyStore());
@@ -142,7 +139,7 @@ QCoro::Task<AppResponse> testGroup(QPointer<AppState> state, AppCommand command)
 
 QCoro::Task<AppResponse> getConnections(QPointer<AppState> state, AppCommand)
 {
-    if (!co_await kernelAnswers(state))
+    if (!co_await kernelReady(state))
         co_return state ? kNotRunning : kGone;
     // The kernel's own list, so that a connection opened a moment ago is there; the speeds come from the
     // store, which follows the stream.
@@ -179,7 +176,7 @@ QCoro::Task<AppResponse> closeConnection(QPointer<AppState> state, AppCommand co
 {
     if (command.has("id") == command.boolean("all"))
         co_return AppResponse::failure(QStringLiteral("Name one connection, or all of them"));
-    if (!co_await kernelAnswers(state))
+    if (!co_await kernelReady(state))
         co_return state ? kNotRunning : kGone;
     const MihomoClient client = state->client();
     const QList<ConnectionItem> open = co_await client.connections();

@@ -4,6 +4,9 @@
 #include "config/yaml/NativeValue.h"
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <cmath>
@@ -25,6 +28,14 @@ inline void PrintTo(const QStringList& list, std::ostream* out)
     for (qsizetype i = 0; i < list.size(); ++i)
         *out << (i ? ", " : "") << '"' << list[i].toStdString() << '"';
     *out << ']';
+}
+inline void PrintTo(const QJsonObject& object, std::ostream* out)
+{
+    *out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+inline void PrintTo(const QJsonArray& array, std::ostream* out)
+{
+    *out << QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString();
 }
 
 namespace tarnwick {
