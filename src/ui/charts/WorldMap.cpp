@@ -1,0 +1,295 @@
+#include "WorldMap.h"
+
+#include "ChartText.h"
+#include "RouteColors.h"
+#include "history/CountryCoordinates.h"
+#include "history/CountryFormatter.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <cmath>
+
+namespace tarnwick {
+
+namespace {
+
+// Width over height of the projected world (360° of longitude against ±85° of Miller latitude).
+constexpr double kAspect = 1.5344;
+// Where every flight path starts.
+const QString kClient = QStringLiteral("CN");
+
+bool placed(const QString& code)
+{
+    return !code.isEmpty() && code != QLatin1String("Unknown") && code != QLatin1String("DIRECT");
+}
+
+} // namespace
+
+WorldMap::WorldMap(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+WorldMap::~WorldMap() = default;
+
+void WorldMap::setWorld(std::shared_ptr<const CountryCoordinates> world)
+{
+    m_world = std::move(world);
+    m_outlines.clear();
+    if (m_world) {
+        for (const CountryCoordinates::Country& country : m_world->countries()) {
+            Outline outline{country.iso, {}, {}};
+            outline.path.setFillRule(Qt::WindingFill);
+            for (const QList<QPointF>& ring : country.rings) {
+                // Rings that cross the map's edge are unwrapped into one piece and drawn again one map
+                // width over, so both halves show.
+                QPolygonF polygon;
+                double previous = 0;
+                double shift = 0;
+                for (const QPointF& lngLat : ring) {
+                    QPointF point = CountryCoordinates::project(lngLat.y(), lngLat.x());
+                    if (!polygon.isEmpty()) {
+                        if (point.x() + shift - previous > 0.5)
+                            shift -= 1;
+                        else if (point.x() + shift - previous < -0.5)
+                            shift += 1;
+                    }
+                    point.rx() += shift;
+                    previous = point.x();
+                    polygon.append(point);
+                }
+                if (polygon.size() < 3)
+                    continue;
+                outline.path.addPolygon(polygon);
+                const QRectF bounds = polygon.boundingRect();
+                if (bounds.left() < 0)
+                    outline.path.addPolygon(polygon.translated(1, 0));
+                if (bounds.right() > 1)
+                    outline.path.addPolygon(polygon.translated(-1, 0));
+            }
+            outline.bounds = outline.path.boundingRect();
+            m_outlines.append(std::move(outline));
+        }
+    }
+    invalidate();
+}
+
+void WorldMap::setFlightPaths(QList<FlightPath> paths)
+{
+    m_paths = std::move(paths);
+    m_figures.clear();
+    for (const FlightPath& path : std::as_const(m_paths)) {
+        m_figures[path.destCountry].asDestination += double(path.bytes);
+        if (path.proxyCountry != QLatin1String("DIRECT"))
+            m_figures[path.proxyCountry].asTunnel += double(path.bytes);
+    }
+    m_topFigure = 0;
+    for (auto it = m_figures.cbegin(); it != m_figures.cend(); ++it)
+        if (placed(it.key()))
+            m_topFigure = std::max(m_topFigure, it->total());
+    invalidate();
+}
+
+QString WorldMap::describe(const QString& iso) const
+{
+    QString text = CountryFormatter::display(iso);
+    const Figures figures = m_figures.value(iso);
+    if (figures.total() <= 0)
+        return text + QStringLiteral("\nNo recorded traffic");
+    if (figures.asDestination > 0)
+        text += QStringLiteral("\nDestination: ") + ChartText::bytes(figures.asDestination);
+    if (figures.asTunnel > 0)
+        text += QStringLiteral("\nThrough proxies there: ") + ChartText::bytes(figures.asTunnel);
+    return text;
+}
+
+QTransform WorldMap::mapTransform() const
+{
+    const double w = std::min(double(width()), double(height()) * kAspect);
+    const double h = w / kAspect;
+    QTransform transform;
+    transform.translate((width() - w) / 2, (height() - h) / 2);
+    transform.scale(w, h);
+    return transform;
+}
+
+QPointF WorldMap::widgetPoint(double lat, double lng) const
+{
+    return mapTransform().map(CountryCoordinates::project(lat, lng));
+}
+
+QString WorldMap::countryAt(const QPointF& point) const
+{
+    bool invertible = false;
+    const QPointF unit = mapTransform().inverted(&invertible).map(point);
+    if (!invertible)
+        return {};
+    for (const Outline& outline : m_outlines)
+        if (outline.bounds.contains(unit) && outline.path.contains(unit))
+            return outline.iso;
+    return {};
+}
+
+std::optional<QPointF> WorldMap::unitPoint(const QString& iso) const
+{
+    if (!m_world || !placed(iso))
+        return std::nullopt;
+    const std::optional<std::pair<double, double>> centroid = m_world->centroid(iso);
+    if (!centroid)
+        return std::nullopt;
+    return CountryCoordinates::project(centroid->first, centroid->second);
+}
+
+void WorldMap::invalidate()
+{
+    m_base = QPixmap();
+    update();
+}
+
+void WorldMap::paintBase(QPainter& painter)
+{
+    const QPalette& palette = this->palette();
+    painter.fillRect(rect(), palette.color(QPalette::Base));
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QTransform transform = mapTransform();
+
+    QColor land = palette.color(QPalette::WindowText);
+    land.setAlphaF(0.09);
+    QColor border = palette.color(QPalette::Base);
+    const QColor heat = palette.color(QPalette::Highlight);
+    const double logTop = std::log1p(m_topFigure);
+    painter.setTransform(transform);
+    QPen outlinePen(border, 0.8);
+    outlinePen.setCosmetic(true);
+    painter.setPen(outlinePen);
+    for (const Outline& outline : std::as_const(m_outlines)) {
+        QColor fill = land;
+        const double value = m_figures.value(outline.iso).total();
+        if (value > 0 && logTop > 0) {
+            fill = heat;
+            fill.setAlphaF(0.18 + 0.72 * std::log1p(value) / logTop);
+        }
+        painter.setBrush(fill);
+        painter.drawPath(outline.path);
+    }
+    painter.resetTransform();
+
+    // Flight paths: the heaviest drawn last, on top; widths on a square-root scale.
+    double heaviest = 0;
+    for (const FlightPath& path : std::as_const(m_paths))
+        heaviest = std::max(heaviest, double(path.bytes));
+    m_drawnLegs = 0;
+    const std::optional<QPointF> client = unitPoint(kClient);
+    const auto leg = [&](QPointF from, QPointF to, const QColor& color, double weight) {
+        from = transform.map(from);
+        to = transform.map(to);
+        const QPointF middle = (from + to) / 2;
+        const QPointF along = to - from;
+        // Arcs bend to the left of their direction, by a fifth of their length.
+        const QPointF control = middle + QPointF(along.y(), -along.x()) * 0.2;
+        QPainterPath arc(from);
+        arc.quadTo(control, to);
+        QColor stroke = color;
+        stroke.setAlphaF(0.35 + 0.55 * weight);
+        painter.strokePath(arc, QPen(stroke, 1 + 4 * weight, Qt::SolidLine, Qt::RoundCap));
+        ++m_drawnLegs;
+    };
+    painter.setBrush(Qt::NoBrush);
+    for (qsizetype i = m_paths.size() - 1; i >= 0 && client; --i) {
+        const FlightPath& path = m_paths[i];
+        const double weight = heaviest > 0 ? std::sqrt(double(path.bytes) / heaviest) : 0;
+        const std::optional<QPointF> proxy = unitPoint(path.proxyCountry);
+        const std::optional<QPointF> destination = unitPoint(path.destCountry);
+        if (proxy) {
+            if (*proxy != *client)
+                leg(*client, *proxy, RouteColors::of(QStringLiteral("Proxy")), weight);
+            if (destination && *destination != *proxy)
+                leg(*proxy, *destination, RouteColors::of(QStringLiteral("Proxy")), weight);
+        } else if (destination && *destination != *client) {
+            leg(*client, *destination, RouteColors::of(QStringLiteral("Direct")), weight);
+        }
+    }
+    if (client) {
+        const QPointF at = transform.map(*client);
+        painter.setPen(QPen(palette.color(QPalette::Base), 2));
+        painter.setBrush(palette.color(QPalette::Highlight));
+        painter.drawEllipse(at, 5, 5);
+    }
+
+    // Legend.
+    const QFontMetrics metrics = fontMetrics();
+    double x = 10;
+    const double y = height() - 10 - metrics.descent();
+    for (const QString& route : {QStringLiteral("Proxy"), QStringLiteral("Direct")}) {
+        painter.setPen(QPen(RouteColors::of(route), 3, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(x, y - metrics.ascent() / 2.0 + 1),
+                         QPointF(x + 18, y - metrics.ascent() / 2.0 + 1));
+        painter.setPen(palette.color(QPalette::WindowText));
+        painter.drawText(QPointF(x + 24, y), route);
+        x += 24 + metrics.horizontalAdvance(route) + 16;
+    }
+}
+
+void WorldMap::paintEvent(QPaintEvent*)
+{
+    const qreal ratio = devicePixelRatioF();
+    if (m_base.isNull() || m_base.size() != size() * ratio) {
+        m_base = QPixmap(size() * ratio);
+        m_base.setDevicePixelRatio(ratio);
+        QPainter base(&m_base);
+        paintBase(base);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_base);
+    if (m_hovered.isEmpty())
+        return;
+    for (const Outline& outline : std::as_const(m_outlines)) {
+        if (outline.iso != m_hovered)
+            continue;
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setTransform(mapTransform());
+        QPen pen(palette().color(QPalette::Highlight), 2);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(outline.path);
+        break;
+    }
+}
+
+void WorldMap::resizeEvent(QResizeEvent*)
+{
+    invalidate();
+}
+
+void WorldMap::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        invalidate();
+    QWidget::changeEvent(event);
+}
+
+void WorldMap::mouseMoveEvent(QMouseEvent* event)
+{
+    const QString country = countryAt(event->position());
+    if (country != m_hovered) {
+        m_hovered = country;
+        update();
+    }
+    if (country.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(event->globalPosition().toPoint(), describe(country), this);
+}
+
+void WorldMap::leaveEvent(QEvent*)
+{
+    m_hovered.clear();
+    update();
+}
+
+} // namespace tarnwick

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "history/FlowStatistics.h"
+
+#include <QHash>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QWidget>
+#include <memory>
+
+namespace tarnwick {
+
+class CountryCoordinates;
+
+// The traffic map: country outlines in the map projection, shaded by the traffic that reached or
+// passed through each country, and flight paths client → proxy country → destination country whose
+// width follows their bytes. Hovering a country names it with its figures.
+class WorldMap final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    struct Figures
+    {
+        double asDestination = 0; // bytes of flows that ended there
+        double asTunnel = 0;      // bytes of flows whose proxy server is there
+        double total() const { return asDestination + asTunnel; }
+    };
+
+    explicit WorldMap(QWidget* parent = nullptr);
+    ~WorldMap() override;
+
+    void setWorld(std::shared_ptr<const CountryCoordinates> world);
+    void setFlightPaths(QList<FlightPath> paths);
+    const QList<FlightPath>& flightPaths() const { return m_paths; }
+    // Per country code, from the flight paths; includes codes the outlines lack.
+    const QHash<QString, Figures>& figures() const { return m_figures; }
+    // Where a place is drawn in the widget.
+    QPointF widgetPoint(double lat, double lng) const;
+    // The country drawn under a point of the widget; empty over the sea.
+    QString countryAt(const QPointF& point) const;
+    // The hover text for a country: its name and figures.
+    QString describe(const QString& iso) const;
+    // How many legs the last drawing drew (a path through a known proxy country has two).
+    int drawnLegs() const { return m_drawnLegs; }
+
+    QSize sizeHint() const override { return {800, 480}; }
+    QSize minimumSizeHint() const override { return {320, 200}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    struct Outline
+    {
+        QString iso;
+        QPainterPath path; // unit coordinates, with copies shifted by a map width where rings wrap
+        QRectF bounds;
+    };
+
+    // The unit square's place in the widget: the projection keeps its proportions.
+    QTransform mapTransform() const;
+    std::optional<QPointF> unitPoint(const QString& iso) const;
+    void paintBase(QPainter& painter);
+    void invalidate();
+
+    std::shared_ptr<const CountryCoordinates> m_world;
+    QList<Outline> m_outlines;
+    QList<FlightPath> m_paths;
+    QHash<QString, Figures> m_figures;
+    double m_topFigure = 0;
+    QPixmap m_base;
+    QString m_hovered;
+    int m_drawnLegs = 0;
+};
+
+} // namespace tarnwick
