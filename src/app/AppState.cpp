@@ -693,24 +693,30 @@ QCoro::Task<> AppState::reloadRuntimeConfiguration()
 {
     QPointer<AppState> self(this);
     try {
-        std::optional<QString> profileFile;
-        if (const std::optional<ProfileNode> profile = activeProfile())
-            profileFile = profile->fileName;
-        co_await compileAndValidate(profileFile);
-        if (!self)
-            co_return;
-        co_await m_client->reloadConfig(true);
-        if (!self)
-            co_return;
-        co_await m_stores->refreshProxies();
-        if (!self)
-            co_return;
-        // The reload resets what the readiness sequence patched in; the kernel keeps the configured ports.
-        co_await applyLiveSettings();
+        co_await reloadKernelConfiguration();
     } catch (const std::exception& error) {
         if (self)
             presentError(error, false);
     }
+}
+
+QCoro::Task<> AppState::reloadKernelConfiguration()
+{
+    QPointer<AppState> self(this);
+    std::optional<QString> profileFile;
+    if (const std::optional<ProfileNode> profile = activeProfile())
+        profileFile = profile->fileName;
+    co_await compileAndValidate(profileFile);
+    if (!self)
+        co_return;
+    co_await m_client->reloadConfig(true);
+    if (!self)
+        co_return;
+    co_await m_stores->refreshProxies();
+    if (!self)
+        co_return;
+    // The reload resets what the readiness sequence patched in; the kernel keeps the configured ports.
+    co_await applyLiveSettings();
 }
 
 void AppState::settingsChanged()

@@ -110,6 +110,8 @@ public:
     QCoro::Task<> reloadProfileList();
     // Recompiles the active profile, validates it and has the running kernel reload it.
     QCoro::Task<> reloadRuntimeConfiguration();
+    // The same, throwing what failed instead of alerting: for callers that show the failure in place.
+    QCoro::Task<> reloadKernelConfiguration();
     // Switches the system proxy and DNS back, stops the kernel and saves the modes for the next launch.
     QCoro::Task<> shutdown();
     // Downloads the missing geodata files into the work directory; concurrent callers share one run.

@@ -6,6 +6,8 @@
 #include "platform/Logging.h"
 #include "platform/Settings.h"
 
+#include <QThreadPool>
+
 namespace tarnwick {
 
 namespace {
@@ -38,6 +40,8 @@ TrafficHistory::~TrafficHistory()
 {
     // The resolver writes into the database: it stops first.
     m_resolver.reset();
+    // The dashboard's loads read it on the global pool: they finish before it closes.
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 void TrafficHistory::purgeExpired()
