@@ -2,9 +2,12 @@
 
 #include "DesktopFrontend.h"
 #include "LogsPage.h"
+#include "OverviewPage.h"
 #include "PolicyPage.h"
 #include "ProfilesPage.h"
 #include "RequestsPage.h"
+#include "RulesPage.h"
+#include "TrafficMapPage.h"
 #include "app/AppState.h"
 #include "platform/Settings.h"
 
@@ -25,10 +28,16 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
     setMinimumSize(720, 480);
     // In sidebar order: overview, map, policy, requests, rules, profiles, logs, settings.
     m_entries = {
+        {QStringLiteral("overview"), QStringLiteral("Overview"), QStringLiteral("view-statistics"),
+         QStringLiteral(":/icons/overview.svg")},
+        {QStringLiteral("map"), QStringLiteral("Traffic Map"), QStringLiteral("globe"),
+         QStringLiteral(":/icons/map.svg")},
         {QStringLiteral("policy"), QStringLiteral("Policy"), QStringLiteral("network-server"),
          QStringLiteral(":/icons/policy.svg")},
         {QStringLiteral("requests"), QStringLiteral("Requests"), QStringLiteral("network-transmit-receive"),
          QStringLiteral(":/icons/requests.svg")},
+        {QStringLiteral("rules"), QStringLiteral("Rules"), QStringLiteral("view-filter"),
+         QStringLiteral(":/icons/rules.svg")},
         {QStringLiteral("profiles"), QStringLiteral("Profiles"), QStringLiteral("document-open"),
          QStringLiteral(":/icons/profiles.svg")},
         {QStringLiteral("logs"), QStringLiteral("Logs"), QStringLiteral("text-x-generic"),
@@ -142,6 +151,12 @@ QWidget* MainWindow::createPage(const QString& id)
         return new PolicyPage(state, m_stack);
     if (id == QLatin1String("requests"))
         return new RequestsPage(state.connectionStore(), m_stack);
+    if (id == QLatin1String("overview"))
+        return new OverviewPage(m_frontend, m_stack);
+    if (id == QLatin1String("map"))
+        return new TrafficMapPage(m_frontend, m_stack);
+    if (id == QLatin1String("rules"))
+        return new RulesPage(m_frontend, m_stack);
     if (id == QLatin1String("profiles"))
         return new ProfilesPage(m_frontend, m_stack);
     if (id == QLatin1String("logs"))

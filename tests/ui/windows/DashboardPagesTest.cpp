@@ -1,0 +1,362 @@
+#include "app/AppState.h"
+#include "app/HelperClient.h"
+#include "app/RuleEditSession.h"
+#include "controller/RateFormatter.h"
+#include "history/CountryCoordinates.h"
+#include "history/FlowDatabase.h"
+#include "history/FlowFixtures.h"
+#include "history/OverviewAggregator.h"
+#include "platform/Settings.h"
+#include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
+#include "ui/charts/TopList.h"
+#include "ui/charts/WorldMap.h"
+#include "ui/models/RuleListModel.h"
+#include "ui/windows/DesktopFrontend.h"
+#include "ui/windows/LogicalRuleEditor.h"
+#include "ui/windows/MainWindow.h"
+#include "ui/windows/OverviewPage.h"
+#include "ui/windows/RuleDraft.h"
+#include "ui/windows/RuleEditorDialog.h"
+#include "ui/windows/RulesPage.h"
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The application as tarnwick-app builds it on a desktop, in a temporary workspace.
+class DashboardPagesTest : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
+        m_settings->setBoolean(QStringLiteral("update.autoCheck"), false);
+        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
+            m_settings->setText(QString::fromLatin1(key), m_server.url(QStringLiteral("/missing")));
+        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_server.url());
+        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
+        m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
+        HelperRegistration::Options options;
+        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
+        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
+        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
+        options.systemctl = QStringLiteral("/bin/false");
+        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+    }
+
+    void TearDown() override
+    {
+        if (m_state && m_state->supervisor().isRunning())
+            test::await(m_state->stopKernel());
+        m_frontend.detach();
+        m_state.reset();
+        test::await(m_helper->unregisterHelper());
+    }
+
+    QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
+    QString profile(const QString& name) const
+    {
+        return workspace() + QStringLiteral("/profiles/") + name + ".yaml";
+    }
+
+    // The application with `active` as the active profile, its file written first when given.
+    AppState& start(const QString& active, const QByteArray& bytes = {})
+    {
+        if (!bytes.isEmpty())
+            test::writeFile(profile(active), bytes);
+        m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
+        m_settings->setText(QStringLiteral("activeProfileName"), active);
+        AppEnvironment environment;
+        environment.settings = m_settings.get();
+        environment.paths = ClashPaths(workspace());
+        environment.helper = m_helper.get();
+        environment.alertPresenter = &m_frontend.alertPresenter();
+        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
+        m_frontend.prepare(environment);
+        m_state = std::make_unique<AppState>(environment);
+        m_frontend.attach(*m_state, [] {});
+        test::await(m_state->reloadProfiles());
+        return *m_state;
+    }
+
+    template <typename Page> Page& page(const QString& id)
+    {
+        auto* found = qobject_cast<Page*>(m_frontend.openMainWindow(id).page(id));
+        EXPECT_TRUE(found);
+        return *found;
+    }
+
+    QTemporaryDir m_dir;
+    test::TestHttpServer m_server{[](const test::HttpRequest&) {
+        return test::HttpResponse{404, {}, "none"};
+    }};
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<HelperClient> m_helper;
+    DesktopFrontend m_frontend;
+    std::unique_ptr<AppState> m_state;
+};
+
+QString figure(const QWidget& page, const QString& caption)
+{
+    for (const QLabel* label : page.findChildren<QLabel*>())
+        if (label->accessibleName() == caption)
+            return label->text();
+    return QStringLiteral("(no figure %1)").arg(caption);
+}
+
+QList<std::pair<bool, QString>> listed(const RulesPage& page)
+{
+    QList<std::pair<bool, QString>> rows;
+    for (const RuleEntry& entry : page.model().entries())
+        rows.append({entry.enabled, entry.text});
+    return rows;
+}
+
+} // namespace
+
+TEST_F(DashboardPagesTest, OverviewShowsTheHistoryOfASingleFlowAndRunsOnlyWhileShown)
+{
+    AppState& state = start(QStringLiteral("Default"));
+    FlowDatabase* db = state.history().flowDatabase();
+    ASSERT_TRUE(db);
+    db->recordOpened(test::connection({.id = "1",
+                                       .start = QDateTime::currentDateTimeUtc(),
+                                       .host = "a.example",
+                                       .chains = {"Tokyo", "Proxy"},
+                                       .upload = 100,
+                                       .download = 2048}),
+                     1, QStringLiteral("Default"));
+
+    MainWindow& window = m_frontend.openMainWindow(QStringLiteral("overview"));
+    const QStringList ids = window.pageIds();
+    EXPECT_EQ(ids.first(), QStringLiteral("overview"));
+    EXPECT_LT(ids.indexOf(QStringLiteral("map")), ids.indexOf(QStringLiteral("rules")));
+    EXPECT_LT(ids.indexOf(QStringLiteral("rules")), ids.indexOf(QStringLiteral("profiles")));
+    auto& overview = page<OverviewPage>(QStringLiteral("overview"));
+    for (const QString& key : OverviewPage::widgetKeys())
+        EXPECT_EQ(overview.tile(key)->objectName(), key);
+
+    ASSERT_TRUE(
+        test::waitFor([&] { return figure(overview, QStringLiteral("All-Time Traffic")) == "2.1 KB"; }, 10s))
+        << figure(overview, QStringLiteral("All-Time Traffic")).toStdString();
+    EXPECT_EQ(figure(overview, QStringLiteral("All-Time Connections")), QStringLiteral("1"));
+    EXPECT_EQ(figure(overview, QStringLiteral("Unique Hosts")), QStringLiteral("1"));
+    const auto rows = [&](const QString& key) {
+        QStringList texts;
+        for (const TopList::Row& row : overview.tile(key)->findChild<TopList*>()->rows())
+            texts.append(row.label + QLatin1Char('=') + QString::number(row.value));
+        return texts;
+    };
+    EXPECT_EQ(rows(QStringLiteral("topDomains")), QStringList{"a.example=2148"});
+    EXPECT_EQ(rows(QStringLiteral("topNodes")), QStringList{"Tokyo=2148"});
+    EXPECT_EQ(rows(QStringLiteral("policyGroups")), QStringList{"Proxy=2048"});
+
+    ASSERT_TRUE(overview.aggregator()->isRunning());
+    window.showPage(QStringLiteral("profiles"));
+    EXPECT_FALSE(overview.aggregator()->isRunning());
+}
+
+TEST_F(DashboardPagesTest, RulesPageEditsOnlyTheRulesLinesAndUndoPutsTheBytesBack)
+{
+    // Odd indentation, comments between entries, quoted and disabled entries, CRLF line ends.
+    const QByteArray original =
+        "port: 7890\r\nrules:\r\n   - DOMAIN,a.example,DIRECT\r\n   # the quoted one\r\n"
+        "   - 'DOMAIN-SUFFIX,b.example,DIRECT'\r\n   #- IP-CIDR,10.0.0.0/8,DIRECT\r\n\r\n"
+        "   - \"MATCH,DIRECT\"\r\nproxies: []\r\n";
+    start(QStringLiteral("Odd"), original);
+    auto& rules = page<RulesPage>(QStringLiteral("rules"));
+    using Listing = QList<std::pair<bool, QString>>;
+    EXPECT_EQ(listed(rules), (Listing{{true, "DOMAIN,a.example,DIRECT"},
+                                      {true, "DOMAIN-SUFFIX,b.example,DIRECT"},
+                                      {false, "IP-CIDR,10.0.0.0/8,DIRECT"},
+                                      {true, "MATCH,DIRECT"}}));
+    EXPECT_EQ(rules.model().index(1, RuleListModel::TypeColumn).data().toString(),
+              QStringLiteral("DOMAIN-SUFFIX"));
+
+    // Each act of the page gives the bytes RuleStore gives for the same edit on a copy of the file.
+    const QString copy = m_dir.filePath(QStringLiteral("copy.yaml"));
+    struct Act
+    {
+        const char* name;
+        std::function<QCoro::Task<>(RulesPage&)> act;
+        std::function<void(const QString&)> same;
+        const char* status;
+        std::pair<bool, QString> entry0;
+    };
+    const QList<Act> acts{
+        {"toggle",
+         [](RulesPage& p) { return p.toggleRule(2); },
+         [](const QString& f) { RuleStore::toggleRule(2, f); },
+         "Rule enabled.",
+         {true, "DOMAIN,a.example,DIRECT"}},
+        {"move",
+         [](RulesPage& p) { return p.moveRule(0, 1); },
+         [](const QString& f) { RuleStore::swapRules(0, 1, f); },
+         "Rule moved.",
+         {true, "DOMAIN-SUFFIX,b.example,DIRECT"}},
+        {"insert",
+         [](RulesPage& p) { return p.insertRule("GEOIP,JP,DIRECT", 0); },
+         [](const QString& f) { RuleStore::insertRule("GEOIP,JP,DIRECT", 0, f); },
+         "Rule added.",
+         {true, "GEOIP,JP,DIRECT"}},
+        {"update",
+         [](RulesPage& p) { return p.updateRule(0, "GEOIP,US,REJECT"); },
+         [](const QString& f) { RuleStore::updateRule(0, "GEOIP,US,REJECT", f); },
+         "Rule saved.",
+         {true, "GEOIP,US,REJECT"}},
+        {"delete",
+         [](RulesPage& p) { return p.deleteRule(0); },
+         [](const QString& f) { RuleStore::deleteRule(0, f); },
+         "Rule deleted.",
+         {true, "DOMAIN-SUFFIX,b.example,DIRECT"}},
+        {"out of bounds",
+         [](RulesPage& p) { return p.deleteRule(9); },
+         [](const QString&) {},
+         "Rule index 9 is out of bounds (total: 4)",
+         {true, "DOMAIN-SUFFIX,b.example,DIRECT"}},
+    };
+    for (const Act& act : acts) {
+        SCOPED_TRACE(act.name);
+        const QByteArray before = test::readFile(profile("Odd")).toUtf8();
+        test::writeFile(copy, before);
+        act.same(copy);
+        test::await(act.act(rules));
+        EXPECT_EQ(rules.statusText(), QString::fromUtf8(act.status));
+        EXPECT_EQ(test::readFile(profile("Odd")), test::readFile(copy));
+        EXPECT_EQ(listed(rules).value(0), act.entry0);
+    }
+
+    // Undo puts back the bytes from before the last edit that changed the file; then nothing is left to undo.
+    const QByteArray edited = test::readFile(profile("Odd")).toUtf8();
+    test::await(rules.insertRule("DOMAIN,c.example,REJECT", 1));
+    EXPECT_TRUE(rules.undoOffered());
+    test::await(rules.undo());
+    EXPECT_EQ(test::readFile(profile("Odd")).toUtf8(), edited);
+    EXPECT_FALSE(rules.session().canUndo());
+}
+
+TEST_F(DashboardPagesTest, RuleTheKernelRejectsSaysWhyAndUndoRestoresTheFile)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(test::installKernel(workspace()));
+    const QByteArray original = "rules:\n  - DOMAIN,example.com,DIRECT\n  - MATCH,DIRECT\n";
+    AppState& state = start(QStringLiteral("Work"), original);
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    auto& rules = page<RulesPage>(QStringLiteral("rules"));
+
+    test::await(rules.updateRule(0, QStringLiteral("DOMAIN,example.org,Nowhere")), 60s);
+    EXPECT_EQ(rules.statusText(),
+              QStringLiteral("rules[0] [DOMAIN,example.org,Nowhere] error: proxy [Nowhere] not found"));
+    EXPECT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    ASSERT_TRUE(rules.undoOffered());
+    test::await(rules.undo(), 60s);
+    EXPECT_EQ(test::readFile(profile("Work")).toUtf8(), original);
+
+    // An edit the kernel takes is in the configuration it runs.
+    test::await(rules.insertRule(QStringLiteral("DOMAIN-SUFFIX,example.net,REJECT"), 0), 60s);
+    EXPECT_EQ(rules.statusText(), QStringLiteral("Rule added. The kernel reloaded the rules."));
+    EXPECT_TRUE(
+        test::readFile(state.paths().runtimeConfigFile()).contains("DOMAIN-SUFFIX,example.net,REJECT"));
+}
+
+TEST_F(DashboardPagesTest, RuleEditorChecksRulesAndBuildsLogicalOnesVisually)
+{
+    struct Case
+    {
+        const char* text;
+        const char* problem;
+    };
+    for (const Case& c : {
+             Case{"DOMAIN-SUFFIX,example.com,Proxy", ""},
+             Case{"MATCH,DIRECT", ""},
+             Case{"IP-CIDR,10.0.0.0/8,DIRECT,no-resolve", ""},
+             Case{"IP-CIDR,10.0.0.300/8,DIRECT",
+                  "\"10.0.0.300/8\" is not an IPv4 network (for example 192.168.0.0/16)"},
+             Case{"IP-CIDR6,10.0.0.0/8,DIRECT",
+                  "\"10.0.0.0/8\" is not an IPv6 network (for example 2001:db8::/32)"},
+             Case{"DST-PORT,80/8000-9000,DIRECT", ""},
+             Case{"DST-PORT,70000,DIRECT",
+                  "\"70000\" is not a port, a range (8000-8999) or a list of them (80/443)"},
+             Case{"DOMAIN,,DIRECT", "DOMAIN needs a payload, for example example.com"},
+             Case{"DOMAIN,example.com,", "Choose a policy"},
+             Case{"DOMAIN,example.com,DIRECT,no-resolve", "DOMAIN does not take the option \"no-resolve\""},
+             Case{"DOMAIN-REGEX,a[,DIRECT",
+                  "\"a[\" is not a valid regular expression: missing terminating ] for character class"},
+             Case{"NOT,((DOMAIN,a.example),(NETWORK,UDP)),DIRECT", "NOT takes exactly one condition"},
+             Case{"AND,((DOMAIN,a.example),(OR,((NETWORK,UDP),(DST-PORT,x)))),DIRECT",
+                  "\"x\" is not a port, a range (8000-8999) or a list of them (80/443)"},
+             Case{"FOO,bar,DIRECT", "Unknown rule type \"FOO\""},
+         }) {
+        EXPECT_EQ(RuleDraft::parse(QString::fromUtf8(c.text)).problem(), QString::fromUtf8(c.problem))
+            << c.text;
+    }
+    // The history's rule names meet the profile's.
+    EXPECT_EQ(RuleListModel::hitKey("DomainSuffix", "a"), RuleListModel::hitKey("DOMAIN-SUFFIX", "a"));
+    EXPECT_EQ(RuleListModel::hitKey("Process", "curl"), RuleListModel::hitKey("PROCESS-NAME", "curl"));
+
+    RuleEditorDialog dialog({QStringLiteral("Proxy"), QStringLiteral("DIRECT")});
+    dialog.type().setCurrentText(QStringLiteral("AND"));
+    EXPECT_EQ(dialog.payload().placeholderText(), QStringLiteral("((DOMAIN,example.com),(NETWORK,UDP))"));
+    LogicalRuleEditor& conditions = dialog.logicalEditor();
+    conditions.addCondition(QStringLiteral("DOMAIN"), QStringLiteral("example.com"));
+    conditions.tree().setCurrentItem(nullptr);
+    conditions.addGroup(QStringLiteral("NOT"));
+    conditions.addCondition(QStringLiteral("NETWORK"), QStringLiteral("UDP"));
+    dialog.policy().setCurrentText(QStringLiteral("DIRECT"));
+    EXPECT_EQ(dialog.ruleText(), QStringLiteral("AND,((DOMAIN,example.com),(NOT,((NETWORK,UDP)))),DIRECT"));
+    EXPECT_EQ(dialog.problem(), QString());
+
+    // An existing logical rule comes back into the tree and out again unchanged.
+    const QString nested =
+        QStringLiteral("OR,((DOMAIN-SUFFIX,a.example),(AND,((NETWORK,TCP),(DST-PORT,443)))),Proxy");
+    dialog.setRule(nested);
+    EXPECT_EQ(conditions.tree().topLevelItemCount(), 2);
+    EXPECT_EQ(dialog.ruleText(), nested);
+    dialog.payload().setText(QStringLiteral("((DOMAIN,a.example)"));
+    EXPECT_FALSE(dialog.problem().isEmpty());
+}
+
+TEST_F(DashboardPagesTest, MapShadesCountriesDrawsPathsAndNamesTheHoveredOne)
+{
+    // Three square countries; "ZZ" has traffic but no outline.
+    const auto square = [](const char* iso, double lat, double lng) {
+        const QJsonArray ring{QJsonArray{lng - 5, lat - 5}, QJsonArray{lng + 5, lat - 5},
+                              QJsonArray{lng + 5, lat + 5}, QJsonArray{lng - 5, lat + 5}};
+        return QJsonObject{
+            {"iso", iso}, {"name", iso}, {"rings", QJsonArray{ring}}, {"label", QJsonArray{lat, lng}}};
+    };
+    const QString file = m_dir.filePath(QStringLiteral("countries.json"));
+    test::writeFile(
+        file, QJsonDocument(QJsonArray{square("CN", 35, 105), square("JP", 36, 138), square("US", 40, -100)})
+                  .toJson());
+    WorldMap map;
+    map.resize(800, 480);
+    map.setWorld(std::make_shared<const CountryCoordinates>(file));
+    map.setFlightPaths({{"CN", "JP", "US", 1000},
+                        {"CN", "DIRECT", "JP", 10},
+                        {"CN", "JP", "ZZ", 5},
+                        {"CN", "Unknown", "Unknown", 1}});
+    map.grab();
+    // CN→JP and JP→US; CN→JP direct; CN→JP towards the country without an outline.
+    EXPECT_EQ(map.drawnLegs(), 4);
+    EXPECT_EQ(map.figures().value("JP").asTunnel, 1005);
+    EXPECT_EQ(map.figures().value("JP").asDestination, 10);
+    EXPECT_EQ(map.figures().value("ZZ").asDestination, 5);
+    EXPECT_EQ(map.countryAt(map.widgetPoint(36, 138)), QStringLiteral("JP"));
+    EXPECT_EQ(map.countryAt(map.widgetPoint(-40, -140)), QString());
+    EXPECT_EQ(map.describe(QStringLiteral("US")), QStringLiteral("🇺🇸 United States\nDestination: 1000 B"));
+}
