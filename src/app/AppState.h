@@ -9,6 +9,7 @@
 #include "KernelRecovery.h"
 #include "KernelStatus.h"
 #include "KernelStores.h"
+#include "RuleEditorMode.h"
 #include "SubscriptionRefresher.h"
 #include "SystemProxyController.h"
 #include "TrafficHistory.h"
@@ -169,6 +170,15 @@ public:
         return m_lastOverrideSnapshot;
     }
 
+    // What the rule editor opens for when the Rules page shows next: set by the webpage rule capture,
+    // taken (and cleared) by the page.
+    const std::optional<RuleEditorMode>& browserRuleEditorMode() const { return m_browserRuleEditorMode; }
+    void setBrowserRuleEditorMode(std::optional<RuleEditorMode> mode)
+    {
+        m_browserRuleEditorMode = std::move(mode);
+        Q_EMIT browserRuleEditorModeChanged();
+    }
+
     // Called once the kernel answers after a start; other parts install it.
     std::function<void()> onKernelReady;
 
@@ -188,6 +198,7 @@ Q_SIGNALS:
     void kernelReady();
     void hotReloadTriggered();
     void geodataFinished();
+    void browserRuleEditorModeChanged();
 
 private:
     void setBootState(AppBootState state);
@@ -263,6 +274,7 @@ private:
     bool m_isKernelIntentionallyStopped = false;
     bool m_kernelReady = false;
     std::optional<NativeValue::Dictionary> m_lastOverrideSnapshot;
+    std::optional<RuleEditorMode> m_browserRuleEditorMode;
 
     QTimer m_memoryTimer;
     quint64 m_hotReloadGeneration = 0;

@@ -87,6 +87,8 @@ void MenuBarBuilder::build(QMenu& menu, const MenuBarSnapshot& snapshot, MenuBar
         QObject::connect(action, &QAction::triggered, icon, [&actions, mode] { actions.setIconMode(mode); });
     }
     menu.addAction(QStringLiteral("Copy Shell Export"), [&actions] { actions.copyShellExport(); });
+    menu.addAction(QStringLiteral("Add Rule for Current Webpage…"),
+                   [&actions] { actions.addRuleForWebpage(); });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Open Tarnwick"), [&actions] { actions.openWindow(); });
     menu.addAction(QStringLiteral("Quit Tarnwick"), [&actions] { actions.quit(); });

@@ -66,6 +66,7 @@ public:
     virtual void installHelper() = 0;
     virtual void setIconMode(MenuBarIconMode mode) = 0;
     virtual void copyShellExport() = 0;
+    virtual void addRuleForWebpage() = 0;
     virtual void openWindow() = 0;
     virtual void quit() = 0;
 };

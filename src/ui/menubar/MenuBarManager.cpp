@@ -1,6 +1,7 @@
 #include "MenuBarManager.h"
 
 #include "ShellExport.h"
+#include "WebpageCapture.h"
 #include "app/AppState.h"
 #include "controller/RateFormatter.h"
 #include "platform/Error.h"
@@ -31,7 +32,7 @@ QCoro::Task<> runFlow(QCoro::Task<> flow, QString failure)
 
 MenuBarManager::MenuBarManager(AppState& state, DesktopFrontend& frontend, QObject* parent)
     : QObject(parent), m_state(state), m_frontend(frontend), m_menu(std::make_unique<QMenu>()),
-      m_renderer(QApplication::palette().color(QPalette::WindowText))
+      m_renderer(QApplication::palette().color(QPalette::WindowText)), m_browsers(BrowserAutomation::create())
 {
     m_iconMode = menuBarIconModeFromRaw(m_state.settings().text(menuBarIconModeKey, {}))
                      .value_or(MenuBarIconMode::iconAndSpeed);
@@ -295,6 +296,21 @@ void MenuBarManager::setIconMode(MenuBarIconMode mode)
     m_iconMode = mode;
     m_state.settings().setText(menuBarIconModeKey, rawValue(mode));
     updateIcon();
+}
+
+void MenuBarManager::addRuleForWebpage()
+{
+    const WebpageCapture::Result result = WebpageCapture::capture(*m_browsers);
+    if (!result.host) {
+        printDiagnostic(QStringLiteral("[Tarnwick] No rule for the current webpage: ") + result.problem);
+        if (isTrayAvailable())
+            m_tray.showMessage(QStringLiteral("Add Rule for Current Webpage"), result.problem);
+        Q_EMIT webpageCaptureFailed(result.problem);
+        return;
+    }
+    m_state.setBrowserRuleEditorMode(
+        RuleEditorMode::createPrefill({MihomoRuleType::domainSuffix, *result.host}));
+    m_frontend.openMainWindow(QStringLiteral("rules"));
 }
 
 void MenuBarManager::copyShellExport()

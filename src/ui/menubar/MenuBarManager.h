@@ -2,6 +2,7 @@
 
 #include "MenuBarBuilder.h"
 #include "MenuBarIconRenderer.h"
+#include "platform/BrowserAutomation.h"
 
 #include <QObject>
 #include <QPointer>
@@ -51,6 +52,12 @@ public:
     void installHelper() override;
     void setIconMode(MenuBarIconMode mode) override;
     void copyShellExport() override;
+    // Opens the rule editor on a DOMAIN-SUFFIX rule for the frontmost browser's page, or says why not.
+    void addRuleForWebpage() override;
+    void setBrowserAutomation(std::unique_ptr<BrowserAutomation> automation)
+    {
+        m_browsers = std::move(automation);
+    }
     void openWindow() override;
     void quit() override;
 
@@ -59,6 +66,8 @@ protected:
 
 Q_SIGNALS:
     void shellExportCopied(const QString& text);
+    // Why "Add Rule for Current Webpage…" found no page.
+    void webpageCaptureFailed(const QString& problem);
 
 private:
     void updateIcon();
@@ -82,6 +91,7 @@ private:
     qint64 m_download = 0;
     std::optional<HelperStatus> m_helperStatus;
     QString m_helperVersion;
+    std::unique_ptr<BrowserAutomation> m_browsers;
 };
 
 } // namespace tarnwick

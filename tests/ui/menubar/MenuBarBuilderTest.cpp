@@ -11,6 +11,7 @@ class RecordingActions final : public MenuBarActions
 {
 public:
     void startKernel() override { calls << QStringLiteral("start"); }
+    void addRuleForWebpage() override { calls << QStringLiteral("webpage"); }
     void stopKernel() override { calls << QStringLiteral("stop"); }
     void restartKernel() override { calls << QStringLiteral("restart"); }
     void setMode(OutboundMode mode) override { calls << QStringLiteral("mode ") + rawValue(mode); }
@@ -68,10 +69,10 @@ TEST(MenuBarBuilderTest, StoppedKernelWithoutProfiles)
     snapshot.helperStatus = HelperStatus::unreachable;
     MenuBarBuilder::build(menu, snapshot, actions);
 
-    EXPECT_EQ(titles(menu),
-              (QStringList{"Kernel: Stopped", "Start Kernel", "Restart Kernel", "Rule", "Global", "Direct",
-                           "System Proxy", "Enhanced Mode (TUN)", "Profile", "Helper Unreachable",
-                           "Menu Bar Icon", "Copy Shell Export", "Open Tarnwick", "Quit Tarnwick"}));
+    EXPECT_EQ(titles(menu), (QStringList{"Kernel: Stopped", "Start Kernel", "Restart Kernel", "Rule",
+                                         "Global", "Direct", "System Proxy", "Enhanced Mode (TUN)", "Profile",
+                                         "Helper Unreachable", "Menu Bar Icon", "Copy Shell Export",
+                                         "Add Rule for Current Webpage…", "Open Tarnwick", "Quit Tarnwick"}));
     EXPECT_FALSE(find(menu, QStringLiteral("Restart Kernel"))->isEnabled());
     EXPECT_FALSE(find(menu, QStringLiteral("Global"))->isEnabled());
     const QMenu* profiles = find(menu, QStringLiteral("Profile"))->menu();
@@ -86,7 +87,8 @@ TEST(MenuBarBuilderTest, StoppedKernelWithoutProfiles)
     find(menu, QStringLiteral("System Proxy"))->trigger();
     icon->actions().last()->trigger();
     find(menu, QStringLiteral("Copy Shell Export"))->trigger();
-    EXPECT_EQ(actions.calls, (QStringList{"start", "proxy 1", "icon speedOnly", "copy"}));
+    find(menu, QStringLiteral("Add Rule for Current Webpage…"))->trigger();
+    EXPECT_EQ(actions.calls, (QStringList{"start", "proxy 1", "icon speedOnly", "copy", "webpage"}));
 }
 
 TEST(MenuBarBuilderTest, RunningKernelWithProfilesGroupsAndHelper)
