@@ -87,6 +87,8 @@ void DesktopFrontend::attach(AppState& state, std::function<void()> quit)
         if (self)
             self->openMainWindow();
     });
+    connect(&state.updateFlow(), &AppUpdateFlow::updateWindowRequested, this,
+            [this] { openUpdateWindow(); });
     if (!m_menuBar->isTrayAvailable())
         showTrayFallback();
 }
@@ -95,6 +97,7 @@ void DesktopFrontend::detach()
 {
     delete m_onboarding;
     delete m_kernelDownload;
+    delete m_updateWindow;
     delete m_mainWindow;
     m_menuBar.reset();
 }
@@ -144,6 +147,16 @@ void DesktopFrontend::openKernelDownload()
     m_kernelDownload->show();
     m_kernelDownload->raise();
     m_kernelDownload->activateWindow();
+}
+
+UpdateWindow& DesktopFrontend::openUpdateWindow()
+{
+    if (!m_updateWindow)
+        m_updateWindow = new UpdateWindow(m_state->updateFlow());
+    m_updateWindow->show();
+    m_updateWindow->raise();
+    m_updateWindow->activateWindow();
+    return *m_updateWindow;
 }
 
 void DesktopFrontend::openFile(const QString& path)

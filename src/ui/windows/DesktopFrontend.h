@@ -4,6 +4,7 @@
 #include "KernelDownloadWindow.h"
 #include "MainWindow.h"
 #include "OnboardingWindow.h"
+#include "UpdateWindow.h"
 #include "app/Application.h"
 
 #include <QObject>
@@ -39,6 +40,8 @@ public:
     void openOnboarding();
     // The kernel download window; once a kernel is installed the kernel is started again.
     void openKernelDownload();
+    // The application's update window (a manual check opens it too).
+    UpdateWindow& openUpdateWindow();
     void openFile(const QString& path);
     void revealFile(const QString& path);
     void importSubscription();
@@ -58,6 +61,7 @@ private:
     QPointer<MainWindow> m_mainWindow;
     QPointer<OnboardingWindow> m_onboarding;
     QPointer<KernelDownloadWindow> m_kernelDownload;
+    QPointer<UpdateWindow> m_updateWindow;
 };
 
 } // namespace tarnwick

@@ -2,6 +2,7 @@
 
 #include "runtime/RuntimeManager.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -63,11 +64,21 @@ KernelDownloadWindow::KernelDownloadWindow(RuntimeManager& runtime, QWidget* par
     m_download = buttons->addButton(QStringLiteral("Download"), QDialogButtonBox::ActionRole);
     m_download->setDefault(true);
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
     connect(m_download, &QPushButton::clicked, this, &KernelDownloadWindow::startDownload);
     connect(&m_runtime, &RuntimeManager::stateChanged, this, &KernelDownloadWindow::stateChanged);
     setMinimumWidth(440);
     stateChanged();
+}
+
+void KernelDownloadWindow::closeEvent(QCloseEvent* event)
+{
+    if (!m_running) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    hide();
 }
 
 QString KernelDownloadWindow::statusText() const

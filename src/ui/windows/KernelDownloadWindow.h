@@ -27,6 +27,11 @@ Q_SIGNALS:
     // A kernel is installed and active.
     void installed();
 
+protected:
+    // Closed while downloading, the window only hides: the download goes on and the kernel still starts
+    // once it is installed.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void stateChanged();
 

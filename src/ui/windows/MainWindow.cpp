@@ -10,6 +10,7 @@
 #include "TrafficMapPage.h"
 #include "app/AppState.h"
 #include "platform/Settings.h"
+#include "ui/settings/SettingsPage.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -42,6 +43,8 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
          QStringLiteral(":/icons/profiles.svg")},
         {QStringLiteral("logs"), QStringLiteral("Logs"), QStringLiteral("text-x-generic"),
          QStringLiteral(":/icons/logs.svg")},
+        {QStringLiteral("settings"), QStringLiteral("Settings"), QStringLiteral("preferences-system"),
+         QStringLiteral(":/icons/settings.svg")},
     };
 
     auto* central = new QWidget(this);
@@ -161,6 +164,8 @@ QWidget* MainWindow::createPage(const QString& id)
         return new ProfilesPage(m_frontend, m_stack);
     if (id == QLatin1String("logs"))
         return new LogsPage(state, m_stack);
+    if (id == QLatin1String("settings"))
+        return new SettingsPage(m_frontend, m_stack);
     return new QWidget(m_stack);
 }
 

@@ -1,0 +1,241 @@
+#include "ui/settings/SettingsPage.h"
+
+#include "app/AppState.h"
+#include "app/HelperClient.h"
+#include "config/EngineSettings.h"
+#include "platform/Settings.h"
+#include "runtime/GitHubReleaseService.h"
+#include "support/QtPrinters.h"
+#include "support/ReleaseFeedServer.h"
+#include "support/TestHttpServer.h"
+#include "support/TestSupport.h"
+#include "ui/settings/KernelSection.h"
+#include "ui/settings/SettingField.h"
+#include "ui/windows/DesktopFrontend.h"
+#include "ui/windows/UpdateWindow.h"
+
+#include <QListWidget>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The application as tarnwick-app builds it on a desktop, with the real kernel in a temporary workspace.
+class SettingsPageTest : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
+        m_settings->setBoolean(QStringLiteral("update.autoCheck"), false);
+        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
+            m_settings->setText(QString::fromLatin1(key), m_server.url(QStringLiteral("/missing")));
+        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_server.url());
+        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
+        m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
+        m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
+        m_settings->setText(QStringLiteral("activeProfileName"), QStringLiteral("Default"));
+        HelperRegistration::Options options;
+        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
+        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
+        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
+        options.systemctl = QStringLiteral("/bin/false");
+        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+    }
+
+    void TearDown() override
+    {
+        m_frontend.detach();
+        if (m_state && m_state->supervisor().isRunning())
+            test::await(m_state->stopKernel());
+        m_state.reset();
+        test::await(m_helper->unregisterHelper());
+    }
+
+    AppState& makeState()
+    {
+        AppEnvironment environment;
+        environment.settings = m_settings.get();
+        environment.paths = ClashPaths(workspace());
+        environment.helper = m_helper.get();
+        environment.alertPresenter = &m_frontend.alertPresenter();
+        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
+        m_frontend.prepare(environment);
+        m_state = std::make_unique<AppState>(environment);
+        m_frontend.attach(*m_state, [] {});
+        return *m_state;
+    }
+
+    QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
+
+    QByteArray controllerGet(const QString& path)
+    {
+        QNetworkAccessManager network;
+        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2")
+                                         .arg(m_settings->integer(QStringLiteral("apiPort"), 0))
+                                         .arg(path)));
+        request.setRawHeader("Authorization",
+                             "Bearer " + m_settings->text(QStringLiteral("apiSecret"), {}).toUtf8());
+        std::unique_ptr<QNetworkReply> reply(network.get(request));
+        test::waitFor([&] { return reply->isFinished(); });
+        return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    }
+
+    QStringList engineKeysWritten() const
+    {
+        QStringList keys;
+        for (const EngineSettings::Setting& setting : EngineSettings::table()) {
+            if (m_settings->contains(QLatin1String(setting.key)))
+                keys.append(QLatin1String(setting.key));
+        }
+        return keys;
+    }
+
+    QTemporaryDir m_dir;
+    test::TestHttpServer m_server{[](const test::HttpRequest&) {
+        return test::HttpResponse{404, {}, {}, false};
+    }};
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<HelperClient> m_helper;
+    DesktopFrontend m_frontend;
+    std::unique_ptr<AppState> m_state;
+};
+
+} // namespace
+
+TEST_F(SettingsPageTest, EveryEngineSettingHasItsControlAndAChangeReachesTheRunningKernel)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(test::installKernel(workspace()));
+    AppState& state = makeState();
+    QSignalSpy ready(&state, &AppState::kernelReady);
+    test::await(state.boot(), 60s);
+    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+
+    auto* page = qobject_cast<SettingsPage*>(
+        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    ASSERT_TRUE(page);
+    const QStringList writtenBefore = engineKeysWritten();
+    QHash<QString, SettingField*> fields;
+    for (const QString& id : page->sectionIds()) {
+        for (SettingField* field : page->section(id)->findChildren<SettingField*>()) {
+            EXPECT_FALSE(fields.contains(field->key())) << field->key().toStdString() << " twice";
+            fields.insert(field->key(), field);
+        }
+    }
+    // TUN itself is switched from the tray, which also prepares what it needs.
+    for (const EngineSettings::Setting& setting : EngineSettings::table())
+        EXPECT_EQ(fields.contains(QLatin1String(setting.key)), qstrcmp(setting.key, "tunEnabled") != 0)
+            << setting.key;
+    EXPECT_EQ(engineKeysWritten(), writtenBefore);
+
+    const QString newPort = QString::number(test::freePort());
+    struct Change
+    {
+        const char* key;
+        QString value;
+        QByteArray configs; // what the kernel's "/configs" then says
+    };
+    const Change changes[] = {
+        {"allowLan", QStringLiteral("true"), "\"allow-lan\":true"},
+        {"mixedPort", newPort, "\"mixed-port\":" + newPort.toUtf8()},
+        {"lanAllowedIPs", QStringLiteral("127.0.0.0/8\n10.0.0.0/8"),
+         "\"lan-allowed-ips\":[\"127.0.0.0/8\",\"10.0.0.0/8\"]"},
+        {"findProcessMode", QStringLiteral("off"), "\"find-process-mode\":\"off\""},
+    };
+    for (const Change& change : changes) {
+        SettingField* field = fields.value(QLatin1String(change.key));
+        ASSERT_TRUE(field) << change.key;
+        QSignalSpy written(m_settings.get(), &Settings::changed);
+        field->setValue(change.value);
+        ASSERT_TRUE(field->commit()) << change.key << ": " << field->errorText().toStdString();
+        ASSERT_EQ(written.size(), 1) << change.key;
+        EXPECT_EQ(written[0][0].toString(), QLatin1String(change.key));
+    }
+    QByteArray configs;
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            configs = controllerGet(QStringLiteral("/configs"));
+            return std::all_of(std::begin(changes), std::end(changes),
+                               [&](const Change& change) { return configs.contains(change.configs); });
+        },
+        15s))
+        << configs.toStdString();
+    EXPECT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
+}
+
+TEST_F(SettingsPageTest, KernelSectionInstallsFromTheFeedListsNewestFirstAndRollsBack)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(test::installKernel(workspace()));
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), kernel});
+    ASSERT_TRUE(gzip.waitForFinished(60000));
+    test::ReleaseFeedServer feed;
+    feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
+                 {{QStringLiteral("mihomo-%1-v1.19.31.gz").arg(GitHubReleaseService::architectureTag()),
+                   gzip.readAllStandardOutput(), -1, 200}});
+    feed.publish(QStringLiteral("tarnwick/Tarnwick"), QStringLiteral("v9.0.0"), false,
+                 {{QStringLiteral("Tarnwick-9.0.0-linux-amd64.zip"), "zip", -1, 200}});
+    m_settings->setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
+    m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+    makeState();
+    auto* page = qobject_cast<SettingsPage*>(
+        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    auto* kernelSection = qobject_cast<KernelSection*>(page->section(QStringLiteral("kernel")));
+    ASSERT_TRUE(kernelSection);
+    const auto versions = [&] {
+        QStringList texts;
+        for (int i = 0; i < kernelSection->versions().count(); ++i)
+            texts.append(kernelSection->versions().item(i)->text());
+        return texts;
+    };
+    EXPECT_EQ(versions(), QStringList{QStringLiteral("v1.19.30  ·  stable  ·  active")});
+
+    kernelSection->checkForUpdates();
+    ASSERT_TRUE(test::waitFor(
+        [&] { return kernelSection->updateText() == QStringLiteral("Version v1.19.31 is available."); }));
+    QStringList shown;
+    QObject::connect(&m_state->runtimeManager(), &RuntimeManager::stateChanged, kernelSection,
+                     [&] { shown.append(kernelSection->statusText().section(u' ', 0, 0)); });
+    kernelSection->upgrade();
+    ASSERT_TRUE(test::waitFor(
+        [&] { return kernelSection->statusText() == QStringLiteral("Kernel v1.19.31 is installed."); }, 60s))
+        << kernelSection->statusText().toStdString();
+    shown.removeDuplicates();
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Looking"), QStringLiteral("Downloading…"),
+                                  QStringLiteral("Installing…"), QStringLiteral("Checking"),
+                                  QStringLiteral("Activating…"), QStringLiteral("Kernel")}));
+    EXPECT_EQ(versions(), (QStringList{QStringLiteral("v1.19.31  ·  stable  ·  active"),
+                                       QStringLiteral("v1.19.30  ·  stable")}));
+
+    kernelSection->versions().setCurrentRow(1);
+    kernelSection->rollback();
+    ASSERT_TRUE(test::waitFor([&] { return versions().value(1).endsWith(QStringLiteral("active")); }));
+    EXPECT_EQ(m_state->runtimeManager().activeVersion(), QStringLiteral("v1.19.30"));
+    EXPECT_EQ(kernelSection->errorText(), QString());
+
+    // The application's own update: a manual check brings up the window with the result, then a failure.
+    m_state->updateFlow().check(false);
+    UpdateWindow& window = m_frontend.openUpdateWindow();
+    ASSERT_TRUE(
+        test::waitFor([&] { return window.headline() == QStringLiteral("Tarnwick 9.0.0 is available"); }));
+    EXPECT_TRUE(window.historyText().contains(QStringLiteral("9.0.0")));
+    EXPECT_EQ(window.actionButton().text(), QStringLiteral("Install and Relaunch"));
+    feed.overrideList(QStringLiteral("tarnwick/Tarnwick"), 500, "down for maintenance");
+    m_state->updateFlow().check(false);
+    ASSERT_TRUE(test::waitFor([&] { return window.headline() == QStringLiteral("The update failed"); }));
+    EXPECT_FALSE(window.detail().isEmpty());
+    EXPECT_EQ(window.actionButton().text(), QStringLiteral("Try Again"));
+}
