@@ -3,9 +3,9 @@
 #include "SettingsForm.h"
 #include "app/AppState.h"
 #include "app/TrafficHistory.h"
+#include "controller/RateFormatter.h"
 #include "history/FlowDatabase.h"
 #include "platform/Settings.h"
-#include "ui/menubar/RateFormatter.h"
 #include "ui/windows/DesktopFrontend.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "UpdateWindow.h"
 
 #include "app/AppUpdateFlow.h"
-#include "ui/menubar/RateFormatter.h"
+#include "controller/RateFormatter.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
