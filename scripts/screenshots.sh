@@ -2,13 +2,14 @@
 # Pictures of the application as people see it: starts tarnwick-app under Xvfb (with trayer as the tray)
 # against the real kernel in a demonstration workspace — proxy nodes served by a second kernel instance, a
 # local server producing traffic, a remote profile with a quota served locally — and writes one PNG per
-# page, the tray menu, onboarding and the kernel download window, in light and dark. The folder is the
-# last line printed. Needs the built tarnwick-app and tarnwick-helper (make apps).
+# page and settings section, the tray menu, onboarding, the kernel download window and the update window, in
+# light and dark. The folder is the last line printed. Needs the built tarnwick-app, tarnwick-helper and
+# tarnwick (make apps).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 app="$root/build/bin/tarnwick-app"
-[[ -x "$app" && -x "$root/build/bin/tarnwick-helper" ]] || { echo "screenshots: build the applications first (make apps)" >&2; exit 1; }
+[[ -x "$app" && -x "$root/build/bin/tarnwick-helper" && -x "$root/build/bin/tarnwick" ]] || { echo "screenshots: build the applications first (make apps)" >&2; exit 1; }
 for tool in Xvfb trayer xdotool import python3 curl gzip; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
@@ -156,12 +157,40 @@ shoot() {
   window=$(xdotool search --sync --onlyvisible --name '^Tarnwick$' | awk 'NR == 1')
   sleep 3
   # Every page of the sidebar, in its order: Ctrl+1 … Ctrl+9 open them.
-  local pages=(policy requests profiles logs)
+  local pages=(policy requests profiles logs settings)
   for i in "${!pages[@]}"; do
     xdotool windowfocus --sync "$window" key "ctrl+$((i + 1))"
     sleep 2
     import -window "$window" "$out/$theme-${pages[$i]}.png"
   done
+
+  # Every settings section (Alt+1 … Alt+0 on the settings page), the last page shown above.
+  local sections=(general network dns sniffer tun kernel updates helper permissions advanced)
+  for i in "${!sections[@]}"; do
+    xdotool windowfocus --sync "$window" key "alt+$(((i + 1) % 10))"
+    sleep 1.5
+    import -window "$window" "$out/$theme-settings-${sections[$i]}.png"
+  done
+  # The kernel section while a newer kernel downloads from the demonstration feed (it trickles).
+  local cli="$root/build/bin/tarnwick"
+  workspace_env "$dir" "$cli" kernel upgrade >/dev/null 2>&1 &
+  pids+=($!)
+  xdotool windowfocus --sync "$window" key "alt+6"
+  sleep 4
+  import -window "$window" "$out/$theme-settings-kernel-downloading.png"
+  # The update window: a manual check's result with the release history, then a failed update (the
+  # demonstration runs from the build tree, which an update does not replace).
+  workspace_env "$dir" "$cli" app check >/dev/null 2>&1 || true
+  local update
+  if update=$(timeout 10 xdotool search --sync --onlyvisible --name '^Software Update$' | awk 'NR == 1') && [[ -n $update ]]; then
+    sleep 1
+    import -window "$update" "$out/$theme-update-result.png"
+    workspace_env "$dir" "$cli" app upgrade >/dev/null 2>&1 || true
+    sleep 2
+    import -window "$update" "$out/$theme-update-failed.png"
+  else
+    echo "screenshots: the update window did not open" >&2
+  fi
 
   # The tray menu: a right click on the icon trayer embeds (a small window of the application's).
   local clicked=""

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The demonstration workspace's local servers: a subscription with a traffic quota, the latency-test
-endpoint, and payloads that produce traffic through the kernel. Usage: demo_servers.py PORT PROFILE_FILE"""
+endpoint, payloads that produce traffic through the kernel, and release feeds (under /feed) whose downloads
+trickle, so that a download can be pictured half-way. Usage: demo_servers.py PORT PROFILE_FILE"""
 import http.server
+import json
 import os
 import sys
 import time
@@ -49,10 +51,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(0.4)
             except OSError:
                 pass
+        elif path.startswith("/feed/repos/"):
+            self.reply(200, json.dumps(self.releases(path)).encode(), [("content-type", "application/json")])
+        elif path.startswith("/feed/download/"):
+            # 8 MB at about 160 KB/s: still under way when the picture is taken.
+            self.send_response(200)
+            self.send_header("Content-Length", str(512 * 16384))
+            self.end_headers()
+            chunk = os.urandom(16384)
+            try:
+                for _ in range(512):
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    time.sleep(0.1)
+            except OSError:
+                pass
         elif path.startswith("/blob"):
             self.reply(200, os.urandom(512 * 1024))
         else:
             self.reply(404, b"not found")
+
+
+    def releases(self, path):
+        base = f"http://127.0.0.1:{sys.argv[1]}/feed/download"
+        if "/tarnwick/" in path:
+            notes = [("9.9.0", "2026-11-28T10:00:00Z", "- The settings page has every section.\n- Faster start."),
+                     ("0.2.0", "2026-10-02T10:00:00Z", "- Traffic history with retention.\n- Wi-Fi bypass."),
+                     ("0.1.0", "2026-09-01T10:00:00Z", "- First release.")]
+            return [{"tag_name": f"v{version}", "name": f"Tarnwick {version}", "prerelease": False,
+                     "published_at": date, "body": body, "html_url": f"{base}/notes/{version}",
+                     "assets": [{"name": f"Tarnwick-{version}-linux-amd64.zip", "size": 512 * 16384,
+                                 "browser_download_url": f"{base}/Tarnwick-{version}.zip"}]}
+                    for version, date, body in notes]
+        return [{"tag_name": "v1.19.99", "name": "v1.19.99", "prerelease": False,
+                 "assets": [{"name": "mihomo-linux-amd64-compatible-v1.19.99.gz", "size": 512 * 16384,
+                             "browser_download_url": f"{base}/mihomo-v1.19.99.gz"}]}]
 
 
 http.server.ThreadingHTTPServer.daemon_threads = True
