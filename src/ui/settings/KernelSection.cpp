@@ -140,7 +140,8 @@ KernelSection::KernelSection(DesktopFrontend& frontend, QWidget* parent)
     connect(m_check, &QPushButton::clicked, this, &KernelSection::checkForUpdates);
     connect(m_upgrade, &QPushButton::clicked, this, &KernelSection::upgrade);
     connect(m_rollback, &QPushButton::clicked, this, &KernelSection::rollback);
-    connect(m_versions, &QListWidget::currentRowChanged, this, &KernelSection::runtimeChanged);
+    // Only the controls: rebuilding the list here would delete the items whose selection is changing.
+    connect(m_versions, &QListWidget::currentRowChanged, this, &KernelSection::updateControls);
     connect(&runtime, &RuntimeManager::stateChanged, this, &KernelSection::runtimeChanged);
     connect(&runtime, &RuntimeManager::isPendingRestartChanged, this, &KernelSection::runtimeChanged);
     connect(&runtime, &RuntimeManager::currentChannelChanged, this, &KernelSection::runtimeChanged);
@@ -169,6 +170,14 @@ QString KernelSection::errorText() const
 
 void KernelSection::runtimeChanged()
 {
+    const RuntimeState::Kind kind = m_frontend.state().runtimeManager().state().kind;
+    if (kind == RuntimeState::Kind::ready || kind == RuntimeState::Kind::missing)
+        refreshVersions();
+    updateControls();
+}
+
+void KernelSection::updateControls()
+{
     AppState& state = m_frontend.state();
     RuntimeManager& runtime = state.runtimeManager();
     const RuntimeState& runtimeState = runtime.state();
@@ -190,8 +199,6 @@ void KernelSection::runtimeChanged()
     if (runtime.isPendingRestart())
         status += QStringLiteral(" The kernel restarts on it now…");
     m_status->setText(status);
-    if (runtimeState.kind == RuntimeState::Kind::ready || runtimeState.kind == RuntimeState::Kind::missing)
-        refreshVersions();
     const QListWidgetItem* selected = m_versions->currentItem();
     m_rollback->setEnabled(!busy && selected && selected->data(Qt::UserRole + 1).toBool() == false);
     refreshUpdate();

@@ -37,6 +37,8 @@ public:
 
 private:
     void runtimeChanged();
+    // The buttons, texts and progress; the list stays as it is.
+    void updateControls();
     void refreshVersions();
     void refreshUpdate();
     static QCoro::Task<> checkTask(QPointer<KernelSection> self);
