@@ -3,6 +3,7 @@
 #include "DesktopFrontend.h"
 #include "PageHeader.h"
 #include "RuleEditorDialog.h"
+#include "app/AppError.h"
 #include "app/AppState.h"
 #include "app/RuleEditSession.h"
 #include "config/RuleStore.h"
@@ -325,7 +326,8 @@ QCoro::Task<> RulesPage::editTask(QPointer<RulesPage> self, std::function<void(c
         co_await session->apply(std::move(edit));
         outcome = running ? done + QStringLiteral(" The kernel reloaded the rules.") : done;
     } catch (const std::exception& error) {
-        outcome = describe(error);
+        // In the words the alerts use: the kernel's own message without its log decoration.
+        outcome = AppError::cleanMessage(AppError::from(error, false).message());
     }
     if (!self)
         co_return;
