@@ -60,7 +60,7 @@ DnsSection::DnsSection(Settings& settings, QWidget* parent)
     m_form->addGroup(QStringLiteral("Fallback Filter"),
                      QStringLiteral("Answers that match these use the fallback servers instead."));
     m_form->addEngineFields({{"dnsFallbackFilterGeoIP", "Filter by country"}});
-    SettingField::Spec code =
+    SettingField::Definition code =
         SettingField::engine(QStringLiteral("dnsFallbackFilterGeoIPCode"), QStringLiteral("Trusted country"));
     code.check = [](const QString& text) {
         static const QRegularExpression countryCode(QStringLiteral("^[A-Za-z]{2}$"));

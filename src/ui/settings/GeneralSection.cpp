@@ -48,7 +48,7 @@ GeneralSection::GeneralSection(DesktopFrontend& frontend, QWidget* parent)
     layout->addWidget(m_form);
 
     m_form->addGroup(QStringLiteral("Menu Bar"));
-    SettingField::Spec icon;
+    SettingField::Definition icon;
     icon.key = menuBarIconModeKey;
     icon.label = QStringLiteral("Tray icon shows");
     icon.kind = SettingField::Kind::choice;
@@ -87,13 +87,13 @@ GeneralSection::GeneralSection(DesktopFrontend& frontend, QWidget* parent)
         QStringLiteral("Wi-Fi"),
         QStringLiteral("On the trusted networks the system proxy and TUN mode are suspended. A change "
                        "takes effect when the machine next joins a network."));
-    SettingField::Spec enabled;
+    SettingField::Definition enabled;
     enabled.key = WifiSuspension::enabledKey;
     enabled.label = QStringLiteral("Disable proxy for specific Wi-Fi");
     enabled.kind = SettingField::Kind::toggle;
     enabled.defaultValue = QStringLiteral("false");
     m_form->addField(enabled);
-    SettingField::Spec trusted;
+    SettingField::Definition trusted;
     trusted.key = WifiSuspension::trustedKey;
     trusted.label = QStringLiteral("Trusted networks");
     trusted.kind = SettingField::Kind::lines;

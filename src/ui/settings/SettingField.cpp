@@ -43,57 +43,58 @@ QString linesOf(const QString& text)
 
 } // namespace
 
-SettingField::Spec SettingField::engine(const QString& key, const QString& label, const QString& hint,
-                                        const QStringList& choices)
+SettingField::Definition SettingField::engine(const QString& key, const QString& label, const QString& hint,
+                                              const QStringList& choices)
 {
     const EngineSettings::Setting* setting = EngineSettings::find(key);
     Q_ASSERT(setting);
-    Spec spec;
-    spec.key = key;
-    spec.label = label;
-    spec.hint = hint;
-    spec.defaultValue = QString::fromUtf8(setting->defaultValue);
-    spec.check = SettingValidation::forKey(key);
+    Definition definition;
+    definition.key = key;
+    definition.label = label;
+    definition.hint = hint;
+    definition.defaultValue = QString::fromUtf8(setting->defaultValue);
+    definition.check = SettingValidation::forKey(key);
     switch (setting->conversion) {
     case C::Bool:
-        spec.kind = Kind::toggle;
+        definition.kind = Kind::toggle;
         break;
     case C::Int:
-        spec.kind = Kind::number;
+        definition.kind = Kind::number;
         // A port never written stays closed; other numbers never written leave the kernel's own default.
-        spec.placeholder = setting->fallback                     ? QString::fromUtf8(setting->fallback)
-                           : key.endsWith(QLatin1String("Port")) ? QStringLiteral("Off")
-                                                                 : spec.defaultValue;
+        definition.placeholder = setting->fallback                     ? QString::fromUtf8(setting->fallback)
+                                 : key.endsWith(QLatin1String("Port")) ? QStringLiteral("Off")
+                                                                       : definition.defaultValue;
         break;
     case C::List:
     case C::Ports:
     case C::Policy:
     case C::Hosts:
-        spec.kind = Kind::lines;
+        definition.kind = Kind::lines;
         break;
     case C::Text:
     case C::Opt:
     case C::None:
-        spec.kind = choices.isEmpty() ? Kind::line : Kind::choice;
-        spec.choices = choices;
+        definition.kind = choices.isEmpty() ? Kind::line : Kind::choice;
+        definition.choices = choices;
         break;
     }
-    return spec;
+    return definition;
 }
 
-SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
-    : QWidget(parent), m_settings(settings), m_spec(std::move(spec))
+SettingField::SettingField(Settings& settings, Definition definition, QWidget* parent)
+    : QWidget(parent), m_settings(settings), m_definition(std::move(definition))
 {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 2, 0, 2);
     outer->setSpacing(2);
     auto* row = new QHBoxLayout;
-    auto* label = new QLabel(m_spec.label, this);
+    auto* label = new QLabel(m_definition.label, this);
     label->setFixedWidth(labelWidth);
     label->setWordWrap(true);
-    row->addWidget(label, 0, m_spec.kind == Kind::lines ? Qt::Alignment(Qt::AlignTop) : Qt::Alignment());
+    row->addWidget(label, 0,
+                   m_definition.kind == Kind::lines ? Qt::Alignment(Qt::AlignTop) : Qt::Alignment());
 
-    switch (m_spec.kind) {
+    switch (m_definition.kind) {
     case Kind::toggle:
         m_toggle = new QCheckBox(this);
         m_control = m_toggle;
@@ -101,16 +102,17 @@ SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
         break;
     case Kind::choice:
         m_choice = new QComboBox(this);
-        for (qsizetype i = 0; i < m_spec.choices.size(); ++i)
-            m_choice->addItem(m_spec.choiceLabels.value(i, m_spec.choices[i]), m_spec.choices[i]);
+        for (qsizetype i = 0; i < m_definition.choices.size(); ++i)
+            m_choice->addItem(m_definition.choiceLabels.value(i, m_definition.choices[i]),
+                              m_definition.choices[i]);
         m_control = m_choice;
         connect(m_choice, &QComboBox::currentIndexChanged, this, &SettingField::edited);
         break;
     case Kind::number:
     case Kind::line:
         m_line = new QLineEdit(this);
-        m_line->setPlaceholderText(m_spec.placeholder);
-        if (m_spec.kind == Kind::number)
+        m_line->setPlaceholderText(m_definition.placeholder);
+        if (m_definition.kind == Kind::number)
             m_line->setMaximumWidth(120);
         m_control = m_line;
         connect(m_line, &QLineEdit::textEdited, this, &SettingField::edited);
@@ -124,16 +126,16 @@ SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
         connect(m_lines, &QPlainTextEdit::textChanged, this, &SettingField::edited);
         break;
     }
-    m_control->setAccessibleName(m_spec.label);
-    m_control->setToolTip(m_spec.hint);
-    row->addWidget(m_control, m_spec.kind == Kind::toggle ? 0 : 1);
-    if (m_spec.kind == Kind::toggle || m_spec.kind == Kind::number)
+    m_control->setAccessibleName(m_definition.label);
+    m_control->setToolTip(m_definition.hint);
+    row->addWidget(m_control, m_definition.kind == Kind::toggle ? 0 : 1);
+    if (m_definition.kind == Kind::toggle || m_definition.kind == Kind::number)
         row->addStretch(1);
     m_reset = new QToolButton(this);
     m_reset->setIcon(QIcon::fromTheme(QStringLiteral("edit-undo")));
     m_reset->setText(QStringLiteral("Reset"));
     m_reset->setToolTip(QStringLiteral("Reset to Default"));
-    m_reset->setAccessibleName(QStringLiteral("Reset %1 to Default").arg(m_spec.label));
+    m_reset->setAccessibleName(QStringLiteral("Reset %1 to Default").arg(m_definition.label));
     m_reset->setAutoRaise(true);
     row->addWidget(m_reset, 0, Qt::AlignTop);
     connect(m_reset, &QToolButton::clicked, this, &SettingField::resetToDefault);
@@ -141,8 +143,8 @@ SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
 
     auto* notes = new QVBoxLayout;
     notes->setContentsMargins(labelWidth + row->spacing(), 0, 0, 0);
-    if (!m_spec.hint.isEmpty()) {
-        auto* hint = new QLabel(m_spec.hint, this);
+    if (!m_definition.hint.isEmpty()) {
+        auto* hint = new QLabel(m_definition.hint, this);
         hint->setWordWrap(true);
         hint->setForegroundRole(QPalette::PlaceholderText);
         QFont small = hint->font();
@@ -153,7 +155,7 @@ SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
     m_error = new QLabel(this);
     m_error->setWordWrap(true);
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_error->setAccessibleName(QStringLiteral("%1 error").arg(m_spec.label));
+    m_error->setAccessibleName(QStringLiteral("%1 error").arg(m_definition.label));
     m_error->hide();
     notes->addWidget(m_error);
     outer->addLayout(notes);
@@ -163,7 +165,7 @@ SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
     connect(&m_commitDelay, &QTimer::timeout, this, &SettingField::commit);
     connect(&m_settings, &Settings::changed, this, [this](const QString& changed) {
         // Changed elsewhere (the command-line tool, the tray): follow it unless the user is mid-edit.
-        if (changed == m_spec.key && value() == m_shown && storedValue() != m_shown)
+        if (changed == m_definition.key && value() == m_shown && storedValue() != m_shown)
             showStored();
     });
     showStored();
@@ -171,22 +173,22 @@ SettingField::SettingField(Settings& settings, Spec spec, QWidget* parent)
 
 QString SettingField::storedValue() const
 {
-    const QString& key = m_spec.key;
-    switch (m_spec.kind) {
+    const QString& key = m_definition.key;
+    switch (m_definition.kind) {
     case Kind::toggle:
         if (const std::optional<bool> stored = m_settings.boolean(key))
             return *stored ? QStringLiteral("true") : QStringLiteral("false");
-        return m_spec.defaultValue;
+        return m_definition.defaultValue;
     case Kind::number:
         if (const std::optional<qint64> stored = m_settings.integer(key))
             return QString::number(*stored);
         return {};
     case Kind::choice:
     case Kind::line:
-        return m_settings.text(key, m_spec.defaultValue);
+        return m_settings.text(key, m_definition.defaultValue);
     case Kind::lines: {
-        QString text = m_settings.text(key, m_spec.defaultValue);
-        if (!m_spec.separator.isEmpty() || splitsAtCommas(key))
+        QString text = m_settings.text(key, m_definition.defaultValue);
+        if (!m_definition.separator.isEmpty() || splitsAtCommas(key))
             text.replace(u',', u'\n');
         return linesOf(text);
     }
@@ -198,7 +200,7 @@ void SettingField::showStored()
 {
     m_filling = true;
     const QString stored = storedValue();
-    switch (m_spec.kind) {
+    switch (m_definition.kind) {
     case Kind::toggle:
         m_toggle->setChecked(stored == QLatin1String("true"));
         break;
@@ -222,13 +224,13 @@ void SettingField::showStored()
     }
     m_filling = false;
     m_shown = value();
-    m_reset->setEnabled(m_settings.contains(m_spec.key));
+    m_reset->setEnabled(m_settings.contains(m_definition.key));
     setError({});
 }
 
 QString SettingField::value() const
 {
-    switch (m_spec.kind) {
+    switch (m_definition.kind) {
     case Kind::toggle:
         return m_toggle->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
     case Kind::choice:
@@ -244,7 +246,7 @@ QString SettingField::value() const
 
 void SettingField::setValue(const QString& text)
 {
-    switch (m_spec.kind) {
+    switch (m_definition.kind) {
     case Kind::toggle:
         m_toggle->setChecked(text == QLatin1String("true"));
         break;
@@ -277,12 +279,12 @@ void SettingField::edited()
 {
     if (m_filling)
         return;
-    if (m_spec.kind == Kind::toggle || m_spec.kind == Kind::choice) {
+    if (m_definition.kind == Kind::toggle || m_definition.kind == Kind::choice) {
         commit();
         return;
     }
     const QString current = value();
-    QString problem = m_spec.check ? m_spec.check(current) : QString();
+    QString problem = m_definition.check ? m_definition.check(current) : QString();
     if (problem.isEmpty() && m_extraCheck && current != m_shown)
         problem = m_extraCheck(current);
     setError(problem);
@@ -298,41 +300,42 @@ bool SettingField::commit()
     const QString current = value();
     if (current == m_shown)
         return m_error->isHidden();
-    QString problem = m_spec.check ? m_spec.check(current) : QString();
+    QString problem = m_definition.check ? m_definition.check(current) : QString();
     if (problem.isEmpty() && m_extraCheck)
         problem = m_extraCheck(current);
     setError(problem);
     if (!problem.isEmpty())
         return false;
     m_shown = current;
-    switch (m_spec.kind) {
+    switch (m_definition.kind) {
     case Kind::toggle:
-        m_settings.setBoolean(m_spec.key, current == QLatin1String("true"));
+        m_settings.setBoolean(m_definition.key, current == QLatin1String("true"));
         break;
     case Kind::number:
-        m_settings.setInteger(m_spec.key, current.isEmpty() ? 0 : current.toLongLong());
+        m_settings.setInteger(m_definition.key, current.isEmpty() ? 0 : current.toLongLong());
         break;
     case Kind::choice:
     case Kind::line:
-        m_settings.setText(m_spec.key, current);
+        m_settings.setText(m_definition.key, current);
         break;
     case Kind::lines:
-        m_settings.setText(m_spec.key, m_spec.separator.isEmpty()
-                                           ? current
-                                           : current.split(u'\n', Qt::SkipEmptyParts).join(m_spec.separator));
+        m_settings.setText(m_definition.key,
+                           m_definition.separator.isEmpty()
+                               ? current
+                               : current.split(u'\n', Qt::SkipEmptyParts).join(m_definition.separator));
         break;
     }
     m_reset->setEnabled(true);
-    Q_EMIT committed(m_spec.key);
+    Q_EMIT committed(m_definition.key);
     return true;
 }
 
 void SettingField::resetToDefault()
 {
     m_commitDelay.stop();
-    m_settings.remove(m_spec.key);
+    m_settings.remove(m_definition.key);
     showStored();
-    Q_EMIT committed(m_spec.key);
+    Q_EMIT committed(m_definition.key);
 }
 
 } // namespace tarnwick

@@ -34,7 +34,7 @@ public:
         lines,  // a list or a mapping, one entry per line
     };
 
-    struct Spec
+    struct Definition
     {
         QString key;
         QString label;
@@ -52,12 +52,12 @@ public:
     };
 
     // An engine setting: kind, default and check from its entry; `choices` make a text a choice.
-    static Spec engine(const QString& key, const QString& label, const QString& hint = {},
-                       const QStringList& choices = {});
+    static Definition engine(const QString& key, const QString& label, const QString& hint = {},
+                             const QStringList& choices = {});
 
-    SettingField(Settings& settings, Spec spec, QWidget* parent = nullptr);
+    SettingField(Settings& settings, Definition definition, QWidget* parent = nullptr);
 
-    const QString& key() const { return m_spec.key; }
+    const QString& key() const { return m_definition.key; }
     // What the control holds, as it would be written.
     QString value() const;
     // Puts text into the control as if typed (or chosen, or toggled for "true"/"false").
@@ -83,7 +83,7 @@ private:
     void setError(const QString& message);
 
     Settings& m_settings;
-    Spec m_spec;
+    Definition m_definition;
     SettingValidation::Validator m_extraCheck;
     QWidget* m_control = nullptr;
     QCheckBox* m_toggle = nullptr;

@@ -28,9 +28,9 @@ void SettingsForm::addGroup(const QString& title, const QString& description)
     m_layout->addWidget(box);
 }
 
-SettingField* SettingsForm::addField(SettingField::Spec spec)
+SettingField* SettingsForm::addField(SettingField::Definition definition)
 {
-    auto* field = new SettingField(m_settings, std::move(spec), m_body);
+    auto* field = new SettingField(m_settings, std::move(definition), m_body);
     addWidget(field);
     m_fields.append(field);
     return field;

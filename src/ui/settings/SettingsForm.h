@@ -30,7 +30,7 @@ public:
 
     // Starts a group; what is added next goes into it.
     void addGroup(const QString& title, const QString& description = {});
-    SettingField* addField(SettingField::Spec spec);
+    SettingField* addField(SettingField::Definition definition);
     void addEngineFields(std::initializer_list<EngineRow> rows);
     void addWidget(QWidget* widget);
     // Ends the form: the groups keep to the top.

@@ -39,13 +39,13 @@ UpdatesSection::UpdatesSection(DesktopFrontend& frontend, QWidget* parent)
     connect(check, &QPushButton::clicked, this, &UpdatesSection::checkNow);
 
     m_form->addGroup(QStringLiteral("Automatic Updates"));
-    SettingField::Spec autoCheck;
+    SettingField::Definition autoCheck;
     autoCheck.key = AppUpdateFlow::autoCheckKey;
     autoCheck.label = QStringLiteral("Check for updates at launch");
     autoCheck.kind = SettingField::Kind::toggle;
     autoCheck.defaultValue = QStringLiteral("true");
     m_form->addField(autoCheck);
-    SettingField::Spec alpha;
+    SettingField::Definition alpha;
     alpha.key = AppUpdateFlow::includeAlphaKey;
     alpha.label = QStringLiteral("Follow alpha builds");
     alpha.hint = QStringLiteral("The rolling build of the newest changes, instead of releases.");
