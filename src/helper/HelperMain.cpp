@@ -67,6 +67,9 @@ int manageUnit(const QString& socketPath, bool install)
 
 int runHelper(int argc, char** argv)
 {
+    // The helper outlives whoever started it: a descriptor it inherited (a lock held by a shell, a pipe
+    // of a test runner) would stay open as long, so everything beyond the standard three is closed first.
+    ::close_range(3, ~0U, 0);
     installLogFormat();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick-helper"));

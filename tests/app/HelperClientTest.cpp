@@ -4,18 +4,22 @@
 
 #include "helper/HelperProtocol.h"
 #include "support/HelperProcess.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 #include "support/TestUser.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tarnwick;
 using namespace tarnwick::test;
@@ -299,10 +303,20 @@ TEST(HelperClientTest, StartsTheHelperItselfWhenNoneListensAndStopsItOnUnregiste
     const QString path = dir.filePath(QStringLiteral("run/helper.sock"));
     HelperClient client(options(path, HelperProcess::executable()), HelperClient::Timeouts{});
     ASSERT_FALSE(socketAcceptsConnections(path));
+    // A descriptor the starting process holds without close-on-exec (a shell's lock, say) must not stay
+    // open in a helper that outlives it.
+    const QString held = dir.filePath(QStringLiteral("held.lock"));
+    ASSERT_TRUE(QFile(held).open(QIODevice::WriteOnly));
+    const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY);
+    ASSERT_GE(heldFd, 0);
 
     EXPECT_EQ(await(client.checkStatus()), HelperStatus::ok);
+    ::close(heldFd);
     const std::optional<qint64> pid = HelperRegistration(options(path)).listeningHelperPid();
     ASSERT_TRUE(pid);
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(*pid);
+    for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System))
+        EXPECT_NE(QFile::symLinkTarget(fds + u'/' + fd), held);
     EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("run/helper.log")))
                     .contains(QStringLiteral("listening on ") + path));
 
