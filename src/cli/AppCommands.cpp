@@ -8,25 +8,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-// A command of the running application that takes no words and no options beyond --json.
-int simple(const QStringList& arguments, QTextStream& out, QTextStream& err, const QString& usage,
-           const QString& command, const Render& human)
-{
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
-    if (!parsed)
-        return usageError(err, usage, problem);
-    if (!parsed->positional.isEmpty())
-        return usageError(err, usage,
-                          QStringLiteral("unexpected argument \"%1\"").arg(parsed->positional.first()));
-    return request(AppCommand(command), parsed->json, out, err, human);
-}
-
-QString text(const QJsonObject& data, const char* key)
-{
-    return data.value(QLatin1String(key)).toString();
-}
-
 void renderStatus(const QJsonObject& data, QTextStream& out)
 {
     const bool running = text(data, "kernel") == QLatin1String("running");
@@ -87,47 +68,49 @@ void renderHealth(const QJsonObject& data, QTextStream& out)
 
 int runStatus(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    return simple(arguments, out, err, QStringLiteral("status [--json]"), QStringLiteral("getStatus"),
-                  renderStatus);
+    return requestWithoutWords(arguments, out, err, QStringLiteral("status [--json]"),
+                               QStringLiteral("getStatus"), renderStatus);
 }
 
 int runProviders(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    return simple(arguments, out, err, QStringLiteral("providers [--json]"), QStringLiteral("getProviders"),
-                  renderProviders);
+    return requestWithoutWords(arguments, out, err, QStringLiteral("providers [--json]"),
+                               QStringLiteral("getProviders"), renderProviders);
 }
 
 int runHealth(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    return simple(arguments, out, err, QStringLiteral("health [--json]"), QStringLiteral("healthCheck"),
-                  renderHealth);
+    return requestWithoutWords(arguments, out, err, QStringLiteral("health [--json]"),
+                               QStringLiteral("healthCheck"), renderHealth);
 }
 
 int runRestart(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    return simple(arguments, out, err, QStringLiteral("restart [--json]"), QStringLiteral("restartKernel"),
-                  [](const QJsonObject&, QTextStream& o) { o << "Kernel restarted\n"; });
+    return requestWithoutWords(arguments, out, err, QStringLiteral("restart [--json]"),
+                               QStringLiteral("restartKernel"),
+                               [](const QJsonObject&, QTextStream& o) { o << "Kernel restarted\n"; });
 }
 
 int runStart(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    return simple(arguments, out, err, QStringLiteral("start [--json]"), QStringLiteral("startKernel"),
-                  [](const QJsonObject&, QTextStream& o) { o << "Kernel running\n"; });
+    return requestWithoutWords(arguments, out, err, QStringLiteral("start [--json]"),
+                               QStringLiteral("startKernel"),
+                               [](const QJsonObject&, QTextStream& o) { o << "Kernel running\n"; });
 }
 
 int runStop(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    return simple(arguments, out, err, QStringLiteral("stop [--json]"), QStringLiteral("stopKernel"),
-                  [](const QJsonObject&, QTextStream& o) { o << "Kernel stopped\n"; });
+    return requestWithoutWords(arguments, out, err, QStringLiteral("stop [--json]"),
+                               QStringLiteral("stopKernel"),
+                               [](const QJsonObject&, QTextStream& o) { o << "Kernel stopped\n"; });
 }
 
 int runSwitch(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("switch NAME [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     if (parsed->positional.size() != 1)
         return usageError(err, usage, QStringLiteral("give the name (or file name) of one profile"));
     return request(
@@ -140,10 +123,9 @@ int runSwitch(const QStringList& arguments, QTextStream& out, QTextStream& err)
 int runMode(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("mode [rule|global|direct] [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     if (parsed->positional.size() > 1)
         return usageError(err, usage, QStringLiteral("give at most one mode"));
     const auto print = [](const QJsonObject& data, QTextStream& o) { o << text(data, "mode") << '\n'; };
@@ -170,11 +152,10 @@ int runMode(const QStringList& arguments, QTextStream& out, QTextStream& err)
 int runKernel(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("kernel check|upgrade [--channel stable|alpha|smart] [--json]");
-    QString problem;
     const std::optional<Arguments> parsed =
-        parseArguments(arguments, {}, {QStringLiteral("--channel")}, &problem);
+        parseArguments(arguments, usage, err, {}, {QStringLiteral("--channel")});
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     const QString verb = parsed->positional.value(0);
     if (parsed->positional.size() != 1 ||
         (verb != QLatin1String("check") && verb != QLatin1String("upgrade")))
@@ -205,10 +186,9 @@ int runKernel(const QStringList& arguments, QTextStream& out, QTextStream& err)
 int runApp(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("app check|upgrade [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     const QString verb = parsed->positional.value(0);
     if (parsed->positional.size() != 1 ||
         (verb != QLatin1String("check") && verb != QLatin1String("upgrade")))

@@ -6,11 +6,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-QString text(const QJsonObject& data, const char* key)
-{
-    return data.value(QLatin1String(key)).toString();
-}
-
 qint64 number(const QJsonObject& data, const char* key)
 {
     return text(data, key).toLongLong();
@@ -54,25 +49,16 @@ void renderConnections(const QJsonObject& data, QTextStream& out)
 
 int runConnections(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    const QString usage = QStringLiteral("connections [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
-    if (!parsed)
-        return usageError(err, usage, problem);
-    if (!parsed->positional.isEmpty())
-        return usageError(err, usage,
-                          QStringLiteral("unexpected argument \"%1\"").arg(parsed->positional.first()));
-    return request(AppCommand(QStringLiteral("getConnections")), parsed->json, out, err, renderConnections);
+    return requestWithoutWords(arguments, out, err, QStringLiteral("connections [--json]"),
+                               QStringLiteral("getConnections"), renderConnections);
 }
 
 int runClose(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("close ID|--all [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed =
-        parseArguments(arguments, {QStringLiteral("--all")}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err, {QStringLiteral("--all")});
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     const bool all = parsed->has(QStringLiteral("--all"));
     if (parsed->positional.size() != (all ? 0 : 1))
         return usageError(err, usage,
@@ -88,25 +74,18 @@ int runClose(const QStringList& arguments, QTextStream& out, QTextStream& err)
 
 int runTraffic(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    const QString usage = QStringLiteral("traffic [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
-    if (!parsed)
-        return usageError(err, usage, problem);
-    if (!parsed->positional.isEmpty())
-        return usageError(err, usage,
-                          QStringLiteral("unexpected argument \"%1\"").arg(parsed->positional.first()));
-    return request(AppCommand(QStringLiteral("getTraffic")), parsed->json, out, err,
-                   [](const QJsonObject& data, QTextStream& o) {
-                       o << table({
-                           {QStringLiteral("Upload:"), RateFormatter::rate(number(data, "upload")),
-                            QStringLiteral("total ") + RateFormatter::bytes(number(data, "uploadTotal"))},
-                           {QStringLiteral("Download:"), RateFormatter::rate(number(data, "download")),
-                            QStringLiteral("total ") + RateFormatter::bytes(number(data, "downloadTotal"))},
-                           {QStringLiteral("Memory:"), RateFormatter::bytes(number(data, "memory"))},
-                           {QStringLiteral("Connections:"), text(data, "connections")},
-                       });
-                   });
+    return requestWithoutWords(
+        arguments, out, err, QStringLiteral("traffic [--json]"), QStringLiteral("getTraffic"),
+        [](const QJsonObject& data, QTextStream& o) {
+            o << table({
+                {QStringLiteral("Upload:"), RateFormatter::rate(number(data, "upload")),
+                 QStringLiteral("total ") + RateFormatter::bytes(number(data, "uploadTotal"))},
+                {QStringLiteral("Download:"), RateFormatter::rate(number(data, "download")),
+                 QStringLiteral("total ") + RateFormatter::bytes(number(data, "downloadTotal"))},
+                {QStringLiteral("Memory:"), RateFormatter::bytes(number(data, "memory"))},
+                {QStringLiteral("Connections:"), text(data, "connections")},
+            });
+        });
 }
 
 } // namespace

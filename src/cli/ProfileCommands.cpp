@@ -13,11 +13,6 @@ const QString kUsage =
     QStringLiteral("profiles [list | import FILE|URL [--name N] [--interval HOURS] | update [NAME] | "
                    "rename NAME NEW | delete NAME] [--json]");
 
-QString text(const QJsonObject& data, const char* key)
-{
-    return data.value(QLatin1String(key)).toString();
-}
-
 void renderList(const QJsonObject& data, QTextStream& out)
 {
     const QString active = text(data, "active");
@@ -35,11 +30,10 @@ void renderList(const QJsonObject& data, QTextStream& out)
 
 int runProfiles(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    QString problem;
     const std::optional<Arguments> parsed =
-        parseArguments(arguments, {}, {QStringLiteral("--name"), QStringLiteral("--interval")}, &problem);
+        parseArguments(arguments, kUsage, err, {}, {QStringLiteral("--name"), QStringLiteral("--interval")});
     if (!parsed)
-        return usageError(err, kUsage, problem);
+        return exitUsage;
     const QStringList words = parsed->positional;
     const QString verb = words.value(0, QStringLiteral("list"));
     if (verb != QLatin1String("import") && !parsed->values.isEmpty())

@@ -57,24 +57,16 @@ void renderModes(const QJsonObject& data, QTextStream& out)
 
 int runGroups(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    const QString usage = QStringLiteral("groups [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
-    if (!parsed)
-        return usageError(err, usage, problem);
-    if (!parsed->positional.isEmpty())
-        return usageError(err, usage,
-                          QStringLiteral("unexpected argument \"%1\"").arg(parsed->positional.first()));
-    return request(AppCommand(QStringLiteral("getGroups")), parsed->json, out, err, renderGroups);
+    return requestWithoutWords(arguments, out, err, QStringLiteral("groups [--json]"),
+                               QStringLiteral("getGroups"), renderGroups);
 }
 
 int runSelect(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("select GROUP MEMBER [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     if (parsed->positional.size() != 2)
         return usageError(err, usage, QStringLiteral("give a group and one of its members"));
     return request(
@@ -89,10 +81,9 @@ int runSelect(const QStringList& arguments, QTextStream& out, QTextStream& err)
 int runTest(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     const QString usage = QStringLiteral("test [GROUP] [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     if (parsed->positional.size() > 1)
         return usageError(err, usage, QStringLiteral("give at most one group"));
     QJsonObject fields;
@@ -106,10 +97,9 @@ int runSwitch(const QStringList& arguments, QTextStream& out, QTextStream& err, 
               const QString& command)
 {
     const QString usage = name + QStringLiteral(" [on|off] [--json]");
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {}, &problem);
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
     if (!parsed)
-        return usageError(err, usage, problem);
+        return exitUsage;
     if (parsed->positional.isEmpty())
         return request(AppCommand(QStringLiteral("getProxyModes")), parsed->json, out, err, renderModes);
     const QString word = parsed->positional.first();

@@ -47,6 +47,33 @@ int usageError(QTextStream& err, const QString& usage, const QString& problem)
     return exitUsage;
 }
 
+std::optional<Arguments> parseArguments(const QStringList& arguments, const QString& usage, QTextStream& err,
+                                        const QStringList& flags, const QStringList& valued)
+{
+    QString problem;
+    std::optional<Arguments> parsed = parseArguments(arguments, flags, valued, &problem);
+    if (!parsed)
+        usageError(err, usage, problem);
+    return parsed;
+}
+
+int requestWithoutWords(const QStringList& arguments, QTextStream& out, QTextStream& err,
+                        const QString& usage, const QString& command, const Render& human)
+{
+    const std::optional<Arguments> parsed = parseArguments(arguments, usage, err);
+    if (!parsed)
+        return exitUsage;
+    if (!parsed->positional.isEmpty())
+        return usageError(err, usage,
+                          QStringLiteral("unexpected argument \"%1\"").arg(parsed->positional.first()));
+    return request(AppCommand(command), parsed->json, out, err, human);
+}
+
+QString text(const QJsonObject& data, const char* key)
+{
+    return data.value(QLatin1String(key)).toString();
+}
+
 int request(const AppCommand& command, bool json, QTextStream& out, QTextStream& err, const Render& human)
 {
     AppResponse response;

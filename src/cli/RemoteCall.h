@@ -41,11 +41,22 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, const QStr
 // Prints the problem and the usage line; returns exitUsage.
 int usageError(QTextStream& err, const QString& usage, const QString& problem);
 
+// parseArguments that prints the problem with the usage line itself.
+std::optional<Arguments> parseArguments(const QStringList& arguments, const QString& usage, QTextStream& err,
+                                        const QStringList& flags = {}, const QStringList& valued = {});
+
 using Render = std::function<void(const QJsonObject& data, QTextStream& out)>;
 
 // Sends the command to the running application. On success prints the response's "data" (with --json: as
 // JSON, its "json" value as the list itself) or the human rendering; on failure the error on stderr.
 int request(const AppCommand& command, bool json, QTextStream& out, QTextStream& err, const Render& human);
+
+// A command of the running application that takes no words and no options beyond --json.
+int requestWithoutWords(const QStringList& arguments, QTextStream& out, QTextStream& err,
+                        const QString& usage, const QString& command, const Render& human);
+
+// A field of a response's data as text (the application sends every scalar as a string).
+QString text(const QJsonObject& data, const char* key);
 
 // Rows as aligned columns, the first row being the header; the last column is never padded.
 QString table(const QList<QStringList>& rows);

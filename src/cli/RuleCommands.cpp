@@ -48,12 +48,13 @@ std::optional<qint64> index(const QString& text)
 
 int runRules(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    QString problem;
-    const std::optional<Arguments> parsed = parseArguments(arguments, {}, {QStringLiteral("--at")}, &problem);
+    const std::optional<Arguments> parsed =
+        parseArguments(arguments, kUsage, err, {}, {QStringLiteral("--at")});
     if (!parsed)
-        return usageError(err, kUsage, problem);
+        return exitUsage;
     const QStringList words = parsed->positional;
     const QString verb = words.value(0, QStringLiteral("list"));
+    QString problem;
     // Every index the verb takes, checked before anything is sent.
     const auto indexes = [&](qsizetype from, qsizetype count) -> std::optional<QList<qint64>> {
         QList<qint64> values;

@@ -50,11 +50,10 @@ void renderList(const QJsonObject& data, QTextStream& out)
 
 int runSettings(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    QString problem;
     const std::optional<Arguments> parsed =
-        parseArguments(arguments, {QStringLiteral("--reset")}, {}, &problem);
+        parseArguments(arguments, kUsage, err, {QStringLiteral("--reset")});
     if (!parsed)
-        return usageError(err, kUsage, problem);
+        return exitUsage;
     const QStringList words = parsed->positional;
     if (parsed->has(QStringLiteral("--reset"))) {
         if (words.size() != 1)
