@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <algorithm>
 #include <charconv>
 
 namespace tarnwick {
@@ -63,6 +64,16 @@ constexpr const char* kInsert =
     "     tx_bytes, rx_bytes, ts_start, profile_name, source_ip)\n"
     "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 
+// A row recorded and closed out within one batch, inserted as the close-out would leave it.
+constexpr const char* kInsertClosed =
+    "INSERT INTO flows\n"
+    "    (connection_id, session_id,\n"
+    "     process, process_path, target_host, target_port, network,\n"
+    "     rule, rule_payload, outbound_node, chains,\n"
+    "     inbound_type, inbound_name, destination_ip, sniff_host, remote_destination,\n"
+    "     tx_bytes, rx_bytes, ts_start, profile_name, source_ip, ts_end, close_reason)\n"
+    "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+
 constexpr const char* kSettle =
     "UPDATE flows SET tx_bytes=?, rx_bytes=?, ts_end=?, close_reason=?\n"
     "WHERE id = (SELECT id FROM flows WHERE connection_id=? ORDER BY ts_start DESC LIMIT 1)";
@@ -73,6 +84,10 @@ constexpr const char* kFactColumns =
     "    chains != '[]' AND json_array_length(chains) >= 2, json_extract(chains, '$[1]'),\n"
     "    source_ip, COALESCE(NULLIF(destination_ip, ''), target_host), remote_destination, tx_bytes, "
     "rx_bytes";
+
+// Whether a stored row of the connection id starts later than a staged one, and so is the one a
+// close-out touches.
+constexpr const char* kLaterRow = "SELECT 1 FROM flows WHERE connection_id=? AND ts_start>? LIMIT 1";
 
 // Which row the close-out statement touches: its subquery.
 constexpr const char* kNewestRow =
@@ -158,6 +173,8 @@ void FlowDatabase::closeHandles()
     sqlite3_finalize(m_settleStmt);
     sqlite3_finalize(m_newestStmt);
     sqlite3_finalize(m_newestRowStmt);
+    sqlite3_finalize(m_insertClosedStmt);
+    sqlite3_finalize(m_laterRowStmt);
     sqlite3_close(m_db);
 }
 
@@ -199,10 +216,18 @@ void FlowDatabase::prepareStatements()
     prepare(kSettle, &m_settleStmt, "UPDATE prepare");
     prepare(kNewest.constData(), &m_newestStmt, "SELECT prepare");
     prepare(kNewestRow, &m_newestRowStmt, "SELECT prepare");
+    prepare(kInsertClosed, &m_insertClosedStmt, "INSERT prepare");
+    prepare(kLaterRow, &m_laterRowStmt, "SELECT prepare");
 }
 
 void FlowDatabase::loadCaches()
 {
+    m_latestStoredStart = std::numeric_limits<double>::infinity();
+    forEachRow(m_db, QStringLiteral("SELECT MAX(ts_start) FROM flows"), {}, [this](sqlite3_stmt* s) {
+        m_latestStoredStart = sqlite3_column_type(s, 0) == SQLITE_NULL
+                                  ? -std::numeric_limits<double>::infinity()
+                                  : sqlite3_column_double(s, 0);
+    });
     m_summary.clearCountries();
     forEachRow(m_db, QStringLiteral("SELECT ip, country FROM geoip_cache"), {},
                [this](sqlite3_stmt* s) { m_summary.addCountry(bytes(s, 0), text(s, 1)); });
@@ -224,6 +249,7 @@ void FlowDatabase::rebuildSummary()
 
 void FlowDatabase::endBatch()
 {
+    insertStaged();
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         // The batch is lost; the totals must follow what the file holds.
         exec(m_db, "ROLLBACK");
@@ -235,7 +261,7 @@ void FlowDatabase::endBatch()
 void FlowDatabase::recordOpened(const ConnectionItem& item, qint64 sessionID, const QString& profileName)
 {
     FlowRow row = FlowRow::from(item, sessionID, profileName);
-    m_queue->post([this, row = std::move(row)] { insertRow(row); });
+    m_queue->post([this, row = std::move(row)]() mutable { stageRow(std::move(row)); });
 }
 
 void FlowDatabase::recordClosed(const ConnectionItem& item)
@@ -260,9 +286,26 @@ void FlowDatabase::vacuum()
     });
 }
 
-void FlowDatabase::insertRow(const FlowRow& row)
+void FlowDatabase::stageRow(FlowRow row)
 {
-    sqlite3_stmt* s = m_insertStmt;
+    const auto found = m_stagedByID.constFind(row.connectionID);
+    if (found == m_stagedByID.cend() || m_staged[*found].row.tsStart <= row.tsStart)
+        m_stagedByID.insert(row.connectionID, m_staged.size());
+    m_staged.push_back(StagedFlow{std::move(row), std::nullopt});
+}
+
+void FlowDatabase::insertStaged()
+{
+    for (const StagedFlow& staged : m_staged)
+        insertRow(staged);
+    m_staged.clear();
+    m_stagedByID.clear();
+}
+
+void FlowDatabase::insertRow(const StagedFlow& staged)
+{
+    const FlowRow& row = staged.row;
+    sqlite3_stmt* s = staged.end ? m_insertClosedStmt : m_insertStmt;
     sqlite3_reset(s);
     bindBorrowedText(s, 1, row.connectionID);
     sqlite3_bind_int64(s, 2, row.sessionID);
@@ -280,12 +323,21 @@ void FlowDatabase::insertRow(const FlowRow& row)
     bindBorrowedText(s, 14, row.destinationIP);
     bindBorrowedText(s, 15, row.sniffHost);
     bindBorrowedText(s, 16, row.remoteDestination);
-    sqlite3_bind_int64(s, 17, row.txBytes);
-    sqlite3_bind_int64(s, 18, row.rxBytes);
+    const qint64 tx = staged.end ? staged.end->tx : row.txBytes;
+    const qint64 rx = staged.end ? staged.end->rx : row.rxBytes;
+    sqlite3_bind_int64(s, 17, tx);
+    sqlite3_bind_int64(s, 18, rx);
     sqlite3_bind_double(s, 19, row.tsStart);
     bindBorrowedText(s, 20, row.profileName);
     bindBorrowedText(s, 21, row.sourceIP);
-    if (sqlite3_step(s) != SQLITE_DONE || !m_summaryValid)
+    if (staged.end) {
+        sqlite3_bind_double(s, 22, staged.end->at);
+        bindBorrowedText(s, 23, QByteArrayLiteral("vanished"));
+    }
+    if (sqlite3_step(s) != SQLITE_DONE)
+        return;
+    m_latestStoredStart = std::max(m_latestStoredStart, row.tsStart);
+    if (!m_summaryValid)
         return;
     FlowFacts f;
     f.profile = row.profileName;
@@ -298,9 +350,11 @@ void FlowDatabase::insertRow(const FlowRow& row)
     f.sourceIP = row.sourceIP;
     f.destination = row.destinationIP.isEmpty() ? row.targetHost : row.destinationIP;
     f.remote = row.remoteDestination;
-    f.tx = row.txBytes;
-    f.rx = row.rxBytes;
+    f.tx = tx;
+    f.rx = rx;
     m_summary.add(f);
+    if (staged.end)
+        return;
     if (m_openFlows.size() >= kOpenFlowLimit)
         m_openFlows.clear();
     m_openFlows.insert(row.connectionID, OpenFlow{sqlite3_last_insert_rowid(m_db), std::move(f)});
@@ -329,9 +383,32 @@ std::optional<sqlite3_int64> FlowDatabase::newestRowOf(const QByteArray& connect
     return row;
 }
 
+bool FlowDatabase::storedRowAfter(const QByteArray& connectionID, double tsStart)
+{
+    if (tsStart >= m_latestStoredStart)
+        return false;
+    sqlite3_reset(m_laterRowStmt);
+    bindBorrowedText(m_laterRowStmt, 1, connectionID);
+    sqlite3_bind_double(m_laterRowStmt, 2, tsStart);
+    const bool later = sqlite3_step(m_laterRowStmt) == SQLITE_ROW;
+    sqlite3_reset(m_laterRowStmt);
+    return later;
+}
+
 void FlowDatabase::settleRow(const ConnectionItem& item)
 {
     const QByteArray connectionID = item.id.toUtf8();
+    const double now = secondsOf(QDateTime::currentDateTimeUtc());
+    // A staged row is the newest of its id unless a stored one starts later (stored rows were
+    // recorded earlier, so they win only by a later start).
+    const auto staged = m_stagedByID.constFind(connectionID);
+    if (staged != m_stagedByID.cend()) {
+        StagedFlow& flow = m_staged[*staged];
+        if (!storedRowAfter(connectionID, flow.row.tsStart)) {
+            flow.end = Settlement{item.upload, item.download, now};
+            return;
+        }
+    }
     std::optional<FlowFacts> before;
     if (m_summaryValid) {
         const auto open = m_openFlows.constFind(connectionID);
@@ -345,7 +422,7 @@ void FlowDatabase::settleRow(const ConnectionItem& item)
     sqlite3_reset(s);
     sqlite3_bind_int64(s, 1, item.upload);
     sqlite3_bind_int64(s, 2, item.download);
-    sqlite3_bind_double(s, 3, secondsOf(QDateTime::currentDateTimeUtc()));
+    sqlite3_bind_double(s, 3, now);
     bindBorrowedText(s, 4, QByteArrayLiteral("vanished"));
     bindBorrowedText(s, 5, connectionID);
     if (sqlite3_step(s) == SQLITE_DONE && sqlite3_changes(m_db) == 1 && before)
@@ -354,6 +431,7 @@ void FlowDatabase::settleRow(const ConnectionItem& item)
 
 void FlowDatabase::purgeRows(double cutoff)
 {
+    insertStaged();
     const QByteArray sql = "DELETE FROM flows WHERE ts_start < " + shortestDecimal(cutoff);
     // Row ids of deleted rows are given out again.
     m_openFlows.clear();

@@ -11,8 +11,11 @@
 #include <QDir>
 #include <QHash>
 #include <QList>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <tuple>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -24,6 +27,10 @@ class FlowQueue;
 // The persistent traffic history: one row per connection in "Database/flows.db" below the workspace
 // root, and the GeoIP cache. Every statement runs on one serial worker thread; writes are queued and
 // return at once, reads wait for their turn and so see every write queued before them.
+//
+// A batch's new rows are held until the batch ends and inserted then, in the order they were
+// recorded: a connection that opens and closes within one batch (most do, on a busy kernel) is
+// inserted once, already closed out, instead of inserted and then looked up and updated.
 //
 // The dashboard's figures are answered from running totals the writer keeps exact (`FlowSummary`);
 // `Answering::direct` answers every query by scanning `flows` instead, the reference they must equal.
@@ -91,8 +98,22 @@ private:
     void createSchema();
     void prepareStatements();
     void loadCaches();
-    void insertRow(const FlowRow& row);
+    struct Settlement
+    {
+        qint64 tx = 0;
+        qint64 rx = 0;
+        double at = 0;
+    };
+    struct StagedFlow
+    {
+        FlowRow row;
+        std::optional<Settlement> end;
+    };
+    void stageRow(FlowRow row);
+    void insertStaged();
+    void insertRow(const StagedFlow& staged);
     void settleRow(const ConnectionItem& item);
+    bool storedRowAfter(const QByteArray& connectionID, double tsStart);
     void purgeRows(double cutoff);
     std::optional<FlowFacts> factsOfNewest(const QByteArray& connectionID);
     std::optional<sqlite3_int64> newestRowOf(const QByteArray& connectionID);
@@ -115,6 +136,8 @@ private:
     std::unique_ptr<FlowQueue> m_queue;
     sqlite3_stmt* m_insertStmt = nullptr;
     sqlite3_stmt* m_settleStmt = nullptr;
+    sqlite3_stmt* m_insertClosedStmt = nullptr;
+    sqlite3_stmt* m_laterRowStmt = nullptr;
     sqlite3_stmt* m_newestStmt = nullptr;
     sqlite3_stmt* m_newestRowStmt = nullptr;
     // Owned by the queue's thread.
@@ -129,6 +152,12 @@ private:
         FlowFacts facts;
     };
     QHash<QByteArray, OpenFlow> m_openFlows;
+    // The batch's rows not inserted yet, and for each connection id the one a close-out would touch
+    // among them (the latest start; of equal starts, the later recorded).
+    std::vector<StagedFlow> m_staged;
+    QHash<QByteArray, size_t> m_stagedByID;
+    // No stored row starts later than this (an upper bound: purges and rollbacks only lower the truth).
+    double m_latestStoredStart = std::numeric_limits<double>::infinity();
 };
 
 } // namespace tarnwick

@@ -108,6 +108,14 @@ TEST(FlowDatabaseTest, CloseOutTouchesOnlyTheNewestRowOfAReusedID)
         column(path, "SELECT tx_bytes || '/' || rx_bytes || '/' || IFNULL(close_reason, '-') FROM flows"),
         (QVariantList{"1/2/-", "30/40/vanished"}));
     EXPECT_EQ(column(path, "SELECT ts_end IS NOT NULL FROM flows"), (QVariantList{0, 1}));
+
+    // A stored row that starts later than one just recorded is still the one closed out.
+    db.recordOpened(connection({.id = "same", .start = now.addSecs(-30), .upload = 5, .download = 6}), 1, {});
+    db.recordClosed(connection({.id = "same", .start = now, .upload = 50, .download = 60}));
+    EXPECT_EQ(db.rowCount(), 3);
+    EXPECT_EQ(
+        column(path, "SELECT tx_bytes || '/' || rx_bytes || '/' || IFNULL(close_reason, '-') FROM flows"),
+        (QVariantList{"1/2/-", "50/60/vanished", "5/6/-"}));
 }
 
 TEST(FlowDatabaseTest, PurgeKeepsNewerFlowsAndDeleteAllKeepsTheGeoCache)
