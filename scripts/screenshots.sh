@@ -10,6 +10,8 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 app="$root/build/bin/tarnwick-app"
 [[ -x "$app" && -x "$root/build/bin/tarnwick-helper" && -x "$root/build/bin/tarnwick" ]] || { echo "screenshots: build the applications first (make apps)" >&2; exit 1; }
+history_writer="$root/build/tests/ui/windows/demo_history"
+[[ -x "$history_writer" ]] || { echo "screenshots: build demo_history first (cmake --build build --target demo_history)" >&2; exit 1; }
 for tool in Xvfb trayer xdotool import python3 curl gzip; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
@@ -74,6 +76,9 @@ proxy-groups:
   - {name: Auto, type: url-test, url: "http://127.0.0.1:$web/generate_204", interval: 600, proxies: ["🇭🇰 Hong Kong 01", "🇯🇵 Tokyo 02", "🇺🇸 Los Angeles 03"]}
   - {name: Streaming, type: fallback, url: "http://127.0.0.1:$web/generate_204", interval: 600, proxies: ["🇩🇪 Frankfurt 05 (offline)", "🇯🇵 Tokyo 02"]}
 rules:
+  - AND,((DOMAIN-SUFFIX,example.org),(NOT,((NETWORK,TCP)))),REJECT
+  - DOMAIN-SUFFIX,github.com,Proxy
+  # - DOMAIN-KEYWORD,ads,REJECT
   - DOMAIN-SUFFIX,lan,DIRECT
   - IP-CIDR,127.0.0.0/8,Proxy,no-resolve
   - MATCH,Proxy
@@ -106,6 +111,8 @@ make_workspace() {
   gzip -c "$kernel" >"$archive"
   workspace_env "$dir" "$app" --install-kernel "$archive" --kernel-version "$version" >/dev/null
   bash scripts/provision-geodata.sh "$dir/workspace/work" >/dev/null
+  bash scripts/provision-world.sh "$dir/workspace/work" >/dev/null
+  "$history_writer" "$dir/workspace" >/dev/null
   mkdir -p "$dir/workspace/profiles"
   curl -sf -o "$dir/workspace/profiles/Demo Subscription.yaml" "http://127.0.0.1:$web/sub"
   python3 - "$dir/workspace/profiles" "http://127.0.0.1:$web/sub" <<'PY'
@@ -157,7 +164,7 @@ shoot() {
   window=$(xdotool search --sync --onlyvisible --name '^Tarnwick$' | awk 'NR == 1')
   sleep 3
   # Every page of the sidebar, in its order: Ctrl+1 … Ctrl+9 open them.
-  local pages=(policy requests profiles logs settings)
+  local pages=(overview map policy requests rules profiles logs settings)
   for i in "${!pages[@]}"; do
     xdotool windowfocus --sync "$window" key "ctrl+$((i + 1))"
     sleep 2
@@ -191,6 +198,24 @@ shoot() {
   else
     echo "screenshots: the update window did not open" >&2
   fi
+
+  # The rule editor on the selected (logical) rule, then on a new rule.
+  local i editor
+  for i in "${!pages[@]}"; do
+    if [[ ${pages[$i]} == rules ]]; then xdotool windowfocus --sync "$window" key "ctrl+$((i + 1))"; fi
+  done
+  sleep 1
+  for keys in "ctrl+e:rule-editor-logical" "ctrl+n:rule-editor-new"; do
+    xdotool windowfocus --sync "$window" key "${keys%%:*}"
+    if editor=$(timeout 10 xdotool search --sync --onlyvisible --name ' Rule' | awk 'NR == 1') && [[ -n $editor ]]; then
+      sleep 1.5
+      import -window "$editor" "$out/$theme-${keys#*:}.png"
+      xdotool windowfocus --sync "$editor" key Escape
+      sleep 0.5
+    else
+      echo "screenshots: the rule editor did not open (${keys%%:*})" >&2
+    fi
+  done
 
   # The tray menu: a right click on the icon trayer embeds (a small window of the application's).
   local clicked=""

@@ -195,7 +195,8 @@ void WorldMap::paintBase(QPainter& painter)
         arc.quadTo(control, to);
         QColor stroke = color;
         stroke.setAlphaF(0.35 + 0.55 * weight);
-        painter.strokePath(arc, QPen(stroke, 1 + 4 * weight, Qt::SolidLine, Qt::RoundCap));
+        painter.setPen(QPen(stroke, 1 + 4 * weight, Qt::SolidLine, Qt::RoundCap));
+        painter.drawPath(arc);
         ++m_drawnLegs;
     };
     painter.setBrush(Qt::NoBrush);
