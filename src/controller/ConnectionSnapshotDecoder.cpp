@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <simdjson.h>
@@ -27,64 +28,131 @@ void check(error_code error)
         throw Malformed{};
 }
 
-// The connection table is sent again every second and most of its texts come back unchanged: ids,
-// addresses, ports, hosts, rules, processes. Each distinct text becomes one QString, shared by every
-// connection that holds it and kept while the messages keep sending it, so a steady table is read
-// without converting or allocating its texts again. One pool per thread, like the parser.
-class TextPool final
+// A JSON integer as the kernel writes its counters: an optional minus and up to 18 digits, without
+// leading zeros. Its value and length; absent for anything else, which the general reader then takes.
+std::optional<std::pair<qint64, qsizetype>> plainIntegerAt(std::string_view text, size_t at)
+{
+    const size_t from = at;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (negative)
+        ++at;
+    const size_t digitsFrom = at;
+    qint64 value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+        value = value * 10 + (text[at++] - '0');
+    const size_t digits = at - digitsFrom;
+    if (digits == 0 || digits > 18 || (digits > 1 && text[digitsFrom] == '0'))
+        return std::nullopt;
+    return std::pair<qint64, qsizetype>(negative ? -value : value, static_cast<qsizetype>(at - from));
+}
+
+// The connection table is sent again every second and nearly all of it comes back unchanged: the kernel
+// writes a connection the same way every second but for its byte counters. The memory keeps each
+// connection by its id with the text it was last read from; an element whose text is that text but for
+// the counters' digits is the connection read then with new counters, and nothing else of it is read
+// again. Any other difference reads the element anew. Texts are also pooled: each distinct text is one
+// QString, shared by every connection that holds it, for as long as any does. One memory per thread,
+// like the parser.
+class Memory final
 {
 public:
     QString text(std::string_view utf8)
     {
-        Entry& entry = find(m_texts, utf8, [utf8] { return fromUtf8(utf8); });
-        return entry.value;
+        return find(m_texts, utf8, [utf8] { return fromUtf8(utf8); });
     }
 
     // A chain by its JSON text (the array as the message spells it).
     QStringList chains(std::string_view json)
     {
-        return find(m_chains, json, [this, json] { return readChains(json); }).value;
+        return find(m_chains, json, [this, json] { return readChains(json); });
     }
 
-    // Forgets what the message just read did not use.
+    // An element of "connections" and the length of its text.
+    struct Element
+    {
+        // Absent when the element has no id.
+        std::optional<ConnectionItem> connection;
+        size_t length = 0;
+    };
+
+    // The object element `text` starts with (the text runs on to the end of the message).
+    Element element(std::string_view text);
+
+    // A value's own text, read apart from the message.
+    Value value(std::string_view json) { return m_value.value(json); }
+
+    // Forgets the connections the message just read did not have, and the texts nothing holds any more.
     void endMessage()
     {
-        const auto stale = [this](const auto& entry) { return entry.value().seen != m_message; };
-        m_texts.removeIf(stale);
-        m_chains.removeIf(stale);
+        m_connections.removeIf([this](const auto& entry) { return entry.value().seen != m_message; });
+        m_texts.removeIf([](const auto& entry) { return entry.value().isDetached(); });
+        m_chains.removeIf([](const auto& entry) { return entry.value().isDetached(); });
         ++m_message;
     }
 
 private:
-    template <typename T> struct Pooled
+    // Where a counter's digits sit in an element's text.
+    struct Counter
     {
-        T value;
+        qsizetype at = 0;
+        qsizetype end = 0;
+        bool upload = false;
+    };
+
+    struct Known
+    {
+        std::optional<ConnectionItem> item;
+        // The element's text as last read; null when the element cannot be recognised by it (a counter
+        // missing, repeated or not a plain integer).
+        QByteArray text;
+        // Both counters, in the order the text has them.
+        std::array<Counter, 2> counters;
+        // The last message that had it.
         quint64 seen = 0;
     };
-    using Entry = Pooled<QString>;
 
+    // The connection as last read when `text` starts with its element but for the counters' digits.
+    static std::optional<Element> recall(const Known& known, std::string_view text);
+    // Reads an element anew; with `known`, also remembers it.
+    std::optional<ConnectionItem> read(std::string_view json, Known* known);
     QStringList readChains(std::string_view json);
+    // Reads texts apart from the message, each with a parser of its own: an element's walk meets chains it
+    // has not seen yet.
+    struct Side
+    {
+        ondemand::parser parser;
+        std::vector<char> text;
+        ondemand::document current;
+        std::string wrapped;
+
+        // The document stays until the next one.
+        ondemand::document& document(std::string_view json);
+        // A single value, read as the only element of an array.
+        Value value(std::string_view json);
+    };
 
     static QString fromUtf8(std::string_view utf8)
     {
         return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     }
 
-    template <typename T, typename Make>
-    Pooled<T>& find(QHash<QByteArray, Pooled<T>>& pool, std::string_view utf8, Make make)
+    template <typename T, typename Make> T& find(QHash<QByteArray, T>& pool, std::string_view utf8, Make make)
     {
         // A lookup borrows the message's bytes; only a new text copies them.
         const QByteArray key = QByteArray::fromRawData(utf8.data(), static_cast<qsizetype>(utf8.size()));
         auto found = pool.find(key);
         if (found == pool.end())
-            found = pool.insert(QByteArray(key.constData(), key.size()), Pooled<T>{make(), 0});
-        found->seen = m_message;
+            found = pool.insert(QByteArray(key.constData(), key.size()), make());
         return *found;
     }
 
-    QHash<QByteArray, Entry> m_texts;
-    QHash<QByteArray, Pooled<QStringList>> m_chains;
+    QHash<QByteArray, QString> m_texts;
+    QHash<QByteArray, QStringList> m_chains;
+    QHash<QByteArray, Known> m_connections;
     quint64 m_message = 0;
+    Side m_element;
+    Side m_chain;
+    Side m_value;
 };
 
 std::optional<std::string_view> stringOf(Value& value)
@@ -103,14 +171,29 @@ std::optional<std::string_view> stringOf(Value& value)
     return text;
 }
 
-// A chain seen for the first time, read from its own text: the message's walk has moved past it.
-QStringList TextPool::readChains(std::string_view json)
+ondemand::document& Memory::Side::document(std::string_view json)
 {
-    thread_local ondemand::parser parser;
-    const padded_string padded(json);
-    ondemand::document document;
+    text.resize(json.size() + SIMDJSON_PADDING);
+    std::memcpy(text.data(), json.data(), json.size());
+    check(parser.iterate(text.data(), json.size(), text.size()).get(current));
+    return current;
+}
+
+Value Memory::Side::value(std::string_view json)
+{
+    wrapped.assign(1, '[').append(json).push_back(']');
+    ondemand::array array;
+    check(document(wrapped).get_array().get(array));
+    Value value;
+    check(array.at(0).get(value));
+    return value;
+}
+
+QStringList Memory::readChains(std::string_view json)
+{
+    ondemand::document& document = m_chain.document(json);
     ondemand::array links;
-    if (parser.iterate(padded).get(document) || document.get_array().get(links))
+    if (document.get_array().get(links))
         return {};
     QStringList chains;
     for (auto element : links) {
@@ -123,10 +206,10 @@ QStringList TextPool::readChains(std::string_view json)
     return chains;
 }
 
-QString pooledTextOf(Value& value, TextPool& pool)
+QString pooledTextOf(Value& value, Memory& memory)
 {
     const auto text = stringOf(value);
-    return text ? pool.text(*text) : QString();
+    return text ? memory.text(*text) : QString();
 }
 
 // Texts nearly every connection has its own of (ids, source ports, destination addresses): pooling them
@@ -254,7 +337,7 @@ QDateTime startOf(Value& value)
     return start.isValid() && start.timeSpec() != Qt::LocalTime ? start : QDateTime();
 }
 
-QStringList chainsOf(Value& value, TextPool& pool)
+QStringList chainsOf(Value& value, Memory& memory)
 {
     ondemand::json_type type;
     check(value.type().get(type));
@@ -264,11 +347,11 @@ QStringList chainsOf(Value& value, TextPool& pool)
     check(value.get_array().get(links));
     std::string_view json;
     check(links.raw_json().get(json));
-    return pool.chains(json);
+    return memory.chains(json);
 }
 
 // Field names are compared as the message spells them: the kernel never escapes its own field names.
-ConnectionMetadata metadataOf(Value& value, TextPool& pool)
+ConnectionMetadata metadataOf(Value& value, Memory& memory)
 {
     ConnectionMetadata metadata;
     ondemand::json_type type;
@@ -283,43 +366,161 @@ ConnectionMetadata metadataOf(Value& value, TextPool& pool)
         const ondemand::raw_json_string key = field.key();
         Value& member = field.value();
         if (key.unsafe_is_equal("network"))
-            metadata.network = pooledTextOf(member, pool);
+            metadata.network = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("type"))
-            metadata.type = pooledTextOf(member, pool);
+            metadata.type = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("sourceIP"))
-            metadata.sourceIP = pooledTextOf(member, pool);
+            metadata.sourceIP = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("destinationIP"))
             metadata.destinationIP = textOf(member);
         else if (key.unsafe_is_equal("sourcePort"))
             metadata.sourcePort = textOf(member);
         else if (key.unsafe_is_equal("destinationPort"))
-            metadata.destinationPort = pooledTextOf(member, pool);
+            metadata.destinationPort = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("host"))
-            metadata.host = pooledTextOf(member, pool);
+            metadata.host = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("sniffHost"))
-            metadata.sniffHost = pooledTextOf(member, pool);
+            metadata.sniffHost = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("process"))
-            metadata.process = pooledTextOf(member, pool);
+            metadata.process = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("processPath"))
-            metadata.processPath = pooledTextOf(member, pool);
+            metadata.processPath = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("remoteDestination"))
-            metadata.remoteDestination = pooledTextOf(member, pool);
+            metadata.remoteDestination = pooledTextOf(member, memory);
         else if (key.unsafe_is_equal("inboundName"))
-            metadata.inboundName = pooledTextOf(member, pool);
+            metadata.inboundName = pooledTextOf(member, memory);
     }
     return metadata;
 }
 
-std::optional<ConnectionItem> connectionOf(Value& value, TextPool& pool)
+bool isSpace(char c)
 {
-    ondemand::json_type type;
-    check(value.type().get(type));
-    if (type != ondemand::json_type::object)
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+size_t skipSpace(std::string_view text, size_t at)
+{
+    while (at < text.size() && isSpace(text[at]))
+        ++at;
+    return at;
+}
+
+// The length of the string `text` starts with, quotes included.
+size_t stringLength(std::string_view text)
+{
+    for (size_t at = 1; at < text.size(); ++at) {
+        if (text[at] == '\\')
+            ++at;
+        else if (text[at] == '"')
+            return at + 1;
+    }
+    throw Malformed{};
+}
+
+// The length of the JSON value `text` starts with: a string to its closing quote, an object or an array to
+// its closing bracket, anything else up to the next delimiter. Whether it is well-formed is for the parser
+// that reads it.
+size_t valueLength(std::string_view text)
+{
+    if (text.empty())
+        throw Malformed{};
+    if (text.front() == '"')
+        return stringLength(text);
+    if (text.front() == '{' || text.front() == '[') {
+        int depth = 0;
+        for (size_t at = 0; at < text.size(); ++at) {
+            const char c = text[at];
+            if (c == '"')
+                at += stringLength(text.substr(at)) - 1;
+            else if (c == '{' || c == '[')
+                ++depth;
+            else if ((c == '}' || c == ']') && --depth == 0)
+                return at + 1;
+        }
+        throw Malformed{};
+    }
+    size_t at = 0;
+    while (at < text.size() && !isSpace(text[at]) && text[at] != ',' && text[at] != '}' && text[at] != ']' &&
+           text[at] != ':')
+        ++at;
+    if (at == 0)
+        throw Malformed{};
+    return at;
+}
+
+// The id an element starts with, as the kernel writes it: `{"id":"…"` (white space allowed), unescaped.
+std::optional<std::string_view> leadingID(std::string_view json)
+{
+    size_t at = 1;
+    const auto expect = [&json, &at](std::string_view token) {
+        at = skipSpace(json, at);
+        if (json.substr(at, token.size()) != token)
+            return false;
+        at += token.size();
+        return true;
+    };
+    if (!expect("\"id\"") || !expect(":") || !expect("\""))
         return std::nullopt;
+    size_t end = at;
+    while (end < json.size() && json[end] != '"' && json[end] != '\\')
+        ++end;
+    if (end == json.size() || json[end] != '"')
+        return std::nullopt;
+    return json.substr(at, end - at);
+}
+
+Memory::Element Memory::element(std::string_view text)
+{
+    const auto id = leadingID(text);
+    Known* known = id ? &find(m_connections, *id, [] { return Known(); }) : nullptr;
+    if (known) {
+        known->seen = m_message;
+        if (auto recalled = recall(*known, text))
+            return *recalled;
+    }
+    const size_t length = valueLength(text);
+    return Element{read(text.substr(0, length), known), length};
+}
+
+std::optional<Memory::Element> Memory::recall(const Known& known, std::string_view text)
+{
+    if (known.text.isNull() || !known.item)
+        return std::nullopt;
+    const std::string_view last(known.text.constData(), static_cast<size_t>(known.text.size()));
+    size_t from = 0, at = 0;
+    std::array<qint64, 2> counts{};
+    for (size_t i = 0; i < counts.size(); ++i) {
+        const auto literal = static_cast<size_t>(known.counters[i].at) - from;
+        if (text.substr(at, literal) != last.substr(from, literal))
+            return std::nullopt;
+        at += literal;
+        const auto number = plainIntegerAt(text, at);
+        if (!number)
+            return std::nullopt;
+        counts[i] = number->first;
+        at += static_cast<size_t>(number->second);
+        from = static_cast<size_t>(known.counters[i].end);
+    }
+    const std::string_view rest = last.substr(from);
+    if (text.substr(at, rest.size()) != rest)
+        return std::nullopt;
+    ConnectionItem item = *known.item;
+    for (size_t i = 0; i < counts.size(); ++i)
+        (known.counters[i].upload ? item.upload : item.download) = counts[i];
+    if (!item.start.isValid())
+        item.start = QDateTime::currentDateTimeUtc();
+    return Element{std::move(item), at + rest.size()};
+}
+
+std::optional<ConnectionItem> Memory::read(std::string_view json, Known* known)
+{
+    ondemand::document& document = m_element.document(json);
     ondemand::object object;
-    check(value.get_object().get(object));
+    check(document.get_object().get(object));
     ConnectionItem item;
     bool hasID = false;
+    // Where each counter's token starts in the text, and how often it came.
+    std::vector<Counter> counters;
     for (auto result : object) {
         ondemand::field field;
         check(std::move(result).get(field));
@@ -329,106 +530,169 @@ std::optional<ConnectionItem> connectionOf(Value& value, TextPool& pool)
             const auto id = stringOf(member);
             hasID = id.has_value();
             item.id = hasID ? QString::fromUtf8(id->data(), static_cast<qsizetype>(id->size())) : QString();
-        } else if (key.unsafe_is_equal("upload")) {
-            item.upload = numberOf(member).value_or(0);
-        } else if (key.unsafe_is_equal("download")) {
-            item.download = numberOf(member).value_or(0);
+        } else if (key.unsafe_is_equal("upload") || key.unsafe_is_equal("download")) {
+            const bool upload = key.unsafe_is_equal("upload");
+            const std::string_view token = member.raw_json_token();
+            const auto at = static_cast<qsizetype>(token.data() - m_element.text.data());
+            const auto plain = plainIntegerAt(token, 0);
+            // A plain integer's token is its digits and the white space after them.
+            const bool recognisable =
+                plain && token.find_first_not_of(" \n\r\t", static_cast<size_t>(plain->second)) ==
+                             std::string_view::npos;
+            counters.push_back(Counter{at, recognisable ? at + plain->second : -1, upload});
+            (upload ? item.upload : item.download) = numberOf(member).value_or(0);
         } else if (key.unsafe_is_equal("start")) {
             item.start = startOf(member);
         } else if (key.unsafe_is_equal("chains")) {
-            item.chains = chainsOf(member, pool);
+            item.chains = chainsOf(member, *this);
         } else if (key.unsafe_is_equal("rule")) {
-            item.rule = pooledTextOf(member, pool);
+            item.rule = pooledTextOf(member, *this);
         } else if (key.unsafe_is_equal("rulePayload")) {
-            item.rulePayload = pooledTextOf(member, pool);
+            item.rulePayload = pooledTextOf(member, *this);
         } else if (key.unsafe_is_equal("metadata")) {
-            item.metadata = metadataOf(member, pool);
+            item.metadata = metadataOf(member, *this);
         }
     }
-    if (!hasID)
-        return std::nullopt;
-    if (!item.start.isValid())
-        item.start = QDateTime::currentDateTimeUtc();
-    return item;
+    std::optional<ConnectionItem> connection;
+    if (hasID)
+        connection = item;
+    if (known) {
+        known->item = connection;
+        const bool recognisable = counters.size() == 2 && counters[0].upload != counters[1].upload &&
+                                  counters[0].end >= 0 && counters[1].end >= 0;
+        known->text =
+            recognisable ? QByteArray(json.data(), static_cast<qsizetype>(json.size())) : QByteArray();
+        if (recognisable)
+            std::copy(counters.begin(), counters.end(), known->counters.begin());
+    }
+    if (connection && !connection->start.isValid())
+        connection->start = QDateTime::currentDateTimeUtc();
+    return connection;
 }
 
-// `expected`: how many connections to make room for.
-ConnectionSnapshot snapshotOf(ondemand::object& root, TextPool& pool, qsizetype expected)
+// The message's outer levels are walked here rather than by the parser: most elements of "connections" are
+// recalled by their text alone, and a parser's walk would have to step through every one of them.
+class MessageReader final
 {
-    ConnectionSnapshot snapshot;
-    for (auto field : root) {
-        ondemand::raw_json_string key;
-        check(field.key().get(key));
-        Value member;
-        check(field.value().get(member));
-        if (key.unsafe_is_equal("downloadTotal")) {
-            snapshot.downloadTotal = intOf(member).value_or(0);
-        } else if (key.unsafe_is_equal("uploadTotal")) {
-            snapshot.uploadTotal = intOf(member).value_or(0);
-        } else if (key.unsafe_is_equal("connections")) {
-            snapshot.activeCount = 0;
-            snapshot.connections.clear();
-            snapshot.connections.reserve(expected);
-            ondemand::json_type type;
-            check(member.type().get(type));
-            if (type != ondemand::json_type::array)
-                continue;
-            ondemand::array elements;
-            check(member.get_array().get(elements));
-            for (auto element : elements) {
-                Value connection;
-                check(element.get(connection));
-                ++snapshot.activeCount;
-                if (auto item = connectionOf(connection, pool))
-                    snapshot.connections.append(std::move(*item));
-            }
+public:
+    MessageReader(std::string_view text, Memory& memory) : m_text(text), m_memory(memory) {}
+
+    // `expected`: how many connections to make room for.
+    ConnectionSnapshot read(qsizetype expected)
+    {
+        ConnectionSnapshot snapshot;
+        expect('{');
+        if (!take('}')) {
+            do {
+                if (peek() != '"')
+                    throw Malformed{};
+                const std::string_view key = valueText();
+                expect(':');
+                if (key == "\"connections\"")
+                    readConnections(snapshot, expected);
+                else if (key == "\"downloadTotal\"")
+                    snapshot.downloadTotal = readInt();
+                else if (key == "\"uploadTotal\"")
+                    snapshot.uploadTotal = readInt();
+                else
+                    m_memory.value(valueText());
+            } while (take(','));
+            expect('}');
         }
+        // Anything after the object makes the message malformed.
+        if (skipSpace(m_text, m_at) != m_text.size())
+            throw Malformed{};
+        return snapshot;
     }
-    return snapshot;
-}
+
+private:
+    // The next character past white space, or 0 at the end.
+    char peek()
+    {
+        m_at = skipSpace(m_text, m_at);
+        return m_at < m_text.size() ? m_text[m_at] : '\0';
+    }
+    bool take(char c)
+    {
+        if (peek() != c)
+            return false;
+        ++m_at;
+        return true;
+    }
+    void expect(char c)
+    {
+        if (!take(c))
+            throw Malformed{};
+    }
+    std::string_view valueText()
+    {
+        peek();
+        const std::string_view text = m_text.substr(m_at, valueLength(m_text.substr(m_at)));
+        m_at += text.size();
+        return text;
+    }
+    qint64 readInt()
+    {
+        Value value = m_memory.value(valueText());
+        return intOf(value).value_or(0);
+    }
+
+    void readConnections(ConnectionSnapshot& snapshot, qsizetype expected)
+    {
+        snapshot.activeCount = 0;
+        snapshot.connections.clear();
+        if (peek() != '[') {
+            m_memory.value(valueText());
+            return;
+        }
+        snapshot.connections.reserve(expected);
+        ++m_at;
+        if (take(']'))
+            return;
+        do {
+            ++snapshot.activeCount;
+            if (peek() == '{') {
+                Memory::Element element = m_memory.element(m_text.substr(m_at));
+                m_at += element.length;
+                if (element.connection)
+                    snapshot.connections.append(std::move(*element.connection));
+            } else {
+                m_memory.value(valueText());
+            }
+        } while (take(','));
+        expect(']');
+    }
+
+    std::string_view m_text;
+    size_t m_at = 0;
+    Memory& m_memory;
+};
 
 // A connection as the kernel writes it (id, counters, chains, metadata) takes more bytes of JSON than this:
 // room for more connections than the message can hold would only be wasted.
 constexpr size_t kSmallestConnection = 256;
-// Buffers below this size are kept whatever the message.
-constexpr size_t kShrinkFloor = 1 << 20;
 
 } // namespace
 
 std::optional<ConnectionSnapshot> ConnectionSnapshotDecoder::decode(const QByteArray& utf8)
 {
-    // What one thread keeps from one message to the next: the parser's buffers, the padded copy of the
-    // text, the pooled texts and the size of the last table.
+    // What one thread keeps from one message to the next: the memory and the size of the last table.
     struct State
     {
-        ondemand::parser parser;
-        std::vector<char> padded;
-        TextPool pool;
+        Memory memory;
         qsizetype connections = 0;
     };
     thread_local State state;
-    const auto length = static_cast<size_t>(utf8.size());
-    // The copy grows with the messages and shrinks again when the table has become much smaller.
-    if (state.padded.size() < length + SIMDJSON_PADDING || state.padded.size() > 4 * length + kShrinkFloor)
-        std::vector<char>(length + SIMDJSON_PADDING).swap(state.padded);
-    std::memcpy(state.padded.data(), utf8.constData(), length);
-    std::memset(state.padded.data() + length, 0, SIMDJSON_PADDING);
+    const std::string_view text(utf8.constData(), static_cast<size_t>(utf8.size()));
     std::optional<ConnectionSnapshot> snapshot;
     try {
-        ondemand::document document;
-        check(state.parser.iterate(state.padded.data(), length, state.padded.size()).get(document));
-        ondemand::object root;
-        check(document.get_object().get(root));
         // As many as last time, as far as the message can hold them.
-        const auto fits = static_cast<qsizetype>(length / kSmallestConnection);
-        snapshot = snapshotOf(root, state.pool, std::min(state.connections, fits));
-        // Anything after the object makes the message malformed.
-        if (document.current_location().error() != OUT_OF_BOUNDS)
-            snapshot.reset();
+        const auto fits = static_cast<qsizetype>(text.size() / kSmallestConnection);
+        snapshot = MessageReader(text, state.memory).read(std::min(state.connections, fits));
     } catch (const Malformed&) {
         snapshot.reset();
     }
-    state.pool.endMessage();
+    state.memory.endMessage();
     if (snapshot)
         state.connections = snapshot->connections.size();
     return snapshot;

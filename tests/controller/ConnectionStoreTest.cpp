@@ -144,7 +144,15 @@ TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
         R"({"connections": [
             {"id": "x1" , "chains" : ["HK 01", "Proxy"] , "rule" : "MATCH" ,
              "metadata": {"host": "other.example" , "process": "curl" }},
-            {"id": "x2", "chains": ["a", 3], "metadata": {"host": "\"quoted\" \\ host", "process": "wget"}}]})",
+            {"id": "x2", "chains": ["a", 3], "metadata": {"host": "\"quoted\" \\ host", "process": "wget"}},
+            {"id":"x5","upload":1,"download":20,"rule":"MATCH","metadata":{"host":"a"}},
+            {"id":"x6","download":5,"upload":6,"rule":"R"}, {"id":"x7","upload":1,"download":1,"rule":"A"}]})",
+        // Only counters changed (digits, sign, a form that is not a plain integer), or a field besides them.
+        R"({"connections": [{"id":"x5","upload":1234567,"download":-3,"rule":"MATCH","metadata":{"host":"a"}},
+            {"id":"x6","download":5e1,"upload":7,"rule":"R"}, {"id":"x7","upload":2,"download":2,"rule":"B"}]})",
+        R"({"memory": {"a": [1, {"b": "}]"}]}, "connections": [ {"id" : "x9" , "upload" : 3 , "download" : 4 } ] ,
+            "uploadTotal": "-5"})",
+        R"({"connections": [ {"id" : "x9" , "upload" : 30 , "download" : 4 }, "x", [{}] ]})",
         R"({"downloadTotal": 1.5, "connections": null})",
         R"({"connections": {"id": "x"}})",
         R"({})",
@@ -167,6 +175,8 @@ TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
               QDateTime::fromString("2024-05-01T02:00:00.123Z", Qt::ISODateWithMs));
 
     for (const char* bad :
-         {"", "[1, 2]", "not json", R"({"connections": [{"id": "x")", R"({"a": 1} trailing)"})
+         {"", "[1, 2]", "not json", R"({"connections": [{"id": "x")", R"({"a": 1} trailing)", R"({"a" 1})",
+          R"({1: 2})", R"({"connections": [1 2]})", R"({"connections": [], })", R"({"uploadTotal": "1})",
+          R"({"connections": [{"id": "x", "upload": [1}]})"})
         EXPECT_FALSE(ConnectionSnapshotDecoder::decode(QByteArray(bad))) << bad;
 }
