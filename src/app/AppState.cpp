@@ -26,6 +26,7 @@
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
@@ -542,9 +543,22 @@ QCoro::Task<> AppState::runReadinessSequence()
     else
         qCWarning(lcAppState, "Kernel controller did not answer after %d retries", readinessRetries);
 
-    co_await m_stores->refreshProxies();
-    if (!stillCurrent())
-        co_return;
+    // The kernel opens its controller a moment before it applies its configuration; until then it lists
+    // no GLOBAL group, and a command would find none of the profile's groups.
+    for (int attempt = 0;; ++attempt) {
+        co_await m_stores->refreshProxies();
+        if (!stillCurrent())
+            co_return;
+        const QList<ProxyGroup>& groups = m_stores->proxy().groups();
+        const bool applied = std::any_of(groups.cbegin(), groups.cend(), [](const ProxyGroup& group) {
+            return group.name == QLatin1String("GLOBAL");
+        });
+        if (applied || attempt == readinessRetries)
+            break;
+        co_await QCoro::sleepFor(readinessInterval);
+        if (!stillCurrent())
+            co_return;
+    }
     co_await applyLiveSettings();
     if (!stillCurrent())
         co_return;
