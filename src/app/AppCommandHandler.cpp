@@ -211,9 +211,13 @@ QCoro::Task<AppResponse> upgradeKernel(QPointer<AppState> state, AppCommand comm
     if (!state)
         co_return kGone;
     const RuntimeState& result = runtime.state();
+    // A kernel already on disk may have stayed active; the newest one was not installed all the same.
+    const std::optional<RuntimeError>& cause =
+        result.kind == RuntimeState::Kind::ready ? runtime.keptLocalBecause() : result.error;
+    if (cause)
+        co_return AppResponse::failure(QStringLiteral("Kernel installation failed: ") + cause->description());
     if (result.kind != RuntimeState::Kind::ready)
-        co_return AppResponse::failure(result.error ? result.error->description()
-                                                    : QStringLiteral("Kernel installation failed"));
+        co_return AppResponse::failure(QStringLiteral("Kernel installation failed"));
     co_return AppResponse::ok(
         {{QStringLiteral("version"), result.version}, {QStringLiteral("channel"), rawValue(*channel)}});
 }

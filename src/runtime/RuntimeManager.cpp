@@ -111,11 +111,15 @@ void RuntimeManager::switchLink(const QString& binary)
     setPendingRestart(true);
 }
 
-void RuntimeManager::failWith(RuntimeManager* self, const std::exception& error)
+RuntimeError RuntimeManager::asRuntimeError(const std::exception& error)
 {
     const auto* runtimeError = dynamic_cast<const RuntimeError*>(&error);
-    const RuntimeError failure =
-        runtimeError ? *runtimeError : RuntimeError::fsOperationFailed(describe(error));
+    return runtimeError ? *runtimeError : RuntimeError::fsOperationFailed(describe(error));
+}
+
+void RuntimeManager::failWith(RuntimeManager* self, const std::exception& error)
+{
+    const RuntimeError failure = asRuntimeError(error);
     qCWarning(lcRuntime, "Kernel installation failed: %s", qUtf8Printable(failure.description()));
     self->setState(RuntimeState::failed(failure));
 }
@@ -127,9 +131,10 @@ QCoro::Task<> RuntimeManager::installOrUpdate(RuntimeChannel channel)
     if (!self)
         co_return;
     setCurrentChannel(channel);
+    m_keptLocalBecause.reset();
     setState(RuntimeState::of(RuntimeState::Kind::checking));
 
-    bool localActivated = false;
+    std::optional<RuntimeState> localActivated;
     const QStringList local = fetchLocalVersions();
     const auto hit = std::find_if(local.cbegin(), local.cend(),
                                   [channel](const QString& name) { return inferChannel(name) == channel; });
@@ -138,7 +143,7 @@ QCoro::Task<> RuntimeManager::installOrUpdate(RuntimeChannel channel)
             if (!linkResolvesTo(versionBinary(*hit)))
                 switchLink(versionBinary(*hit));
             setState(RuntimeState::ready(*hit));
-            localActivated = true;
+            localActivated = m_state;
         } catch (const std::exception& error) {
             qCWarning(lcRuntime, "Local switch failed: %s", qUtf8Printable(describe(error)));
         }
@@ -174,10 +179,16 @@ QCoro::Task<> RuntimeManager::installOrUpdate(RuntimeChannel channel)
     } catch (const std::exception& error) {
         if (!self)
             co_return;
-        if (localActivated)
-            qCInfo(lcRuntime, "Kept the local kernel: %s", qUtf8Printable(describe(error)));
-        else
+        if (localActivated) {
+            // The kernel on disk stays active, and the views go back to it from wherever the failed
+            // download or install had brought them, with the reason kept for them to show.
+            m_keptLocalBecause = asRuntimeError(error);
+            qCInfo(lcRuntime, "Kept the local kernel: %s", qUtf8Printable(m_keptLocalBecause->description()));
+            m_state = *localActivated;
+            Q_EMIT stateChanged();
+        } else {
             failWith(this, error);
+        }
     }
 }
 
@@ -257,6 +268,7 @@ QCoro::Task<> RuntimeManager::switchToLocalVersion(QString dirName)
     if (!self)
         co_return;
     const RuntimeState previous = m_state;
+    m_keptLocalBecause.reset();
     try {
         setState(RuntimeState::of(RuntimeState::Kind::switching));
         if (!isSafeVersionName(dirName) || !QFileInfo(versionBinary(dirName)).isFile())

@@ -41,6 +41,9 @@ public:
     bool hasUpdateAvailable() const { return m_hasUpdateAvailable; }
     const std::optional<QString>& latestRemoteVersion() const { return m_latestRemoteVersion; }
     bool isPendingRestart() const { return m_isPendingRestart; }
+    // Why the last installOrUpdate ended ready on a kernel already on disk instead of the newest release;
+    // absent after a full install, an outright failure (state() carries that error) and a local switch.
+    const std::optional<RuntimeError>& keptLocalBecause() const { return m_keptLocalBecause; }
     void setPendingRestart(bool pending);
 
     // Never throws: the outcome is in state().
@@ -81,6 +84,7 @@ private:
     void switchLink(const QString& binary);
     // Steps 6 to 9 of an install: unpack, verify, switch, ready.
     QCoro::Task<> installDownloaded(QString gzPath, QString version);
+    static RuntimeError asRuntimeError(const std::exception& error);
     static void failWith(RuntimeManager* self, const std::exception& error);
 
     ClashPaths m_paths;
@@ -96,6 +100,7 @@ private:
     bool m_hasUpdateAvailable = false;
     std::optional<QString> m_latestRemoteVersion;
     bool m_isPendingRestart = false;
+    std::optional<RuntimeError> m_keptLocalBecause;
 };
 
 } // namespace tarnwick

@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
 
 using namespace tarnwick;
 using Asset = test::ReleaseFeedServer::Asset;
@@ -243,10 +244,27 @@ TEST_F(RuntimeManagerTest, FailedInstallsLeaveTheActiveKernel)
     EXPECT_EQ(verification.kind(), RuntimeError::Kind::verificationFailed);
     EXPECT_EQ(verification.exitCode(), -1);
 
-    // The stable kernel on disk stays in use when the feed fails.
-    m_feed.overrideList(kMihomo, 500, "{}");
-    install(RuntimeChannel::stable);
-    EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.29"));
+    // The stable kernel on disk stays in use when a newer one cannot be had, shown as ready again however
+    // far the attempt got, with the reason it was kept.
+    const std::pair<std::function<void()>, QString> keptCases[] = {
+        {[&] {
+             m_feed.publish(kMihomo, "v1.19.30", false, {Asset{archiveName("v1.19.30"), {}, -1, 404}});
+         },
+         "Network failure: HTTP 404"},
+        {[&] { m_feed.overrideList(kMihomo, 500, "{}"); }, "Network failure: HTTP 500"},
+    };
+    for (const auto& [breakFeed, reason] : keptCases) {
+        SCOPED_TRACE(reason.toStdString());
+        breakFeed();
+        const QList<RuntimeState> states = install(RuntimeChannel::stable);
+        ASSERT_FALSE(states.isEmpty());
+        EXPECT_EQ(states.last(), RuntimeState::ready("v1.19.29"));
+        EXPECT_EQ(m_manager->state(), RuntimeState::ready("v1.19.29"));
+        ASSERT_TRUE(m_manager->keptLocalBecause());
+        EXPECT_EQ(m_manager->keptLocalBecause()->description(), reason);
+    }
+    test::await(m_manager->switchToLocalVersion("v1.19.29"));
+    EXPECT_FALSE(m_manager->keptLocalBecause());
 
     // A dangling link is replaced without error.
     QFile::remove(m_paths.managedCoreExecutable());

@@ -196,6 +196,9 @@ void KernelSection::updateControls()
         runtimeState.kind == RuntimeState::Kind::downloading ? int(runtimeState.progress * 1000) : 0);
     m_progress->setVisible(busy);
     QString status = stateText(runtimeState);
+    if (runtimeState.kind == RuntimeState::Kind::ready && runtime.keptLocalBecause())
+        status += QStringLiteral(" The newest release was not installed: %1")
+                      .arg(runtime.keptLocalBecause()->description());
     if (runtime.isPendingRestart())
         status += QStringLiteral(" The kernel restarts on it now…");
     m_status->setText(status);
