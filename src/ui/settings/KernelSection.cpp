@@ -268,10 +268,12 @@ QCoro::Task<> KernelSection::checkTask(QPointer<KernelSection> self)
     self->runtimeChanged();
     try {
         AppState& state = self->m_frontend.state();
-        // The running kernel's version, else the installed one's.
         RuntimeManager& runtime = state.runtimeManager();
-        co_await runtime.checkForUpdates(state.mihomoVersion() ? state.mihomoVersion()
-                                                               : runtime.activeVersion());
+        // The running kernel's version, else the installed one's. Named: GCC 12 destroys the temporary of
+        // a conditional inside a co_await expression twice.
+        const std::optional<QString> version =
+            state.mihomoVersion() ? state.mihomoVersion() : runtime.activeVersion();
+        co_await runtime.checkForUpdates(version);
     } catch (const std::exception& error) {
         // The check logs its own failures; nothing reaches here but a programming error.
         qWarning("Kernel update check: %s", qUtf8Printable(describe(error)));

@@ -4,14 +4,22 @@
 #include "app/HelperClient.h"
 #include "config/EngineSettings.h"
 #include "platform/Settings.h"
+#include "runtime/GitHubReleaseService.h"
 #include "support/QtPrinters.h"
+#include "support/ReleaseFeedServer.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
+#include "ui/settings/KernelSection.h"
 #include "ui/settings/SettingField.h"
+#include "ui/settings/UpdatesSection.h"
 #include "ui/windows/DesktopFrontend.h"
+#include "ui/windows/UpdateWindow.h"
 
+#include <QListWidget>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -168,3 +176,89 @@ TEST_F(SettingsPageTest, EveryEngineSettingHasItsControlAndAChangeReachesTheRunn
     EXPECT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
 }
 
+TEST_F(SettingsPageTest, KernelSectionInstallsFromTheFeedListsNewestFirstAndRollsBack)
+{
+    TARNWICK_REQUIRE_KERNEL(kernel);
+    ASSERT_TRUE(test::installKernel(workspace()));
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), kernel});
+    ASSERT_TRUE(gzip.waitForFinished(60000));
+    test::ReleaseFeedServer feed;
+    feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
+                 {{QStringLiteral("mihomo-%1-v1.19.31.gz").arg(GitHubReleaseService::architectureTag()),
+                   gzip.readAllStandardOutput(), -1, 200}});
+    feed.publish(QStringLiteral("tarnwick/Tarnwick"), QStringLiteral("v9.0.0"), false,
+                 {{QStringLiteral("Tarnwick-9.0.0-linux-amd64.zip"), "zip", -1, 200}});
+    m_settings->setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
+    m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+    makeState();
+    auto* page = qobject_cast<SettingsPage*>(
+        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    auto* kernelSection = qobject_cast<KernelSection*>(page->section(QStringLiteral("kernel")));
+    ASSERT_TRUE(kernelSection);
+    const auto versions = [&] {
+        QStringList texts;
+        for (int i = 0; i < kernelSection->versions().count(); ++i)
+            texts.append(kernelSection->versions().item(i)->text());
+        return texts;
+    };
+    EXPECT_EQ(versions(), QStringList{QStringLiteral("v1.19.30  ·  stable  ·  active")});
+
+    kernelSection->checkForUpdates();
+    ASSERT_TRUE(test::waitFor(
+        [&] { return kernelSection->updateText() == QStringLiteral("Version v1.19.31 is available."); }));
+    // The first word of each status shown: the kernel on disk is ready at once, then the newer one arrives.
+    QStringList shown;
+    QObject::connect(&m_state->runtimeManager(), &RuntimeManager::stateChanged, kernelSection, [&] {
+        const QString word = kernelSection->statusText().section(u' ', 0, 0);
+        if (shown.value(shown.size() - 1) != word)
+            shown.append(word);
+    });
+    kernelSection->upgrade();
+    ASSERT_TRUE(test::waitFor(
+        [&] { return kernelSection->statusText() == QStringLiteral("Kernel v1.19.31 is installed."); }, 60s))
+        << kernelSection->statusText().toStdString();
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Looking"), QStringLiteral("Kernel"),
+                                  QStringLiteral("Downloading…"), QStringLiteral("Installing…"),
+                                  QStringLiteral("Checking"), QStringLiteral("Activating…"),
+                                  QStringLiteral("Kernel")}));
+    EXPECT_EQ(versions(), (QStringList{QStringLiteral("v1.19.31  ·  stable  ·  active"),
+                                       QStringLiteral("v1.19.30  ·  stable")}));
+
+    kernelSection->versions().setCurrentRow(1);
+    kernelSection->rollback();
+    ASSERT_TRUE(test::waitFor([&] { return versions().value(1).endsWith(QStringLiteral("active")); }));
+    EXPECT_EQ(m_state->runtimeManager().activeVersion(), QStringLiteral("v1.19.30"));
+    EXPECT_EQ(kernelSection->errorText(), QString());
+
+    // A newer release that cannot be downloaded leaves the newest kernel on disk active, and says why.
+    feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.32"), false,
+                 {{QStringLiteral("mihomo-%1-v1.19.32.gz").arg(GitHubReleaseService::architectureTag()),
+                   {},
+                   -1,
+                   404}});
+    kernelSection->upgrade();
+    EXPECT_TRUE(test::waitFor([&] {
+        return kernelSection->statusText() ==
+               QStringLiteral("Kernel v1.19.31 is installed. The newest release "
+                              "was not installed: Network failure: HTTP 404");
+    })) << kernelSection->statusText().toStdString();
+
+    // The application's own update from its section: the window comes up with the result, then a refusal.
+    auto* updates = qobject_cast<UpdatesSection*>(page->section(QStringLiteral("updates")));
+    ASSERT_TRUE(updates);
+    EXPECT_EQ(updates->lastCheckText(), QStringLiteral("Never"));
+    updates->checkNow();
+    UpdateWindow& window = m_frontend.openUpdateWindow();
+    ASSERT_TRUE(
+        test::waitFor([&] { return window.headline() == QStringLiteral("Tarnwick 9.0.0 is available"); }));
+    EXPECT_TRUE(window.historyText().contains(QStringLiteral("9.0.0")));
+    EXPECT_EQ(window.actionButton().text(), QStringLiteral("Install and Relaunch"));
+    EXPECT_NE(updates->lastCheckText(), QStringLiteral("Never"));
+    // The build tree is not where an update may be installed.
+    window.actionButton().click();
+    ASSERT_TRUE(test::waitFor([&] { return window.headline() == QStringLiteral("The update failed"); }));
+    EXPECT_EQ(window.detail(),
+              QStringLiteral("Please move Tarnwick to the Applications folder before updating."));
+    EXPECT_EQ(window.actionButton().text(), QStringLiteral("Try Again"));
+}
