@@ -9,6 +9,7 @@
 #include "support/ReleaseFeedServer.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
+#include "ui/settings/HelperSection.h"
 #include "ui/settings/KernelSection.h"
 #include "ui/settings/SettingField.h"
 #include "ui/settings/UpdatesSection.h"
@@ -20,6 +21,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -261,4 +263,87 @@ TEST_F(SettingsPageTest, KernelSectionInstallsFromTheFeedListsNewestFirstAndRoll
     EXPECT_EQ(window.detail(),
               QStringLiteral("Please move Tarnwick to the Applications folder before updating."));
     EXPECT_EQ(window.actionButton().text(), QStringLiteral("Try Again"));
+}
+
+TEST_F(SettingsPageTest, HelperSectionShowsTheHelpersStatusRegistersItAndRunsThePrivilegedModeCommand)
+{
+    const std::pair<HelperStatus, QString> texts[] = {
+        {HelperStatus::ok, QStringLiteral("Running — Helper Version 1.2.3")},
+        {HelperStatus::notRegistered,
+         QStringLiteral("Not registered — Please Enable Helper: the kernel cannot start without it.")},
+        {HelperStatus::outdated, QStringLiteral("Outdated — version 1.2.3 answers, this Tarnwick needs %1. "
+                                                "Re-register it.")
+                                     .arg(HelperClient::expectedVersion())},
+        {HelperStatus::unreachable,
+         QStringLiteral("Helper Unreachable — it is registered but does not answer. Re-register it.")},
+    };
+    for (const auto& [status, text] : texts)
+        EXPECT_EQ(HelperSection::statusText(status, QStringLiteral("1.2.3")), text);
+
+    // pkexec cannot run here: one that records what it was asked and answers as each case says.
+    QTemporaryDir bin;
+    test::writeFile(bin.filePath(QStringLiteral("pkexec")),
+                    QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '%1/asked'\ncat '%1/output'\n"
+                                   "exit \"$(cat '%1/status')\"\n")
+                        .arg(bin.path())
+                        .toUtf8());
+    QFile(bin.filePath(QStringLiteral("pkexec"))).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const QString helperProgram = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8() + ':' + path);
+    qputenv("TARNWICK_HELPER_PATH", helperProgram.toUtf8());
+    const auto restore = qScopeGuard([path] {
+        qputenv("PATH", path);
+        qunsetenv("TARNWICK_HELPER_PATH");
+    });
+
+    makeState();
+    auto* page = qobject_cast<SettingsPage*>(
+        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    auto* section = qobject_cast<HelperSection*>(page->section(QStringLiteral("helper")));
+    ASSERT_TRUE(section);
+    const QString running = HelperSection::statusText(HelperStatus::ok, HelperClient::expectedVersion());
+    ASSERT_TRUE(test::waitFor([&] { return section->status() == running; }, 15s))
+        << section->status().toStdString();
+    section->registerHelper();
+    EXPECT_EQ(section->status(), QStringLiteral("Registering…"));
+    ASSERT_TRUE(test::waitFor([&] { return section->status() == running; }, 15s))
+        << section->status().toStdString();
+    EXPECT_EQ(section->errorText(), QString());
+
+    const bool installed = section->privilegedStatus().startsWith(QStringLiteral("Installed"));
+    const QString action =
+        installed ? QStringLiteral("Remove Privileged Mode") : QStringLiteral("Install Privileged Mode");
+    QPushButton* button = nullptr;
+    for (QPushButton* candidate : section->findChildren<QPushButton*>()) {
+        if (candidate->text() == action)
+            button = candidate;
+    }
+    ASSERT_TRUE(button);
+    struct Case
+    {
+        int status;
+        QByteArray output;
+        QString error;
+    };
+    const Case cases[] = {
+        {0, {}, {}},
+        {126, {}, QStringLiteral("Cancelled: no administrator password was given.")},
+        {1, "tarnwick-helper: cannot write /etc/systemd/system\n",
+         QStringLiteral("tarnwick-helper: cannot write /etc/systemd/system")},
+        {3, {}, QStringLiteral("The command failed with status 3.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        QFile::remove(bin.filePath(QStringLiteral("asked")));
+        test::writeFile(bin.filePath(QStringLiteral("output")), c.output);
+        test::writeFile(bin.filePath(QStringLiteral("status")), QByteArray::number(c.status));
+        button->click();
+        EXPECT_FALSE(button->isEnabled());
+        ASSERT_TRUE(test::waitFor([&] { return button->isEnabled(); }, 15s));
+        EXPECT_EQ(test::readFile(bin.filePath(QStringLiteral("asked"))),
+                  helperProgram + (installed ? QStringLiteral(" --uninstall-privileged\n")
+                                             : QStringLiteral(" --install-privileged\n")));
+        EXPECT_EQ(section->errorText(), c.error);
+    }
 }
