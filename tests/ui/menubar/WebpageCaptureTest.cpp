@@ -1,7 +1,11 @@
 #include "ui/menubar/WebpageCapture.h"
 
 #include "support/QtPrinters.h"
+#include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace tarnwick;
@@ -100,4 +104,29 @@ TEST(WebpageCaptureTest, TheHostOfTheFrontBrowsersPageOrWhyNot)
         EXPECT_EQ(desktop.asked.size(),
                   c.reason.isEmpty() && c.frontmost && c.frontmost != QLatin1String("gedit"));
     }
+}
+
+// Firefox ESR 153 itself wrote this session (headless, a fresh profile, its one tab on a page served from
+// 127.0.0.1 under a "www." name): the Linux layer reads it and the capture takes the host without "www.".
+TEST(WebpageCaptureTest, ARealFirefoxSessionGivesItsPagesHost)
+{
+    QTemporaryDir home;
+    test::writeFile(home.filePath(QStringLiteral(".mozilla/firefox/profiles.ini")),
+                    "[Profile0]\nName=default-esr\nIsRelative=1\nPath=p.default-esr\nDefault=1\n");
+    const QString session =
+        home.filePath(QStringLiteral(".mozilla/firefox/p.default-esr/sessionstore-backups"));
+    ASSERT_TRUE(QDir().mkpath(session));
+    ASSERT_TRUE(QFile::copy(test::testData(QStringLiteral("platform/firefox-recovery.jsonlz4")),
+                            session + QStringLiteral("/recovery.jsonlz4")));
+    LinuxBrowserAutomation layer(home.path(), home.filePath(QStringLiteral("config")));
+    const QString firefox = QStringLiteral("org.mozilla.firefox");
+    EXPECT_EQ(layer.currentPage(firefox),
+              QStringLiteral("http://www.guide.example:8123/docs/index.html?from=capture"));
+
+    StagedDesktop desktop;
+    desktop.frontmost = firefox;
+    desktop.page = layer.currentPage(firefox);
+    const WebpageCapture::Result result = WebpageCapture::capture(desktop);
+    EXPECT_EQ(result.host, QStringLiteral("guide.example"));
+    EXPECT_EQ(result.problem, QString());
 }
