@@ -1,14 +1,11 @@
 #pragma once
 
-#include <QHash>
 #include <QWidget>
-
-class QListWidget;
-class QStackedWidget;
 
 namespace tarnwick {
 
 class DesktopFrontend;
+class SidebarStack;
 
 // The "Settings" page: a list of sections beside the section shown. Sections are built when first shown;
 // the page remembers the last one.
@@ -29,20 +26,10 @@ public:
     QWidget* section(const QString& id);
 
 private:
-    struct Entry
-    {
-        QString id;
-        QString title;
-        QString iconName;
-    };
-
-    QWidget* createSection(const QString& id);
+    QWidget* createSection(const QString& id, QWidget* stack);
 
     DesktopFrontend& m_frontend;
-    QList<Entry> m_entries;
-    QListWidget* m_list;
-    QStackedWidget* m_stack;
-    QHash<QString, QWidget*> m_sections;
+    SidebarStack* m_sections;
 };
 
 } // namespace tarnwick

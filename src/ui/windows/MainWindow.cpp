@@ -10,14 +10,13 @@
 #include "TrafficMapPage.h"
 #include "app/AppState.h"
 #include "platform/Settings.h"
+#include "ui/SidebarStack.h"
 #include "ui/settings/SettingsPage.h"
 
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QShortcut>
-#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace tarnwick {
@@ -27,25 +26,26 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Tarnwick"));
     setMinimumSize(720, 480);
-    // In sidebar order: overview, map, policy, requests, rules, profiles, logs, settings.
-    m_entries = {
-        {QStringLiteral("overview"), QStringLiteral("Overview"), QStringLiteral("view-statistics"),
-         QStringLiteral(":/icons/overview.svg")},
-        {QStringLiteral("map"), QStringLiteral("Traffic Map"), QStringLiteral("globe"),
-         QStringLiteral(":/icons/map.svg")},
-        {QStringLiteral("policy"), QStringLiteral("Policy"), QStringLiteral("network-server"),
-         QStringLiteral(":/icons/policy.svg")},
-        {QStringLiteral("requests"), QStringLiteral("Requests"), QStringLiteral("network-transmit-receive"),
-         QStringLiteral(":/icons/requests.svg")},
-        {QStringLiteral("rules"), QStringLiteral("Rules"), QStringLiteral("view-filter"),
-         QStringLiteral(":/icons/rules.svg")},
-        {QStringLiteral("profiles"), QStringLiteral("Profiles"), QStringLiteral("document-open"),
-         QStringLiteral(":/icons/profiles.svg")},
-        {QStringLiteral("logs"), QStringLiteral("Logs"), QStringLiteral("text-x-generic"),
-         QStringLiteral(":/icons/logs.svg")},
-        {QStringLiteral("settings"), QStringLiteral("Settings"), QStringLiteral("preferences-system"),
-         QStringLiteral(":/icons/settings.svg")},
+    struct Page
+    {
+        const char* id;
+        const char* title;
+        const char* themeIcon; // else the one of resources/icons named after the page
     };
+    // In sidebar order: overview, map, policy, requests, rules, profiles, logs, settings.
+    const Page pages[] = {
+        {"overview", "Overview", "view-statistics"}, {"map", "Traffic Map", "globe"},
+        {"policy", "Policy", "network-server"},      {"requests", "Requests", "network-transmit-receive"},
+        {"rules", "Rules", "view-filter"},           {"profiles", "Profiles", "document-open"},
+        {"logs", "Logs", "text-x-generic"},          {"settings", "Settings", "preferences-system"},
+    };
+    QList<SidebarStack::Entry> entries;
+    for (const Page& page : pages) {
+        const QString id = QLatin1String(page.id);
+        entries.append({id, QLatin1String(page.title),
+                        QIcon::fromTheme(QLatin1String(page.themeIcon),
+                                         QIcon(QStringLiteral(":/icons/%1.svg").arg(id)))});
+    }
 
     auto* central = new QWidget(this);
     auto* outer = new QVBoxLayout(central);
@@ -59,38 +59,24 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
     m_notice->hide();
     outer->addWidget(m_notice);
 
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    m_sidebar = new QListWidget(central);
-    m_sidebar->setAccessibleName(QStringLiteral("Pages"));
-    m_sidebar->setFrameShape(QFrame::NoFrame);
-    m_sidebar->setIconSize(QSize(20, 20));
-    m_sidebar->setFixedWidth(180);
-    m_sidebar->setSpacing(2);
-    m_stack = new QStackedWidget(central);
-    for (const PageEntry& entry : std::as_const(m_entries)) {
-        auto* item = new QListWidgetItem(QIcon::fromTheme(entry.iconName, QIcon(entry.fallbackIcon)),
-                                         entry.title, m_sidebar);
-        item->setData(Qt::UserRole, entry.id);
-        item->setSizeHint(QSize(0, 34));
-        // A placeholder until the page is first shown: pages cost nothing until they are used.
-        m_stack->addWidget(new QWidget(m_stack));
-    }
-    row->addWidget(m_sidebar);
-    row->addWidget(m_stack, 1);
-    outer->addLayout(row, 1);
+    m_pages = new SidebarStack(
+        std::move(entries), [this](const QString& id, QWidget* parent) { return createPage(id, parent); },
+        central);
+    m_pages->layout()->setSpacing(0);
+    QListWidget& sidebar = m_pages->list();
+    sidebar.setAccessibleName(QStringLiteral("Pages"));
+    sidebar.setFrameShape(QFrame::NoFrame);
+    sidebar.setIconSize(QSize(20, 20));
+    sidebar.setFixedWidth(180);
+    sidebar.setSpacing(2);
+    for (int i = 0; i < sidebar.count(); ++i)
+        sidebar.item(i)->setSizeHint(QSize(0, 34));
+    outer->addWidget(m_pages, 1);
     setCentralWidget(central);
 
-    connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row < 0)
-            return;
-        page(m_entries[row].id);
-        m_stack->setCurrentIndex(row);
-    });
-    for (int i = 0; i < m_entries.size() && i < 9; ++i) {
+    for (int i = 0; i < sidebar.count() && i < 9; ++i) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), this);
-        connect(shortcut, &QShortcut::activated, this, [this, i] { m_sidebar->setCurrentRow(i); });
+        connect(shortcut, &QShortcut::activated, this, [this, i] { m_pages->list().setCurrentRow(i); });
     }
     connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
 
@@ -101,72 +87,52 @@ MainWindow::MainWindow(DesktopFrontend& frontend, QWidget* parent) : QMainWindow
         resize(1120, 720);
     const QStringList ids = pageIds();
     const qsizetype remembered = ids.indexOf(settings.text(pageKey, ids.first()));
-    m_sidebar->setCurrentRow(int(remembered < 0 ? 0 : remembered));
-    m_sidebar->setFocus();
+    sidebar.setCurrentRow(int(remembered < 0 ? 0 : remembered));
+    sidebar.setFocus();
 }
 
 MainWindow::~MainWindow() = default;
 
 QStringList MainWindow::pageIds() const
 {
-    QStringList ids;
-    for (const PageEntry& entry : m_entries)
-        ids.append(entry.id);
-    return ids;
+    return m_pages->ids();
 }
 
 QString MainWindow::currentPage() const
 {
-    const int row = m_sidebar->currentRow();
-    return row < 0 ? QString() : m_entries[row].id;
+    return m_pages->currentId();
 }
 
 void MainWindow::showPage(const QString& id)
 {
-    const qsizetype row = pageIds().indexOf(id);
-    if (row >= 0)
-        m_sidebar->setCurrentRow(int(row));
+    m_pages->select(id);
 }
 
 QWidget* MainWindow::page(const QString& id)
 {
-    if (QWidget* existing = m_pages.value(id))
-        return existing;
-    const qsizetype row = pageIds().indexOf(id);
-    if (row < 0)
-        return nullptr;
-    QWidget* created = createPage(id);
-    QWidget* placeholder = m_stack->widget(int(row));
-    const bool wasCurrent = m_stack->currentIndex() == row;
-    m_stack->insertWidget(int(row), created);
-    m_stack->removeWidget(placeholder);
-    delete placeholder;
-    if (wasCurrent)
-        m_stack->setCurrentIndex(int(row));
-    m_pages.insert(id, created);
-    return created;
+    return m_pages->content(id);
 }
 
-QWidget* MainWindow::createPage(const QString& id)
+QWidget* MainWindow::createPage(const QString& id, QWidget* parent)
 {
     AppState& state = m_frontend.state();
     if (id == QLatin1String("policy"))
-        return new PolicyPage(state, m_stack);
+        return new PolicyPage(state, parent);
     if (id == QLatin1String("requests"))
-        return new RequestsPage(state.connectionStore(), m_stack);
+        return new RequestsPage(state.connectionStore(), parent);
     if (id == QLatin1String("overview"))
-        return new OverviewPage(m_frontend, m_stack);
+        return new OverviewPage(m_frontend, parent);
     if (id == QLatin1String("map"))
-        return new TrafficMapPage(m_frontend, m_stack);
+        return new TrafficMapPage(m_frontend, parent);
     if (id == QLatin1String("rules"))
-        return new RulesPage(m_frontend, m_stack);
+        return new RulesPage(m_frontend, parent);
     if (id == QLatin1String("profiles"))
-        return new ProfilesPage(m_frontend, m_stack);
+        return new ProfilesPage(m_frontend, parent);
     if (id == QLatin1String("logs"))
-        return new LogsPage(state, m_stack);
+        return new LogsPage(state, parent);
     if (id == QLatin1String("settings"))
-        return new SettingsPage(m_frontend, m_stack);
-    return new QWidget(m_stack);
+        return new SettingsPage(m_frontend, parent);
+    return new QWidget(parent);
 }
 
 void MainWindow::showNotice(const QString& text)

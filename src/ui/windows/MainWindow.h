@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QHash>
 #include <QMainWindow>
 
 class QLabel;
-class QListWidget;
-class QStackedWidget;
 
 namespace tarnwick {
 
 class DesktopFrontend;
+class SidebarStack;
 
 // The one main window: a sidebar of pages on the left, the page on the right. Remembers its size,
 // position and page; closing it destroys it and every page (the tray stays).
@@ -38,23 +36,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct PageEntry
-    {
-        QString id;
-        QString title;
-        QString iconName; // the desktop theme's name
-        QString fallbackIcon;
-    };
-
-    QWidget* createPage(const QString& id);
+    QWidget* createPage(const QString& id, QWidget* parent);
     void saveState() const;
 
     DesktopFrontend& m_frontend;
-    QList<PageEntry> m_entries;
-    QListWidget* m_sidebar = nullptr;
-    QStackedWidget* m_stack = nullptr;
+    SidebarStack* m_pages = nullptr;
     QLabel* m_notice = nullptr;
-    QHash<QString, QWidget*> m_pages;
     bool m_quitOnClose = false;
 };
 
