@@ -32,14 +32,21 @@ void ConnectionListModel::update(const QList<ConnectionItem>& connections)
     int lastChanged = -1;
     bool metadataChanged = false;
     QList<const ConnectionItem*> added;
+    // The kernel lists its connections in much the same order every time: the row after the last one found
+    // is tried before the lookup.
+    int row = -1;
     for (const ConnectionItem& item : connections) {
-        const auto known = m_rowOf.constFind(item.id);
-        if (known == m_rowOf.cend()) {
-            added.append(&item);
-            continue;
+        if (++row >= m_rows.size() || m_rows[row].id != item.id) {
+            const auto known = m_rowOf.constFind(item.id);
+            if (known == m_rowOf.cend()) {
+                added.append(&item);
+                --row;
+                continue;
+            }
+            row = *known;
         }
-        listed[size_t(*known)] = true;
-        ConnectionItem& current = m_rows[*known];
+        listed[size_t(row)] = true;
+        ConnectionItem& current = m_rows[row];
         // Every message moves the counters; what the other columns show changes rarely (a sniffed host,
         // a new chain), and comparing all of a connection's metadata 10 000 times a second would cost more
         // than the rest of the update.
@@ -58,8 +65,8 @@ void ConnectionListModel::update(const QList<ConnectionItem>& connections)
         } else {
             continue;
         }
-        firstChanged = firstChanged < 0 ? *known : qMin(firstChanged, *known);
-        lastChanged = qMax(lastChanged, *known);
+        firstChanged = firstChanged < 0 ? row : qMin(firstChanged, row);
+        lastChanged = qMax(lastChanged, row);
     }
     // Durations move with the clock (setNow), not with the kernel's messages; leaving them and the host
     // out keeps a sorted or filtered view from sorting or filtering every row again.

@@ -1,5 +1,6 @@
 #include "RequestsPage.h"
 
+#include "LiveTableView.h"
 #include "PageHeader.h"
 #include "controller/ConnectionStore.h"
 #include "platform/Error.h"
@@ -76,10 +77,8 @@ RequestsPage::RequestsPage(ConnectionStore& store, QWidget* parent)
 
 QTreeView* RequestsPage::makeView(QSortFilterProxyModel* proxy)
 {
-    auto* view = new QTreeView(this);
+    auto* view = new LiveTableView(this);
     view->setModel(proxy);
-    view->setRootIsDecorated(false);
-    view->setUniformRowHeights(true);
     view->setAlternatingRowColors(true);
     view->setSortingEnabled(true);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -62,6 +62,10 @@ TEST(ConnectionListModelTest, AppliesEachListInPlaceAndKeepsTheSortedViewStable)
               int(ConnectionListModel::UploadSpeedColumn));
     EXPECT_EQ(three.row(), 1);
     EXPECT_EQ(sorted.index(0, 0).data().toString(), QStringLiteral("host3.example:443"));
+    // In another order each connection still lands on its own row.
+    model.update({connection(6, 61), connection(5, 50), connection(3, 900), connection(1, 10)});
+    EXPECT_EQ(ids(model), (QStringList{"1", "3", "5", "6"}));
+    EXPECT_EQ(model.index(3, ConnectionListModel::DownloadColumn).data().toString(), QStringLiteral("61 B"));
 
     model.setNow(QDateTime(QDate(2026, 1, 1), QTime(12, 3, 12), Qt::UTC));
     const auto cell = [&](int column) { return model.index(1, column).data().toString(); };
