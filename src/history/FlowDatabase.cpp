@@ -200,6 +200,9 @@ void FlowDatabase::createSchema()
 {
     exec(m_db, "PRAGMA journal_mode=WAL");
     exec(m_db, "PRAGMA synchronous=NORMAL");
+    // Recording touches six indexes at scattered places; a cache that holds their working set saves
+    // most reads of the log and the file (the pages are taken as used, up to 16 MB).
+    exec(m_db, "PRAGMA cache_size=-16384");
     exec(m_db, kSchema);
     exec(m_db, "ALTER TABLE flows ADD COLUMN source_ip TEXT");
     exec(m_db, kGeoSchema);
@@ -266,7 +269,8 @@ void FlowDatabase::recordOpened(const ConnectionItem& item, qint64 sessionID, co
 
 void FlowDatabase::recordClosed(const ConnectionItem& item)
 {
-    m_queue->post([this, item] { settleRow(item); });
+    m_queue->post(
+        [this, id = item.id.toUtf8(), tx = item.upload, rx = item.download] { settleRow(id, tx, rx); });
 }
 
 void FlowDatabase::purge(const QDateTime& olderThan)
@@ -395,9 +399,8 @@ bool FlowDatabase::storedRowAfter(const QByteArray& connectionID, double tsStart
     return later;
 }
 
-void FlowDatabase::settleRow(const ConnectionItem& item)
+void FlowDatabase::settleRow(const QByteArray& connectionID, qint64 tx, qint64 rx)
 {
-    const QByteArray connectionID = item.id.toUtf8();
     const double now = secondsOf(QDateTime::currentDateTimeUtc());
     // A staged row is the newest of its id unless a stored one starts later (stored rows were
     // recorded earlier, so they win only by a later start).
@@ -405,7 +408,7 @@ void FlowDatabase::settleRow(const ConnectionItem& item)
     if (staged != m_stagedByID.cend()) {
         StagedFlow& flow = m_staged[*staged];
         if (!storedRowAfter(connectionID, flow.row.tsStart)) {
-            flow.end = Settlement{item.upload, item.download, now};
+            flow.end = Settlement{tx, rx, now};
             return;
         }
     }
@@ -420,13 +423,13 @@ void FlowDatabase::settleRow(const ConnectionItem& item)
     m_openFlows.remove(connectionID);
     sqlite3_stmt* s = m_settleStmt;
     sqlite3_reset(s);
-    sqlite3_bind_int64(s, 1, item.upload);
-    sqlite3_bind_int64(s, 2, item.download);
+    sqlite3_bind_int64(s, 1, tx);
+    sqlite3_bind_int64(s, 2, rx);
     sqlite3_bind_double(s, 3, now);
     bindBorrowedText(s, 4, QByteArrayLiteral("vanished"));
     bindBorrowedText(s, 5, connectionID);
     if (sqlite3_step(s) == SQLITE_DONE && sqlite3_changes(m_db) == 1 && before)
-        m_summary.settle(*before, item.upload, item.download);
+        m_summary.settle(*before, tx, rx);
 }
 
 void FlowDatabase::purgeRows(double cutoff)

@@ -112,7 +112,7 @@ private:
     void stageRow(FlowRow row);
     void insertStaged();
     void insertRow(const StagedFlow& staged);
-    void settleRow(const ConnectionItem& item);
+    void settleRow(const QByteArray& connectionID, qint64 tx, qint64 rx);
     bool storedRowAfter(const QByteArray& connectionID, double tsStart);
     void purgeRows(double cutoff);
     std::optional<FlowFacts> factsOfNewest(const QByteArray& connectionID);
