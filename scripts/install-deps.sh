@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libbenchmark-dev libyaml-dev
   clang clang-format libclang-rt-14-dev
   golang-go gzip unzip zip dpkg-dev python3 npm xvfb passwd util-linux procps curl ca-certificates
-  libglib2.0-bin gsettings-desktop-schemas iproute2 lz4 x11-utils
+  libglib2.0-bin gsettings-desktop-schemas iproute2 lz4 x11-utils dbus-daemon
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "NetworkEnvironmentMonitor.h"
 
+#include "NetworkManagerBus.h"
 #include "WifiNameSource.h"
 
 #include <QLoggingCategory>
@@ -38,7 +39,13 @@ void NetworkEnvironmentMonitor::start()
     QMetaObject::invokeMethod(m_worker, [this] {
         m_timer = new QTimer(m_worker);
         connect(m_timer, &QTimer::timeout, m_worker, [this] { refreshOnThread(); });
-        m_timer->start(m_pollInterval);
+        auto* networkManager = new NetworkManagerBus(m_worker);
+        connect(networkManager, &NetworkManagerBus::networkChanged, m_worker, [this] { refreshOnThread(); });
+        connect(networkManager, &NetworkManagerBus::runningChanged, m_worker, [this](bool running) {
+            followNetworkManager(running);
+            refreshOnThread();
+        });
+        followNetworkManager(NetworkManagerBus::isRunning());
         refreshOnThread();
     });
 }
@@ -53,6 +60,22 @@ std::optional<QString> NetworkEnvironmentMonitor::currentSSID() const
 {
     const QMutexLocker locker(&m_lock);
     return m_ssid;
+}
+
+void NetworkEnvironmentMonitor::followNetworkManager(bool running)
+{
+    if (running) {
+        m_timer->stop();
+        return;
+    }
+    if (m_timer->isActive())
+        return;
+    if (!std::exchange(m_pollLogged, true))
+        qCInfo(
+            lcNetworkEnvironmentMonitor,
+            "[NetworkMonitor] NetworkManager is not on the system bus; the Wi-Fi name is read every %lld ms",
+            static_cast<long long>(m_pollInterval.count()));
+    m_timer->start(m_pollInterval);
 }
 
 void NetworkEnvironmentMonitor::refreshOnThread()

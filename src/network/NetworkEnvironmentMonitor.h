@@ -15,14 +15,16 @@ class QTimer;
 namespace tarnwick {
 
 // Watches the name of the Wi-Fi network the machine is on and publishes every change. The name is read
-// on the monitor's own thread, at start and then whenever the network may have changed (a short poll);
-// subscribers receive ssidChanged() on their own thread.
+// on the monitor's own thread, at start and then whenever NetworkManager says the network changed; while
+// NetworkManager is not on the system bus, on a short poll instead. Subscribers receive ssidChanged() on
+// their own thread.
 class NetworkEnvironmentMonitor final : public QObject
 {
     Q_OBJECT
 
 public:
-    // `source`: the Linux one when not given.
+    // `source`: the Linux one when not given. `pollInterval`: how often the name is read while
+    // NetworkManager is not there to say when it changes.
     explicit NetworkEnvironmentMonitor(std::unique_ptr<WifiNameSource> source = nullptr,
                                        std::chrono::milliseconds pollInterval = std::chrono::seconds(5),
                                        QObject* parent = nullptr);
@@ -42,12 +44,15 @@ Q_SIGNALS:
 
 private:
     void refreshOnThread();
+    // Polls only while NetworkManager is not on the bus.
+    void followNetworkManager(bool running);
 
     std::unique_ptr<WifiNameSource> m_source;
     std::chrono::milliseconds m_pollInterval;
     QThread m_thread;
     QObject* m_worker = nullptr; // lives on m_thread
     QTimer* m_timer = nullptr;   // lives on m_thread
+    bool m_pollLogged = false;   // used on m_thread
     mutable QMutex m_lock;       // guards m_ssid
     std::optional<QString> m_ssid;
 };

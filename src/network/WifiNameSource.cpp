@@ -1,6 +1,6 @@
 #include "WifiNameSource.h"
 
-#include "platform/NetworkManagerCli.h"
+#include "NetworkManagerBus.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -38,11 +38,8 @@ std::optional<QString> LinuxWifiNameSource::parseIwgetid(const QByteArray& outpu
 
 std::optional<QString> LinuxWifiNameSource::currentSSID()
 {
-    if (const std::optional<QByteArray> listing =
-            outputOf(NetworkManagerCli::executable(), NetworkManagerCli::wifiArguments())) {
-        if (std::optional<QString> name = NetworkManagerCli::parseActiveSSID(*listing))
-            return name;
-    }
+    if (NetworkManagerBus::isRunning())
+        return NetworkManagerBus::wifiName();
     const QString iwgetid = QStandardPaths::findExecutable(
         QStringLiteral("iwgetid"),
         {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});

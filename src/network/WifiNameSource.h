@@ -11,11 +11,11 @@ class WifiNameSource
 public:
     virtual ~WifiNameSource() = default;
     // The current network's name; nothing when not on Wi-Fi or when it cannot be read. Blocks briefly
-    // (runs tools); called on the monitor's own thread.
+    // (asks NetworkManager or runs a tool); called on the monitor's own thread.
     virtual std::optional<QString> currentSSID() = 0;
 };
 
-// NetworkManager's view (nmcli), then the wireless tools' `iwgetid -r` for machines without it.
+// NetworkManager's view (over D-Bus) where it runs, else the wireless tools' `iwgetid -r`.
 class LinuxWifiNameSource final : public WifiNameSource
 {
 public:

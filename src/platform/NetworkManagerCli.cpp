@@ -54,21 +54,4 @@ QList<ActiveConnection> userNetworks(const QList<ActiveConnection>& connections)
     return networks;
 }
 
-QStringList wifiArguments()
-{
-    return {QStringLiteral("-t"),       QStringLiteral("-f"),   QStringLiteral("ACTIVE,SSID"),
-            QStringLiteral("device"),   QStringLiteral("wifi"), QStringLiteral("list"),
-            QStringLiteral("--rescan"), QStringLiteral("no")};
-}
-
-std::optional<QString> parseActiveSSID(const QByteArray& output)
-{
-    for (const QString& line : QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList fields = splitTerseLine(line);
-        if (fields.size() == 2 && fields.at(0) == QLatin1String("yes") && !fields.at(1).isEmpty())
-            return fields.at(1);
-    }
-    return std::nullopt;
-}
-
 } // namespace tarnwick::NetworkManagerCli

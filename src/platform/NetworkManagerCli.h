@@ -4,7 +4,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 namespace tarnwick {
 
@@ -27,11 +26,6 @@ QStringList activeConnectionsArguments();
 QList<ActiveConnection> parseActiveConnections(const QByteArray& output);
 // The connections that stand for a network the user is on: not the loopback, not a tunnel.
 QList<ActiveConnection> userNetworks(const QList<ActiveConnection>& connections);
-
-// The Wi-Fi networks in sight with the one in use marked: ACTIVE and SSID of "device wifi list".
-QStringList wifiArguments();
-// The SSID of the network in use; nothing when none is.
-std::optional<QString> parseActiveSSID(const QByteArray& output);
 
 // One line of terse output split into its fields.
 QStringList splitTerseLine(const QString& line);
