@@ -32,4 +32,16 @@ QString DesktopProxySettings::partName(Part part)
     Q_UNREACHABLE();
 }
 
+void DesktopProxySettings::pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port)
+{
+    const Part part = partOf(protocol);
+    write(part, proxyValue(part, host, port));
+    write(Part::mode, manualMode());
+}
+
+void DesktopProxySettings::setBypass(const QStringList& domains)
+{
+    write(Part::bypass, bypassValue(domains));
+}
+
 } // namespace tarnwick

@@ -31,11 +31,18 @@ public:
     // A part as it is now, in the form write() takes back (null: not set at all).
     virtual QJsonValue read(Part part) = 0;
     virtual void write(Part part, const QJsonValue& value) = 0;
-    // Manual mode with the protocol's proxy at host:port.
-    virtual void pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port) = 0;
-    virtual void setBypass(const QStringList& domains) = 0;
     // Tells the desktop's running programs that the settings changed.
     virtual void announce() {}
+
+    // Manual mode with the protocol's proxy at host:port.
+    void pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port);
+    void setBypass(const QStringList& domains);
+
+protected:
+    // Parts' values as write() takes them, spelled the desktop's way.
+    virtual QJsonValue proxyValue(Part part, const QString& host, int port) const = 0;
+    virtual QJsonValue manualMode() const = 0;
+    virtual QJsonValue bypassValue(const QStringList& domains) const = 0;
 };
 
 } // namespace tarnwick

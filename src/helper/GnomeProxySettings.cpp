@@ -88,23 +88,24 @@ void GnomeProxySettings::write(Part part, const QJsonValue& value)
     }
 }
 
-void GnomeProxySettings::pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port)
+QJsonValue GnomeProxySettings::proxyValue(Part, const QString& host, int port) const
 {
-    const QString child = childSchema(partOf(protocol));
-    set(child, kHost, quoted(host));
-    set(child, kPort, QString::number(port));
-    set(schema, kMode, quoted(QStringLiteral("manual")));
+    return QJsonObject{{kHost, quoted(host)}, {kPort, QString::number(port)}};
 }
 
-void GnomeProxySettings::setBypass(const QStringList& domains)
+QJsonValue GnomeProxySettings::manualMode() const
+{
+    return quoted(QStringLiteral("manual"));
+}
+
+QJsonValue GnomeProxySettings::bypassValue(const QStringList& domains) const
 {
     QStringList items;
     for (const QString& domain : domains)
         items.append(quoted(domain));
     // An empty array needs its type spelled out.
-    set(schema, kIgnoreHosts,
-        items.isEmpty() ? QStringLiteral("@as []")
-                        : QLatin1Char('[') + items.join(QStringLiteral(", ")) + QLatin1Char(']'));
+    return items.isEmpty() ? QStringLiteral("@as []")
+                           : QLatin1Char('[') + items.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
 } // namespace tarnwick

@@ -19,13 +19,16 @@ public:
     QString name() const override { return QStringLiteral("GNOME"); }
     QJsonValue read(Part part) override;
     void write(Part part, const QJsonValue& value) override;
-    void pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port) override;
-    void setBypass(const QStringList& domains) override;
 
     // A GVariant string literal.
     static QString quoted(const QString& text);
 
     static inline const QString schema = QStringLiteral("org.gnome.system.proxy");
+
+protected:
+    QJsonValue proxyValue(Part part, const QString& host, int port) const override;
+    QJsonValue manualMode() const override;
+    QJsonValue bypassValue(const QStringList& domains) const override;
 
 private:
     QString get(const QString& schema, const QString& key) const;

@@ -30,9 +30,6 @@ QString keyOf(DesktopProxySettings::Part part)
     Q_UNREACHABLE();
 }
 
-// KDE's manual proxy type.
-const QString kManual = QStringLiteral("1");
-
 bool isGroupHeader(const QByteArray& line)
 {
     return line.trimmed().startsWith('[');
@@ -168,17 +165,21 @@ void KdeProxySettings::set(const QString& key, const std::optional<QString>& val
     }
 }
 
-void KdeProxySettings::pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port)
+QJsonValue KdeProxySettings::proxyValue(Part part, const QString& host, int port) const
 {
-    const Part part = partOf(protocol);
     const QString scheme = part == Part::socks ? QStringLiteral("socks") : QStringLiteral("http");
-    set(keyOf(part), QStringLiteral("%1://%2 %3").arg(scheme, host).arg(port));
-    set(keyOf(Part::mode), kManual);
+    return QStringLiteral("%1://%2 %3").arg(scheme, host).arg(port);
 }
 
-void KdeProxySettings::setBypass(const QStringList& domains)
+QJsonValue KdeProxySettings::manualMode() const
 {
-    set(keyOf(Part::bypass), domains.join(QLatin1Char(',')));
+    // KDE's manual proxy type.
+    return QStringLiteral("1");
+}
+
+QJsonValue KdeProxySettings::bypassValue(const QStringList& domains) const
+{
+    return domains.join(QLatin1Char(','));
 }
 
 void KdeProxySettings::announce()

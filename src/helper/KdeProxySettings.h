@@ -20,8 +20,6 @@ public:
     QString name() const override { return QStringLiteral("KDE"); }
     QJsonValue read(Part part) override;
     void write(Part part, const QJsonValue& value) override;
-    void pointAt(NetworkSetupCommand::Protocol protocol, const QString& host, int port) override;
-    void setBypass(const QStringList& domains) override;
     void announce() override;
 
     // $XDG_CONFIG_HOME/kioslaverc, or ~/.config/kioslaverc.
@@ -33,6 +31,11 @@ public:
                                 const std::optional<QString>& value);
 
     static inline const QString group = QStringLiteral("Proxy Settings");
+
+protected:
+    QJsonValue proxyValue(Part part, const QString& host, int port) const override;
+    QJsonValue manualMode() const override;
+    QJsonValue bypassValue(const QStringList& domains) const override;
 
 private:
     void set(const QString& key, const std::optional<QString>& value);
