@@ -25,6 +25,14 @@ bool placed(const QString& code)
     return !code.isEmpty() && code != QLatin1String("Unknown") && code != QLatin1String("DIRECT");
 }
 
+// `from` moved towards `to` by `amount` of 255.
+QRgb blend(QRgb from, QRgb to, int amount)
+{
+    const auto channel = [amount](int a, int b) { return a + ((b - a) * amount + 127) / 255; };
+    return qRgb(channel(qRed(from), qRed(to)), channel(qGreen(from), qGreen(to)),
+                channel(qBlue(from), qBlue(to)));
+}
+
 } // namespace
 
 WorldMap::WorldMap(QWidget* parent) : QWidget(parent)
@@ -75,7 +83,7 @@ void WorldMap::setWorld(std::shared_ptr<const CountryCoordinates> world)
             m_outlines.append(std::move(outline));
         }
     }
-    invalidate();
+    invalidateLayers();
 }
 
 void WorldMap::setFlightPaths(QList<FlightPath> paths)
@@ -150,33 +158,100 @@ void WorldMap::invalidate()
     update();
 }
 
-void WorldMap::paintBase(QPainter& painter)
+void WorldMap::invalidateLayers()
 {
-    const QPalette& palette = this->palette();
-    painter.fillRect(rect(), palette.color(QPalette::Base));
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QTransform transform = mapTransform();
+    m_countryLayer = QImage();
+    m_borderLayer = QImage();
+    invalidate();
+}
 
+void WorldMap::paintLayers(const QSize& pixels, qreal ratio)
+{
+    // Countries are painted with their number as the colour (red the high byte, green the low one),
+    // then kept as 16 bits a pixel.
+    QImage numbered(pixels, QImage::Format_RGB32);
+    numbered.setDevicePixelRatio(ratio);
+    numbered.fill(Qt::black);
+    QImage borders(pixels, QImage::Format_Alpha8);
+    borders.setDevicePixelRatio(ratio);
+    borders.fill(Qt::transparent);
+    {
+        QPainter fills(&numbered);
+        fills.setTransform(mapTransform());
+        fills.setPen(Qt::NoPen);
+        QPainter strokes(&borders);
+        strokes.setRenderHint(QPainter::Antialiasing);
+        strokes.setTransform(mapTransform());
+        QPen pen(Qt::black, 0.8);
+        pen.setCosmetic(true);
+        strokes.setPen(pen);
+        strokes.setBrush(Qt::NoBrush);
+        for (qsizetype i = 0; i < m_outlines.size(); ++i) {
+            const int number = int(i + 1);
+            fills.setBrush(QColor(number >> 8, number & 0xff, 0));
+            fills.drawPath(m_outlines[i].path);
+            strokes.drawPath(m_outlines[i].path);
+        }
+    }
+    m_countryLayer = QImage(pixels, QImage::Format_Grayscale16);
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(numbered.constScanLine(y));
+        auto* to = reinterpret_cast<quint16*>(m_countryLayer.scanLine(y));
+        for (int x = 0; x < pixels.width(); ++x)
+            to[x] = quint16(qRed(from[x]) << 8 | qGreen(from[x]));
+    }
+    m_borderLayer = std::move(borders);
+}
+
+QImage WorldMap::shadedLand() const
+{
+    // Each country's colour over the sea, opaque; the borders are the sea colour showing through.
+    const QPalette& palette = this->palette();
+    const QColor sea = palette.color(QPalette::Base);
     QColor land = palette.color(QPalette::WindowText);
     land.setAlphaF(0.09);
-    QColor border = palette.color(QPalette::Base);
     const QColor heat = palette.color(QPalette::Highlight);
     const double logTop = std::log1p(m_topFigure);
-    painter.setTransform(transform);
-    QPen outlinePen(border, 0.8);
-    outlinePen.setCosmetic(true);
-    painter.setPen(outlinePen);
-    for (const Outline& outline : std::as_const(m_outlines)) {
+    const auto over = [&sea](QColor colour) {
+        const double a = colour.alphaF();
+        return qRgb(int(colour.red() * a + sea.red() * (1 - a) + 0.5),
+                    int(colour.green() * a + sea.green() * (1 - a) + 0.5),
+                    int(colour.blue() * a + sea.blue() * (1 - a) + 0.5));
+    };
+    QList<QRgb> colours(m_outlines.size() + 1);
+    colours[0] = sea.rgb();
+    for (qsizetype i = 0; i < m_outlines.size(); ++i) {
         QColor fill = land;
-        const double value = m_figures.value(outline.iso).total();
+        const double value = m_figures.value(m_outlines[i].iso).total();
         if (value > 0 && logTop > 0) {
             fill = heat;
             fill.setAlphaF(0.18 + 0.72 * std::log1p(value) / logTop);
         }
-        painter.setBrush(fill);
-        painter.drawPath(outline.path);
+        colours[i + 1] = over(fill);
     }
-    painter.resetTransform();
+
+    const QSize pixels = m_countryLayer.size();
+    QImage shaded(pixels, QImage::Format_RGB32);
+    const QRgb seaRgb = sea.rgb();
+    const int count = int(colours.size());
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto* numbers = reinterpret_cast<const quint16*>(m_countryLayer.constScanLine(y));
+        const uchar* border = m_borderLayer.constScanLine(y);
+        auto* out = reinterpret_cast<QRgb*>(shaded.scanLine(y));
+        for (int x = 0; x < pixels.width(); ++x) {
+            const QRgb fill = numbers[x] < count ? colours[numbers[x]] : seaRgb;
+            const int cover = border[x];
+            out[x] = cover == 0 ? fill : blend(fill, seaRgb, cover);
+        }
+    }
+    return shaded;
+}
+
+void WorldMap::paintPaths(QPainter& painter)
+{
+    const QPalette& palette = this->palette();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QTransform transform = mapTransform();
 
     // Flight paths: the heaviest drawn last, on top; widths on a square-root scale.
     double heaviest = 0;
@@ -238,11 +313,17 @@ void WorldMap::paintBase(QPainter& painter)
 void WorldMap::paintEvent(QPaintEvent*)
 {
     const qreal ratio = devicePixelRatioF();
-    if (m_base.isNull() || m_base.size() != size() * ratio) {
-        m_base = QPixmap(size() * ratio);
-        m_base.setDevicePixelRatio(ratio);
-        QPainter base(&m_base);
-        paintBase(base);
+    const QSize pixels = size() * ratio;
+    if (m_countryLayer.size() != pixels)
+        paintLayers(pixels, ratio);
+    if (m_base.isNull() || m_base.size() != pixels) {
+        QImage base = shadedLand();
+        base.setDevicePixelRatio(ratio);
+        {
+            QPainter painter(&base);
+            paintPaths(painter);
+        }
+        m_base = QPixmap::fromImage(std::move(base));
     }
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_base);
@@ -264,7 +345,7 @@ void WorldMap::paintEvent(QPaintEvent*)
 
 void WorldMap::resizeEvent(QResizeEvent*)
 {
-    invalidate();
+    invalidateLayers();
 }
 
 void WorldMap::changeEvent(QEvent* event)

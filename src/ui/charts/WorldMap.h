@@ -65,14 +65,24 @@ private:
     // The unit square's place in the widget: the projection keeps its proportions.
     QTransform mapTransform() const;
     std::optional<QPointF> unitPoint(const QString& iso) const;
-    void paintBase(QPainter& painter);
+    // The layers that depend only on the size: which country covers each pixel, and how much of it
+    // the borders cover.
+    void paintLayers(const QSize& pixels, qreal ratio);
+    // The land shaded by traffic: one look-up per pixel in the country layer, borders blended over.
+    QImage shadedLand() const;
+    void paintPaths(QPainter& painter);
     void invalidate();
+    void invalidateLayers();
 
     std::shared_ptr<const CountryCoordinates> m_world;
     QList<Outline> m_outlines;
     QList<FlightPath> m_paths;
     QHash<QString, Figures> m_figures;
     double m_topFigure = 0;
+    // Per pixel, 16 bits: 0 for the sea, 1 + the outline's index for land (drawn without antialiasing;
+    // the antialiased borders cover its edges).
+    QImage m_countryLayer;
+    QImage m_borderLayer; // Alpha8: how much of each pixel a border covers
     QPixmap m_base;
     QString m_hovered;
     int m_drawnLegs = 0;

@@ -116,9 +116,14 @@ void TrafficMapPage::hideEvent(QHideEvent* event)
 void TrafficMapPage::load()
 {
     FlowDatabase* db = m_frontend.state().history().flowDatabase();
-    if (!db || m_loading)
+    if (!db)
         return;
+    if (m_loading) {
+        m_stale = true;
+        return;
+    }
     m_loading = true;
+    m_stale = false;
     const int days = m_period->currentData().toInt();
     const QDateTime since = days == 0 ? FlowDatabase::distantPast()
                                       : QDateTime(QDate::currentDate().addDays(1 - days), QTime(0, 0));
@@ -133,7 +138,10 @@ void TrafficMapPage::load()
                     if (!self)
                         return;
                     self->m_loading = false;
-                    self->apply(paths);
+                    if (self->m_stale)
+                        self->load();
+                    else
+                        self->apply(paths);
                 },
                 Qt::QueuedConnection);
         },

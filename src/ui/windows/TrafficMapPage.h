@@ -28,6 +28,8 @@ public:
     // The outline table: in the workspace's work directory beside the GeoIP databases, else installed
     // with the application. Empty when there is none.
     static QString worldFile(const QString& workDirectory);
+    // Reads the period's flight paths off the main thread; asked during a read, reads again after it.
+    void load();
 
 signals:
     void loaded();
@@ -37,7 +39,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void load();
     void apply(const QList<FlightPath>& paths);
 
     DesktopFrontend& m_frontend;
@@ -47,6 +48,7 @@ private:
     QLabel* m_note;
     QTimer m_refresh;
     bool m_loading = false;
+    bool m_stale = false;
 };
 
 } // namespace tarnwick
