@@ -87,8 +87,12 @@ void DesktopFrontend::attach(AppState& state, std::function<void()> quit)
         if (self)
             self->openMainWindow();
     });
-    connect(&state.updateFlow(), &AppUpdateFlow::updateWindowRequested, this,
-            [this] { openUpdateWindow(); });
+    connect(&state.updateFlow(), &AppUpdateFlow::updateWindowRequested, this, [this] { openUpdateWindow(); });
+    // A rule left for the editor (the webpage capture's) brings the rules page forward, which opens it.
+    connect(&state, &AppState::browserRuleEditorModeChanged, this, [this] {
+        if (m_state->browserRuleEditorMode())
+            openMainWindow(QStringLiteral("rules"));
+    });
     if (!m_menuBar->isTrayAvailable())
         showTrayFallback();
 }

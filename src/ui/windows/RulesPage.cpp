@@ -12,6 +12,7 @@
 #include "platform/Error.h"
 #include "ui/models/RuleListModel.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -130,7 +131,12 @@ RulesPage::RulesPage(DesktopFrontend& frontend, QWidget* parent)
     AppState& state = m_frontend.state();
     connect(&state, &AppState::activeProfileNameChanged, this, &RulesPage::refresh);
     connect(&state, &AppState::profileNodesChanged, this, &RulesPage::refresh);
+    // Queued, so the window has come forward before the editor opens over it.
+    connect(&state, &AppState::browserRuleEditorModeChanged, this, &RulesPage::openRequestedEditor,
+            Qt::QueuedConnection);
+    connect(this, &RulesPage::editFinished, this, &RulesPage::openRequestedEditor, Qt::QueuedConnection);
     refresh();
+    QMetaObject::invokeMethod(this, &RulesPage::openRequestedEditor, Qt::QueuedConnection);
 }
 
 RulesPage::~RulesPage() = default;
@@ -384,8 +390,25 @@ void RulesPage::openEditor(std::optional<qsizetype> index)
         else
             insertRule(dialog->ruleText(), insertAt);
     });
+    connect(dialog, &QDialog::finished, this, &RulesPage::openRequestedEditor, Qt::QueuedConnection);
     m_editor = dialog;
     dialog->open();
+}
+
+void RulesPage::openRequestedEditor()
+{
+    AppState& state = m_frontend.state();
+    const std::optional<RuleEditorMode>& mode = state.browserRuleEditorMode();
+    if (!mode || mode->kind != RuleEditorMode::Kind::createPrefill || !mode->prefill || m_editor || m_busy)
+        return;
+    const RulePrefill prefill = *mode->prefill;
+    state.setBrowserRuleEditorMode(std::nullopt);
+    openEditor(std::nullopt);
+    if (!m_editor)
+        return;
+    m_editor->type().setCurrentText(rawValue(prefill.ruleType));
+    m_editor->payload().setText(prefill.value);
+    m_editor->setWindowTitle(QStringLiteral("Add Rule for %1").arg(prefill.value));
 }
 
 void RulesPage::deleteSelected()

@@ -50,6 +50,8 @@ public:
 
     // Opens the editor on a new rule (placed after the selected one) or on an existing entry.
     void openEditor(std::optional<qsizetype> index);
+    // Opens the editor on the rule the webpage capture left in the state, once nothing else is open.
+    void openRequestedEditor();
     void deleteSelected();
     void refresh();
 

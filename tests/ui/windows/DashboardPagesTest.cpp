@@ -3,6 +3,7 @@
 #include "app/RuleEditSession.h"
 #include "controller/RateFormatter.h"
 #include "history/CountryCoordinates.h"
+#include "history/CountryFormatter.h"
 #include "history/FlowDatabase.h"
 #include "history/FlowFixtures.h"
 #include "history/OverviewAggregator.h"
@@ -19,14 +20,18 @@
 #include "ui/windows/RuleDraft.h"
 #include "ui/windows/RuleEditorDialog.h"
 #include "ui/windows/RulesPage.h"
+#include "ui/windows/TrafficMapPage.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -248,6 +253,28 @@ TEST_F(DashboardPagesTest, RulesPageEditsOnlyTheRulesLinesAndUndoPutsTheBytesBac
     EXPECT_FALSE(rules.session().canUndo());
 }
 
+TEST_F(DashboardPagesTest, WebpageRuleOpensTheEditorPrefilledOverTheRulesPage)
+{
+    start(QStringLiteral("Web"), "rules:\n  - MATCH,DIRECT\n");
+    // Before the window exists, then with the window on another page.
+    for (const QString& shown : {QString(), QStringLiteral("logs")}) {
+        SCOPED_TRACE(shown.toStdString());
+        if (!shown.isEmpty())
+            m_frontend.openMainWindow(shown).hide();
+        m_state->setBrowserRuleEditorMode(
+            RuleEditorMode::createPrefill({MihomoRuleType::domainSuffix, QStringLiteral("news.example")}));
+        MainWindow& window = m_frontend.openMainWindow();
+        auto* rules = qobject_cast<RulesPage*>(window.page(QStringLiteral("rules")));
+        ASSERT_TRUE(test::waitFor([&] { return rules && rules->editor(); }, 5s));
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(window.currentPage(), QStringLiteral("rules"));
+        EXPECT_EQ(rules->editor()->ruleText(), QStringLiteral("DOMAIN-SUFFIX,news.example,DIRECT"));
+        EXPECT_FALSE(m_state->browserRuleEditorMode());
+        rules->editor()->reject();
+        ASSERT_TRUE(test::waitFor([&] { return !rules->editor(); }, 5s));
+    }
+}
+
 TEST_F(DashboardPagesTest, RuleTheKernelRejectsSaysWhyAndUndoRestoresTheFile)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
@@ -330,8 +357,11 @@ TEST_F(DashboardPagesTest, RuleEditorChecksRulesAndBuildsLogicalOnesVisually)
     EXPECT_FALSE(dialog.problem().isEmpty());
 }
 
-TEST_F(DashboardPagesTest, MapShadesCountriesDrawsPathsAndNamesTheHoveredOne)
+TEST_F(DashboardPagesTest, MapPageShadesByTrafficNamesTheHoveredCountryAndListsThoseWithoutOutlines)
 {
+    AppState& state = start(QStringLiteral("Default"));
+    FlowDatabase* db = state.history().flowDatabase();
+    ASSERT_TRUE(db);
     // Three square countries; "ZZ" has traffic but no outline.
     const auto square = [](const char* iso, double lat, double lng) {
         const QJsonArray ring{QJsonArray{lng - 5, lat - 5}, QJsonArray{lng + 5, lat - 5},
@@ -339,24 +369,91 @@ TEST_F(DashboardPagesTest, MapShadesCountriesDrawsPathsAndNamesTheHoveredOne)
         return QJsonObject{
             {"iso", iso}, {"name", iso}, {"rings", QJsonArray{ring}}, {"label", QJsonArray{lat, lng}}};
     };
-    const QString file = m_dir.filePath(QStringLiteral("countries.json"));
     test::writeFile(
-        file, QJsonDocument(QJsonArray{square("CN", 35, 105), square("JP", 36, 138), square("US", 40, -100)})
-                  .toJson());
-    WorldMap map;
-    map.resize(800, 480);
-    map.setWorld(std::make_shared<const CountryCoordinates>(file));
-    map.setFlightPaths({{"CN", "JP", "US", 1000},
-                        {"CN", "DIRECT", "JP", 10},
-                        {"CN", "JP", "ZZ", 5},
-                        {"CN", "Unknown", "Unknown", 1}});
-    map.grab();
-    // CN→JP and JP→US; CN→JP direct; CN→JP towards the country without an outline.
-    EXPECT_EQ(map.drawnLegs(), 4);
-    EXPECT_EQ(map.figures().value("JP").asTunnel, 1005);
-    EXPECT_EQ(map.figures().value("JP").asDestination, 10);
-    EXPECT_EQ(map.figures().value("ZZ").asDestination, 5);
-    EXPECT_EQ(map.countryAt(map.widgetPoint(36, 138)), QStringLiteral("JP"));
+        QDir(state.paths().workDirectory()).filePath(QStringLiteral("countries.json")),
+        QJsonDocument(QJsonArray{square("CN", 35, 105), square("JP", 36, 138), square("US", 40, -100)})
+            .toJson());
+    db->insertGeoCache({{"203.0.113.1", "JP", {}, {}},
+                        {"198.51.100.1", "US", {}, {}},
+                        {"198.51.100.2", "JP", {}, {}},
+                        {"198.51.100.3", "ZZ", {}, {}}});
+    const auto flow = [&](const char* id, QStringList chains, const char* remote, const char* destination,
+                          qint64 bytes) {
+        db->recordOpened(test::connection({.id = id,
+                                           .start = QDateTime::currentDateTimeUtc(),
+                                           .chains = std::move(chains),
+                                           .download = bytes,
+                                           .destinationIP = destination,
+                                           .remote = remote}),
+                         1, QStringLiteral("Default"));
+    };
+
+    auto& mapPage = page<TrafficMapPage>(QStringLiteral("map"));
+    WorldMap& map = mapPage.map();
+    map.setFixedSize(800, 480);
+    const auto listed = [&] {
+        QStringList rows;
+        for (const TopList::Row& row : mapPage.countries().rows())
+            rows.append(row.label + QLatin1Char('=') + QString::number(row.value));
+        return rows;
+    };
+    const auto shown = [](const char* iso, int bytes) {
+        return CountryFormatter::display(QString::fromLatin1(iso)) + QLatin1Char('=') +
+               QString::number(bytes);
+    };
+    struct Step
+    {
+        const char* history;
+        std::function<void()> record;
+        QStringList countries;
+        int legs;
+    };
+    const QList<Step> steps{
+        {"a single flow through Japan to the United States",
+         [&] {
+             flow("1", {"Tokyo", "Proxy"}, "203.0.113.1", "198.51.100.1", 1000);
+         },
+         {shown("JP", 1000), shown("US", 1000)},
+         2},
+        // Direct to Japan; through Japan to the country without an outline; through a server of the
+        // same node without a known place (the node's country stands in) to nowhere known.
+        {"flows to places with and without outlines",
+         [&] {
+             flow("2", {"DIRECT"}, "", "198.51.100.2", 10);
+             flow("3", {"Tokyo"}, "203.0.113.1", "198.51.100.3", 5);
+             flow("4", {"Tokyo"}, "203.0.113.9", "198.51.100.9", 1);
+         },
+         {shown("JP", 1016), shown("US", 1000), shown("ZZ", 5), shown("Unknown", 1)},
+         5},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.history);
+        step.record();
+        mapPage.load();
+        ASSERT_TRUE(test::waitFor([&] { return listed() == step.countries; }, 10s))
+            << listed().join(' ').toStdString();
+        map.grab();
+        EXPECT_EQ(map.drawnLegs(), step.legs);
+    }
+
+    // The projection's centre (0°, 150° E) is the widget's; the sea names no country.
+    EXPECT_EQ(map.widgetPoint(0, 150), QPointF(400, 240));
     EXPECT_EQ(map.countryAt(map.widgetPoint(-40, -140)), QString());
-    EXPECT_EQ(map.describe(QStringLiteral("US")), QStringLiteral("🇺🇸 United States\nDestination: 1000 B"));
+    // Deeper shading for more traffic: Japan, then the United States, then China (none), away from the sea.
+    const QImage drawn = map.grab().toImage();
+    const QColor sea = map.palette().color(QPalette::Base);
+    const auto depth = [&](double lat, double lng) {
+        const QColor at = drawn.pixelColor(map.widgetPoint(lat, lng).toPoint());
+        return std::abs(at.red() - sea.red()) + std::abs(at.green() - sea.green()) +
+               std::abs(at.blue() - sea.blue());
+    };
+    EXPECT_GT(depth(32, 141), depth(36, -96));
+    EXPECT_GT(depth(36, -96), depth(31, 101));
+    EXPECT_GT(depth(31, 101), 0);
+
+    QMouseEvent hover(QEvent::MouseMove, map.widgetPoint(36, 138), map.mapToGlobal(map.widgetPoint(36, 138)),
+                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&map, &hover);
+    EXPECT_EQ(QToolTip::text(), CountryFormatter::display(QStringLiteral("JP")) +
+                                    QStringLiteral("\nDestination: 10 B\nThrough proxies there: 1006 B"));
 }
