@@ -4,6 +4,7 @@
 #include "config/EngineSettings.h"
 #include "config/UserAgentHelper.h"
 #include "platform/Settings.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
 #include "support/TestHttpServer.h"
@@ -49,20 +50,10 @@ public:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        // Geodata comes from a local server that has none, so nothing leaves the machine.
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            m_settings->setText(QString::fromLatin1(key), m_geodataServer.url(QStringLiteral("/missing")));
-        // So do the release feeds.
-        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_geodataServer.url());
-        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
-        m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
-
-        HelperRegistration::Options options;
-        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
-        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
-        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
-        options.systemctl = QStringLiteral("/bin/false"); // no user manager: the app starts the helper
-        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+        // Geodata and release feeds come from a local server that has none, so nothing leaves the machine.
+        test::prepareAppSettings(*m_settings, m_geodataServer.url());
+        m_helper =
+            std::make_unique<HelperClient>(test::helperOptions(m_dir.path()), HelperClient::Timeouts{});
     }
 
     void TearDown() override

@@ -5,6 +5,7 @@
 #include "config/EngineSettings.h"
 #include "platform/Settings.h"
 #include "runtime/GitHubReleaseService.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
 #include "support/TestHttpServer.h"
@@ -40,20 +41,12 @@ public:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
+        test::prepareAppSettings(*m_settings, m_server.url());
         m_settings->setBoolean(QStringLiteral("update.autoCheck"), false);
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            m_settings->setText(QString::fromLatin1(key), m_server.url(QStringLiteral("/missing")));
-        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_server.url());
-        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
-        m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
         m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
         m_settings->setText(QStringLiteral("activeProfileName"), QStringLiteral("Default"));
-        HelperRegistration::Options options;
-        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
-        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
-        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
-        options.systemctl = QStringLiteral("/bin/false");
-        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
+        m_helper =
+            std::make_unique<HelperClient>(test::helperOptions(m_dir.path()), HelperClient::Timeouts{});
     }
 
     void TearDown() override

@@ -4,6 +4,7 @@
 #include "app/HelperClient.h"
 #include "controller/RateFormatter.h"
 #include "platform/Settings.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
 #include "support/TestSupport.h"
@@ -66,12 +67,7 @@ TEST(UpdateWindowTest, ShowsEveryPhaseOfAnUpdateFromTheFeed)
     Settings settings(dir.filePath(QStringLiteral("settings.ini")));
     settings.setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
     settings.setText(QStringLiteral("update.repository"), kRepository);
-    HelperRegistration::Options options;
-    options.socketPath = dir.filePath(QStringLiteral("helper.sock"));
-    options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
-    options.unitDirectory = dir.filePath(QStringLiteral("units"));
-    options.systemctl = QStringLiteral("/bin/false");
-    HelperClient helper(options, HelperClient::Timeouts{});
+    HelperClient helper(test::helperOptions(dir.path()), HelperClient::Timeouts{});
     int terminations = 0;
     AppUpdateFlow flow(settings, helper, AppBundle(installed),
                        {[] { return nothingToClean(); }, [&terminations] { ++terminations; }});
