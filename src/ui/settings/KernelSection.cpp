@@ -32,7 +32,8 @@ QString channelTitle(RuntimeChannel channel)
     return QStringLiteral("Stable — recommended");
 }
 
-QString stateText(const RuntimeState& state)
+// `active` names the kernel core/current points at, for a ready state that knows only that there is one.
+QString stateText(const RuntimeState& state, const std::optional<QString>& active)
 {
     using Kind = RuntimeState::Kind;
     switch (state.kind) {
@@ -47,9 +48,10 @@ QString stateText(const RuntimeState& state)
     case Kind::switching:
         return QStringLiteral("Activating…");
     case Kind::ready:
-        return state.version == QLatin1String("Installed")
-                   ? QStringLiteral("A kernel is installed.")
-                   : QStringLiteral("Kernel %1 is installed.").arg(state.version);
+        if (state.version != QLatin1String("Installed"))
+            return QStringLiteral("Kernel %1 is installed.").arg(state.version);
+        return active ? QStringLiteral("Kernel %1 is installed.").arg(*active)
+                      : QStringLiteral("A kernel is installed.");
     case Kind::missing:
         return QStringLiteral("No kernel installed.");
     case Kind::failed:
@@ -195,7 +197,7 @@ void KernelSection::updateControls()
     m_progress->setValue(
         runtimeState.kind == RuntimeState::Kind::downloading ? int(runtimeState.progress * 1000) : 0);
     m_progress->setVisible(busy);
-    QString status = stateText(runtimeState);
+    QString status = stateText(runtimeState, runtime.activeVersion());
     if (runtimeState.kind == RuntimeState::Kind::ready && runtime.keptLocalBecause())
         status += QStringLiteral(" The newest release was not installed: %1")
                       .arg(runtime.keptLocalBecause()->description());
@@ -253,6 +255,7 @@ void KernelSection::refreshUpdate()
                         : QString());
         m_upgrade->setText(missing ? QStringLiteral("Download") : QStringLiteral("Install Newest"));
     }
+    m_update->setVisible(!m_update->text().isEmpty());
 }
 
 void KernelSection::checkForUpdates()

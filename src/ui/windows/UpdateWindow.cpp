@@ -60,6 +60,9 @@ UpdateWindow::UpdateWindow(AppUpdateFlow& flow, QWidget* parent) : QDialog(paren
     m_history->setOpenExternalLinks(true);
     m_history->setAccessibleName(QStringLiteral("Release history"));
     layout->addWidget(m_history, 1);
+    // Takes the history's room while there is none, so that the texts stay at the top.
+    m_filler = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding);
+    layout->addItem(m_filler);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     m_action = buttons->addButton(QStringLiteral("Check Again"), QDialogButtonBox::ActionRole);
     m_action->setDefault(true);
@@ -80,7 +83,10 @@ void UpdateWindow::render(const AppUpdatePhase& phase)
     m_progress->setVisible(busy);
     m_progress->setRange(0, phase.kind == Kind::downloading ? 1000 : 0);
     m_progress->setValue(int(phase.progress * 1000));
-    m_history->setVisible(phase.kind == Kind::result && phase.result && !phase.result->releases.isEmpty());
+    const bool history = phase.kind == Kind::result && phase.result && !phase.result->releases.isEmpty();
+    m_history->setVisible(history);
+    m_filler->changeSize(0, 0, QSizePolicy::Minimum, history ? QSizePolicy::Fixed : QSizePolicy::Expanding);
+    layout()->invalidate();
     m_action->setVisible(!busy);
     m_action->setText(QStringLiteral("Check Again"));
     switch (phase.kind) {

@@ -7,6 +7,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSpacerItem;
 class QTextBrowser;
 
 namespace tarnwick {
@@ -37,6 +38,7 @@ private:
     QLabel* m_detail;
     QProgressBar* m_progress;
     QTextBrowser* m_history;
+    QSpacerItem* m_filler;
     QPushButton* m_action;
     AppUpdatePhase m_shown;
 };
