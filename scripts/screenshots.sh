@@ -151,7 +151,11 @@ shoot() {
 
   local dir="$demo/$theme"
   make_workspace "$dir" demo
-  workspace_env "$dir" env "${look[@]}" "$app" --window >"$out/$theme-app.log" 2>&1 &
+  # Installed where an update can replace it.
+  local installed="$dir/home/Applications/Tarnwick"
+  mkdir -p "$installed/bin"
+  cp "$app" "$root/build/bin/tarnwick-helper" "$installed/bin/"
+  workspace_env "$dir" env "${look[@]}" "$installed/bin/tarnwick-app" --window >"$out/$theme-app.log" 2>&1 &
   local app_pid=$!
   pids+=($app_pid)
   wait_for 40 curl -sf -H "Authorization: Bearer $secret" "http://127.0.0.1:$api/version"
@@ -185,15 +189,22 @@ shoot() {
   xdotool windowfocus --sync "$window" key "alt+6"
   sleep 4
   import -window "$window" "$out/$theme-settings-kernel-downloading.png"
-  # The update window: a manual check's result with the release history, then a failed update (the
-  # demonstration runs from the build tree, which an update does not replace).
-  workspace_env "$dir" "$cli" app check >/dev/null 2>&1 || true
+  # The update window in its phases: a manual check while the feed is slow, its result with the release
+  # history, the download of the new version (this pass runs from a copy in ~/Applications, where updates
+  # are installed), and its failure (the feed hands out no zip).
+  workspace_env "$dir" "$cli" app check >/dev/null 2>&1 &
+  pids+=($!)
   local update
   if update=$(timeout 10 xdotool search --sync --onlyvisible --name '^Software Update$' | awk 'NR == 1') && [[ -n $update ]]; then
     sleep 1
+    import -window "$update" "$out/$theme-update-checking.png"
+    sleep 3
     import -window "$update" "$out/$theme-update-result.png"
-    workspace_env "$dir" "$cli" app upgrade >/dev/null 2>&1 || true
-    sleep 2
+    workspace_env "$dir" "$cli" app upgrade >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 7
+    import -window "$update" "$out/$theme-update-downloading.png"
+    sleep 8
     import -window "$update" "$out/$theme-update-failed.png"
   else
     echo "screenshots: the update window did not open" >&2

@@ -52,18 +52,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 pass
         elif path.startswith("/feed/repos/"):
+            if "/tarnwick/" in path:
+                time.sleep(3)  # the update window's "checking" long enough to be pictured
             self.reply(200, json.dumps(self.releases(path)).encode(), [("content-type", "application/json")])
         elif path.startswith("/feed/download/"):
-            # 8 MB at about 160 KB/s: still under way when the picture is taken.
+            # A kernel: 8 MB at about 160 KB/s, still under way when the picture is taken. The
+            # application: 2 MB in about 6 s, then found to be no zip, so that the update fails.
+            chunks = 128 if "/Tarnwick-" in path else 512
             self.send_response(200)
-            self.send_header("Content-Length", str(512 * 16384))
+            self.send_header("Content-Length", str(chunks * 16384))
             self.end_headers()
             chunk = os.urandom(16384)
             try:
-                for _ in range(512):
+                for _ in range(chunks):
                     self.wfile.write(chunk)
                     self.wfile.flush()
-                    time.sleep(0.1)
+                    time.sleep(0.05 if chunks == 128 else 0.1)
             except OSError:
                 pass
         elif path.startswith("/blob"):
