@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -106,27 +107,38 @@ TEST(WebpageCaptureTest, TheHostOfTheFrontBrowsersPageOrWhyNot)
     }
 }
 
-// Firefox ESR 153 itself wrote this session (headless, a fresh profile, its one tab on a page served from
-// 127.0.0.1 under a "www." name): the Linux layer reads it and the capture takes the host without "www.".
-TEST(WebpageCaptureTest, ARealFirefoxSessionGivesItsPagesHost)
+// Sessions the browsers themselves wrote (Firefox ESR 153 headless, Chromium 156 under Xvfb; fresh
+// profiles, one tab on a page served from 127.0.0.1 under a "www." name): the Linux layer reads each and
+// the capture takes the host without "www.".
+TEST(WebpageCaptureTest, RealBrowserSessionsGiveTheirPagesHost)
 {
     QTemporaryDir home;
     test::writeFile(home.filePath(QStringLiteral(".mozilla/firefox/profiles.ini")),
                     "[Profile0]\nName=default-esr\nIsRelative=1\nPath=p.default-esr\nDefault=1\n");
-    const QString session =
-        home.filePath(QStringLiteral(".mozilla/firefox/p.default-esr/sessionstore-backups"));
-    ASSERT_TRUE(QDir().mkpath(session));
-    ASSERT_TRUE(QFile::copy(test::testData(QStringLiteral("platform/firefox-recovery.jsonlz4")),
-                            session + QStringLiteral("/recovery.jsonlz4")));
+    const std::pair<QString, QString> sessions[] = {
+        {QStringLiteral("firefox-recovery.jsonlz4"),
+         QStringLiteral(".mozilla/firefox/p.default-esr/sessionstore-backups/recovery.jsonlz4")},
+        {QStringLiteral("chromium-Session"),
+         QStringLiteral("config/chromium/Default/Sessions/Session_13441087277959709")},
+    };
+    for (const auto& [recorded, place] : sessions) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(home.filePath(place)).path()));
+        ASSERT_TRUE(
+            QFile::copy(test::testData(QStringLiteral("platform/") + recorded), home.filePath(place)));
+    }
     LinuxBrowserAutomation layer(home.path(), home.filePath(QStringLiteral("config")));
-    const QString firefox = QStringLiteral("org.mozilla.firefox");
-    EXPECT_EQ(layer.currentPage(firefox),
-              QStringLiteral("http://www.guide.example:8123/docs/index.html?from=capture"));
-
-    StagedDesktop desktop;
-    desktop.frontmost = firefox;
-    desktop.page = layer.currentPage(firefox);
-    const WebpageCapture::Result result = WebpageCapture::capture(desktop);
-    EXPECT_EQ(result.host, QStringLiteral("guide.example"));
-    EXPECT_EQ(result.problem, QString());
+    const std::pair<const char*, const char*> browsers[] = {
+        {"org.mozilla.firefox", "http://www.guide.example:8123/docs/index.html?from=capture"},
+        {"org.chromium.Chromium", "http://www.guide.example:8124/docs/index.html?from=capture"},
+    };
+    for (const auto& [identifier, page] : browsers) {
+        SCOPED_TRACE(identifier);
+        EXPECT_EQ(layer.currentPage(QLatin1String(identifier)), QLatin1String(page));
+        StagedDesktop desktop;
+        desktop.frontmost = QLatin1String(identifier);
+        desktop.page = layer.currentPage(QLatin1String(identifier));
+        const WebpageCapture::Result result = WebpageCapture::capture(desktop);
+        EXPECT_EQ(result.host, QStringLiteral("guide.example"));
+        EXPECT_EQ(result.problem, QString());
+    }
 }
