@@ -142,7 +142,7 @@ private:
         const QByteArray key = QByteArray::fromRawData(utf8.data(), static_cast<qsizetype>(utf8.size()));
         auto found = pool.find(key);
         if (found == pool.end())
-            found = pool.insert(QByteArray(key.constData(), key.size()), make());
+            found = pool.emplace(QByteArray(key.constData(), key.size()), make());
         return *found;
     }
 
@@ -408,13 +408,20 @@ size_t skipSpace(std::string_view text, size_t at)
 // The length of the string `text` starts with, quotes included.
 size_t stringLength(std::string_view text)
 {
-    for (size_t at = 1; at < text.size(); ++at) {
-        if (text[at] == '\\')
-            ++at;
-        else if (text[at] == '"')
+    size_t at = 1;
+    while (true) {
+        const void* quote = std::memchr(text.data() + at, '"', text.size() - at);
+        if (!quote)
+            throw Malformed{};
+        at = static_cast<size_t>(static_cast<const char*>(quote) - text.data());
+        // A quote after an odd number of backslashes is escaped.
+        size_t backslashes = 0;
+        while (text[at - 1 - backslashes] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
             return at + 1;
+        ++at;
     }
-    throw Malformed{};
 }
 
 // The length of the JSON value `text` starts with: a string to its closing quote, an object or an array to
@@ -555,7 +562,7 @@ std::optional<ConnectionItem> Memory::read(std::string_view json, Known* known)
     }
     std::optional<ConnectionItem> connection;
     if (hasID)
-        connection = item;
+        connection = std::move(item);
     if (known) {
         known->item = connection;
         const bool recognisable = counters.size() == 2 && counters[0].upload != counters[1].upload &&
