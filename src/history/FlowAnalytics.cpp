@@ -63,10 +63,52 @@ QString utf8(const QByteArray& bytes)
     return QString::fromUtf8(bytes);
 }
 
-QList<Param> withLimit(QList<Param> params, int limit)
+NamedBytes namedBytes(sqlite3_stmt* s)
 {
-    params.append(limit);
-    return params;
+    return NamedBytes{text(s, 0), quint64(sqlite3_column_int64(s, 1))};
+}
+
+int firstInt(sqlite3_stmt* s)
+{
+    return sqlite3_column_int(s, 0);
+}
+
+RuleHits ruleHits(sqlite3_stmt* s)
+{
+    return RuleHits{text(s, 0), text(s, 1), sqlite3_column_int(s, 2)};
+}
+
+// Runs `select` + the window's clause + `rest`, bound with the window's parameters and then the limit,
+// when there is one; `read` makes one result of each row.
+template <typename Read>
+auto windowRows(sqlite3* db, const QString& select, const Window& w, const QString& rest,
+                std::optional<int> limit, Read read)
+{
+    QList<std::invoke_result_t<Read, sqlite3_stmt*>> rows;
+    QList<Param> params = w.params();
+    if (limit)
+        params.append(*limit);
+    forEachRow(db, select + w.clause() + rest, params, [&](sqlite3_stmt* s) { rows.append(read(s)); });
+    return rows;
+}
+
+// One running-totals table summed over the partitions, the largest first.
+template <typename Key>
+QList<NamedBytes> topOfTable(const QList<const FlowSummary::Partition*>& partitions,
+                             QHash<Key, FlowSummary::Count> FlowSummary::Partition::*table, int limit,
+                             bool skipEmpty = false)
+{
+    QHash<Key, qint64> totals;
+    for (const FlowSummary::Partition* p : partitions)
+        for (auto it = (p->*table).begin(); it != (p->*table).end(); ++it)
+            if (!skipEmpty || !it.key().isEmpty())
+                totals[it.key()] += it->bytes;
+    return topOf<Key>(totals, limit, [](const Key& key) {
+        if constexpr (std::is_same_v<Key, QString>)
+            return key;
+        else
+            return QString::fromUtf8(key);
+    });
 }
 
 // Bucket numbers fit 32 bits until the year 60 000; an open end is the largest.
@@ -135,15 +177,6 @@ bool FlowDatabase::useSummary(const Window& window)
         covers = sqlite3_column_type(s, 0) == SQLITE_NULL || window.since <= sqlite3_column_double(s, 0);
     });
     return covers;
-}
-
-QList<NamedBytes> FlowDatabase::namedRows(const QString& sql, const QList<Param>& params)
-{
-    QList<NamedBytes> rows;
-    forEachRow(m_db, sql, params, [&](sqlite3_stmt* s) {
-        rows.append(NamedBytes{text(s, 0), quint64(sqlite3_column_int64(s, 1))});
-    });
-    return rows;
 }
 
 template <typename Visit> void FlowDatabase::forEachTimeSlice(const Window& w, bool labelled, Visit&& visit)
@@ -261,11 +294,10 @@ QList<NamedBytes> FlowDatabase::trafficByProcess(const QDateTime& since, const P
 {
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
-        return namedRows(
-            QStringLiteral("SELECT process, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-                w.clause() +
-                QStringLiteral(" AND process != ''\nGROUP BY process ORDER BY total DESC LIMIT ?"),
-            withLimit(w.params(), limit));
+        return windowRows(
+            m_db, QStringLiteral("SELECT process, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "), w,
+            QStringLiteral(" AND process != ''\nGROUP BY process ORDER BY total DESC LIMIT ?"), limit,
+            namedBytes);
     });
 }
 
@@ -274,16 +306,11 @@ QList<NamedBytes> FlowDatabase::trafficByDomain(const QDateTime& since, const Pr
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
         if (useSummary(w)) {
-            QHash<QByteArray, qint64> totals;
-            for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->hosts.begin(); it != p->hosts.end(); ++it)
-                    totals[it.key()] += it->bytes;
-            return topOf<QByteArray>(totals, limit, utf8);
+            return topOfTable(partitionsFor(profile), &FlowSummary::Partition::hosts, limit);
         }
-        return namedRows(
-            QStringLiteral("SELECT target_host, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-                w.clause() + QStringLiteral("\nGROUP BY target_host ORDER BY total DESC LIMIT ?"),
-            withLimit(w.params(), limit));
+        return windowRows(
+            m_db, QStringLiteral("SELECT target_host, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "),
+            w, QStringLiteral("\nGROUP BY target_host ORDER BY total DESC LIMIT ?"), limit, namedBytes);
     });
 }
 
@@ -292,19 +319,13 @@ QList<NamedBytes> FlowDatabase::trafficByNode(const QDateTime& since, const Prof
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
         if (useSummary(w)) {
-            QHash<QByteArray, qint64> totals;
-            for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->nodes.begin(); it != p->nodes.end(); ++it)
-                    if (!it.key().isEmpty())
-                        totals[it.key()] += it->bytes;
-            return topOf<QByteArray>(totals, limit, utf8);
+            return topOfTable(partitionsFor(profile), &FlowSummary::Partition::nodes, limit, true);
         }
-        return namedRows(
-            QStringLiteral("SELECT outbound_node, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-                w.clause() +
-                QStringLiteral(
-                    " AND outbound_node != ''\nGROUP BY outbound_node ORDER BY total DESC LIMIT ?"),
-            withLimit(w.params(), limit));
+        return windowRows(
+            m_db,
+            QStringLiteral("SELECT outbound_node, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "), w,
+            QStringLiteral(" AND outbound_node != ''\nGROUP BY outbound_node ORDER BY total DESC LIMIT ?"),
+            limit, namedBytes);
     });
 }
 
@@ -314,19 +335,16 @@ QList<NamedBytes> FlowDatabase::trafficByPolicyGroup(const QDateTime& since, con
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
         if (useSummary(w)) {
-            QHash<QByteArray, qint64> totals;
-            for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->groups.begin(); it != p->groups.end(); ++it)
-                    totals[it.key()] += it->bytes;
-            return topOf<QByteArray>(totals, limit, utf8);
+            return topOfTable(partitionsFor(profile), &FlowSummary::Partition::groups, limit);
         }
-        return namedRows(
+        return windowRows(
+            m_db,
             QStringLiteral("SELECT json_extract(chains, '$[1]') as policy_group, SUM(rx_bytes) as "
-                           "download\nFROM flows WHERE ") +
-                w.clause() +
-                QStringLiteral(" AND chains != '[]'\n      AND json_array_length(chains) >= 2\nGROUP "
-                               "BY policy_group ORDER BY download DESC LIMIT ?"),
-            withLimit(w.params(), limit));
+                           "download\nFROM flows WHERE "),
+            w,
+            QStringLiteral(" AND chains != '[]'\n      AND json_array_length(chains) >= 2\nGROUP "
+                           "BY policy_group ORDER BY download DESC LIMIT ?"),
+            limit, namedBytes);
     });
 }
 
@@ -351,14 +369,10 @@ QList<RuleHits> FlowDatabase::topRules(const QDateTime& since, const Profile& pr
                 rows.resize(limit);
             return rows;
         }
-        forEachRow(
-            m_db,
-            QStringLiteral("SELECT rule, rule_payload, COUNT(*) as hits\nFROM flows WHERE ") + w.clause() +
-                QStringLiteral(" AND rule != ''\nGROUP BY rule, rule_payload ORDER BY hits DESC LIMIT ?"),
-            withLimit(w.params(), limit), [&](sqlite3_stmt* s) {
-                rows.append(RuleHits{text(s, 0), text(s, 1), sqlite3_column_int(s, 2)});
-            });
-        return rows;
+        return windowRows(
+            m_db, QStringLiteral("SELECT rule, rule_payload, COUNT(*) as hits\nFROM flows WHERE "), w,
+            QStringLiteral(" AND rule != ''\nGROUP BY rule, rule_payload ORDER BY hits DESC LIMIT ?"), limit,
+            ruleHits);
     });
 }
 
@@ -384,9 +398,7 @@ QList<RuleHits> FlowDatabase::ruleHitCounts(const std::optional<QString>& profil
             params.append(*profile);
         }
         sql += QStringLiteral("\nGROUP BY rule, rule_payload");
-        forEachRow(m_db, sql, params, [&](sqlite3_stmt* s) {
-            rows.append(RuleHits{text(s, 0), text(s, 1), sqlite3_column_int(s, 2)});
-        });
+        forEachRow(m_db, sql, params, [&](sqlite3_stmt* s) { rows.append(ruleHits(s)); });
         return rows;
     });
 }
@@ -404,12 +416,13 @@ TrafficTotals FlowDatabase::totalTraffic(const QDateTime& since, const std::opti
                 rx += slice.rx;
             });
         } else {
-            forEachRow(m_db,
-                       QStringLiteral("SELECT SUM(tx_bytes), SUM(rx_bytes) FROM flows WHERE ") + w.clause(),
-                       w.params(), [&](sqlite3_stmt* s) {
-                           tx = sqlite3_column_int64(s, 0);
-                           rx = sqlite3_column_int64(s, 1);
-                       });
+            std::tie(tx, rx) =
+                windowRows(m_db, QStringLiteral("SELECT SUM(tx_bytes), SUM(rx_bytes) FROM flows WHERE "), w,
+                           {}, std::nullopt,
+                           [](sqlite3_stmt* s) {
+                               return std::pair(sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1));
+                           })
+                    .value(0);
         }
         return TrafficTotals{quint64(tx), quint64(rx)};
     });
@@ -425,11 +438,11 @@ QList<NamedBytes> FlowDatabase::trafficByRoute(const QDateTime& since, const Pro
                              [&](const TimeSlice& slice) { totals[slice.route] += slice.tx + slice.rx; });
             return topOf<int>(totals, -1, [](const int& route) { return kRoutes[route]; });
         }
-        return namedRows(
+        return windowRows(
+            m_db,
             QStringLiteral("SELECT\n    ") + routeCase(0) +
-                QStringLiteral(" as route,\n    SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-                w.clause() + QStringLiteral("\nGROUP BY route ORDER BY total DESC"),
-            w.params());
+                QStringLiteral(" as route,\n    SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "),
+            w, QStringLiteral("\nGROUP BY route ORDER BY total DESC"), std::nullopt, namedBytes);
     });
 }
 
@@ -447,15 +460,14 @@ QList<DailyRouteBytes> FlowDatabase::dailyTrafficByRoute(const QDateTime& since,
                 rows.append(DailyRouteBytes{it.key().first, it.key().second, quint64(it.value())});
             return rows;
         }
-        const QString sql =
+        return windowRows(
+            m_db,
             QStringLiteral("SELECT date(ts_start, 'unixepoch', 'localtime') as day,\n       ") +
-            routeCase(3) +
-            QStringLiteral(" as route,\n       SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-            w.clause() + QStringLiteral("\nGROUP BY day, route\nORDER BY day");
-        forEachRow(m_db, sql, w.params(), [&](sqlite3_stmt* s) {
-            rows.append(DailyRouteBytes{text(s, 0), text(s, 1), quint64(sqlite3_column_int64(s, 2))});
-        });
-        return rows;
+                routeCase(3) +
+                QStringLiteral(" as route,\n       SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "),
+            w, QStringLiteral("\nGROUP BY day, route\nORDER BY day"), std::nullopt, [](sqlite3_stmt* s) {
+                return DailyRouteBytes{text(s, 0), text(s, 1), quint64(sqlite3_column_int64(s, 2))};
+            });
     });
 }
 
@@ -475,17 +487,16 @@ QList<HourlyRouteBytes> FlowDatabase::hourlyTrafficByRoute(const QDateTime& sinc
                 rows.append(HourlyRouteBytes{it.key().first, it.key().second, quint64(it.value())});
             return rows;
         }
-        const QString sql =
+        return windowRows(
+            m_db,
             QStringLiteral("SELECT CAST(strftime('%H', ts_start, 'unixepoch', 'localtime') AS INTEGER) as "
                            "hr,\n       ") +
-            routeCase(3) +
-            QStringLiteral(" as route,\n       SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-            w.clause() + QStringLiteral("\nGROUP BY hr, route\nORDER BY hr");
-        forEachRow(m_db, sql, w.params(), [&](sqlite3_stmt* s) {
-            rows.append(
-                HourlyRouteBytes{sqlite3_column_int(s, 0), text(s, 1), quint64(sqlite3_column_int64(s, 2))});
-        });
-        return rows;
+                routeCase(3) +
+                QStringLiteral(" as route,\n       SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "),
+            w, QStringLiteral("\nGROUP BY hr, route\nORDER BY hr"), std::nullopt, [](sqlite3_stmt* s) {
+                return HourlyRouteBytes{sqlite3_column_int(s, 0), text(s, 1),
+                                        quint64(sqlite3_column_int64(s, 2))};
+            });
     });
 }
 
@@ -503,10 +514,9 @@ int FlowDatabase::uniqueDomainCount(const QDateTime& since, const Profile& profi
                     hosts.insert(*it);
             return int(hosts.size());
         }
-        int count = 0;
-        forEachRow(m_db, QStringLiteral("SELECT COUNT(DISTINCT target_host) FROM flows WHERE ") + w.clause(),
-                   w.params(), [&](sqlite3_stmt* s) { count = sqlite3_column_int(s, 0); });
-        return count;
+        return windowRows(m_db, QStringLiteral("SELECT COUNT(DISTINCT target_host) FROM flows WHERE "), w, {},
+                          std::nullopt, firstInt)
+            .value(0);
     });
 }
 
@@ -514,14 +524,14 @@ int FlowDatabase::connectionCount(const QDateTime& since, const Profile& profile
 {
     return m_queue->sync<int>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
-        qint64 count = 0;
         if (m_summaryValid) {
+            qint64 count = 0;
             forEachTimeSlice(w, false, [&](const TimeSlice& slice) { count += slice.rows; });
             return int(count);
         }
-        forEachRow(m_db, QStringLiteral("SELECT COUNT(*) FROM flows WHERE ") + w.clause(), w.params(),
-                   [&](sqlite3_stmt* s) { count = sqlite3_column_int(s, 0); });
-        return int(count);
+        return windowRows(m_db, QStringLiteral("SELECT COUNT(*) FROM flows WHERE "), w, {}, std::nullopt,
+                          firstInt)
+            .value(0);
     });
 }
 
@@ -529,10 +539,9 @@ QList<NamedBytes> FlowDatabase::trafficByNetwork(const QDateTime& since, const P
 {
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
-        return namedRows(
-            QStringLiteral("SELECT network, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE ") +
-                w.clause() + QStringLiteral("\nGROUP BY network ORDER BY total DESC"),
-            w.params());
+        return windowRows(
+            m_db, QStringLiteral("SELECT network, SUM(tx_bytes + rx_bytes) as total\nFROM flows WHERE "), w,
+            QStringLiteral("\nGROUP BY network ORDER BY total DESC"), std::nullopt, namedBytes);
     });
 }
 
@@ -541,19 +550,16 @@ QList<NamedBytes> FlowDatabase::trafficBySourceIP(const QDateTime& since, const 
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
         if (useSummary(w)) {
-            QHash<QByteArray, qint64> totals;
-            for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->sources.begin(); it != p->sources.end(); ++it)
-                    totals[it.key()] += it->bytes;
-            return topOf<QByteArray>(totals, limit, utf8);
+            return topOfTable(partitionsFor(profile), &FlowSummary::Partition::sources, limit);
         }
-        return namedRows(
+        return windowRows(
+            m_db,
             QStringLiteral("SELECT f.source_ip,\n       SUM(f.tx_bytes + f.rx_bytes) as total\nFROM "
-                           "flows f\nWHERE ") +
-                w.clause() +
-                QStringLiteral("\n  AND f.source_ip IS NOT NULL AND f.source_ip != ''\nGROUP BY "
-                               "f.source_ip ORDER BY total DESC LIMIT ?"),
-            withLimit(w.params(), limit));
+                           "flows f\nWHERE "),
+            w,
+            QStringLiteral("\n  AND f.source_ip IS NOT NULL AND f.source_ip != ''\nGROUP BY "
+                           "f.source_ip ORDER BY total DESC LIMIT ?"),
+            limit, namedBytes);
     });
 }
 
@@ -563,22 +569,19 @@ QList<NamedBytes> FlowDatabase::trafficByDestinationCountry(const QDateTime& sin
     return m_queue->sync<QList<NamedBytes>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
         if (useSummary(w)) {
-            QHash<QString, qint64> totals;
-            for (const FlowSummary::Partition* p : partitionsFor(profile))
-                for (auto it = p->destinationCountries.begin(); it != p->destinationCountries.end(); ++it)
-                    totals[it.key()] += it->bytes;
-            return topOf<QString>(totals, limit, [](const QString& c) { return c; });
+            return topOfTable(partitionsFor(profile), &FlowSummary::Partition::destinationCountries, limit);
         }
-        return namedRows(
+        return windowRows(
+            m_db,
             QStringLiteral(
                 "SELECT COALESCE(g.country, 'Unknown') as c, SUM(f.tx_bytes + f.rx_bytes) as total\nFROM "
                 "flows f\nLEFT JOIN geoip_cache g ON g.ip = COALESCE(NULLIF(f.destination_ip, ''), "
-                "f.target_host)\nWHERE ") +
-                w.clause() +
-                QStringLiteral(
-                    " AND COALESCE(NULLIF(f.destination_ip, ''), f.target_host) != ''\nGROUP BY c ORDER "
-                    "BY total DESC LIMIT ?"),
-            withLimit(w.params(), limit));
+                "f.target_host)\nWHERE "),
+            w,
+            QStringLiteral(
+                " AND COALESCE(NULLIF(f.destination_ip, ''), f.target_host) != ''\nGROUP BY c ORDER "
+                "BY total DESC LIMIT ?"),
+            limit, namedBytes);
     });
 }
 
@@ -612,17 +615,18 @@ QList<NamedBytes> FlowDatabase::trafficByProxyCountry(const QDateTime& since, co
             for (auto it = grouped.begin(); it != grouped.end(); ++it)
                 rows.append({it.key().first, it.value(), utf8(it.key().second)});
         } else {
-            const QString sql =
+            rows = windowRows(
+                m_db,
                 QStringLiteral(
                     "SELECT COALESCE(g.country, 'Unknown') as c, SUM(f.tx_bytes + f.rx_bytes) as total, "
                     "f.outbound_node\nFROM flows f\nLEFT JOIN geoip_cache g ON f.remote_destination = "
-                    "g.ip\nWHERE ") +
-                w.clause() +
+                    "g.ip\nWHERE "),
+                w,
                 QStringLiteral(" AND f.remote_destination != ''\n  AND f.outbound_node NOT IN ('DIRECT', "
-                               "'REJECT')\nGROUP BY c, f.outbound_node ORDER BY total DESC");
-            forEachRow(m_db, sql, w.params(), [&](sqlite3_stmt* s) {
-                rows.append({text(s, 0), sqlite3_column_int64(s, 1), text(s, 2)});
-            });
+                               "'REJECT')\nGROUP BY c, f.outbound_node ORDER BY total DESC"),
+                std::nullopt, [](sqlite3_stmt* s) {
+                    return std::tuple(text(s, 0), qint64(sqlite3_column_int64(s, 1)), text(s, 2));
+                });
         }
         return proxyCountries(rows, limit);
     });
@@ -659,20 +663,19 @@ QList<FlightPath> FlowDatabase::trafficForFlightPaths(const QDateTime& since, co
 {
     return m_queue->sync<QList<FlightPath>>([=, this] {
         const Window w{secondsOf(since), std::nullopt, profile};
-        const QString sql =
+        return flightPaths(windowRows(
+            m_db,
             QStringLiteral(
                 "SELECT \n    CASE WHEN f.outbound_node IN ('DIRECT', 'REJECT') THEN 'DIRECT'\n         "
                 "ELSE COALESCE(g_proxy.country, 'Unknown') END as p,\n    COALESCE(g_dest.country, "
                 "'Unknown') as d,\n    SUM(f.tx_bytes + f.rx_bytes) as total,\n    f.outbound_node\nFROM "
                 "flows f\nLEFT JOIN geoip_cache g_proxy ON f.remote_destination = g_proxy.ip\nLEFT JOIN "
                 "geoip_cache g_dest ON g_dest.ip = COALESCE(NULLIF(f.destination_ip, ''), "
-                "f.target_host)\nWHERE ") +
-            w.clause() + QStringLiteral("\nGROUP BY p, d, f.outbound_node\nORDER BY total DESC");
-        QList<std::tuple<QString, QString, qint64, QString>> rows;
-        forEachRow(m_db, sql, w.params(), [&](sqlite3_stmt* s) {
-            rows.append({text(s, 0), text(s, 1), sqlite3_column_int64(s, 2), text(s, 3)});
-        });
-        return flightPaths(rows);
+                "f.target_host)\nWHERE "),
+            w, QStringLiteral("\nGROUP BY p, d, f.outbound_node\nORDER BY total DESC"), std::nullopt,
+            [](sqlite3_stmt* s) {
+                return std::tuple(text(s, 0), text(s, 1), qint64(sqlite3_column_int64(s, 2)), text(s, 3));
+            }));
     });
 }
 

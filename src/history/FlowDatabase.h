@@ -119,7 +119,6 @@ private:
     std::optional<sqlite3_int64> newestRowOf(const QByteArray& connectionID);
     bool useSummary(const flowsql::Window& window);
     QList<const FlowSummary::Partition*> partitionsFor(const Profile& profile) const;
-    QList<NamedBytes> namedRows(const QString& sql, const QList<Param>& params);
     struct TimeSlice;
     template <typename Visit>
     void forEachTimeSlice(const flowsql::Window& window, bool labelled, Visit&& visit);
