@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-websockets-dev qcoro-qt6-dev
   libsqlite3-dev libmaxminddb-dev libmaxmind-db-writer-perl iso-codes libsimdjson-dev
-  qt6-svg-dev trayer xdotool imagemagick qt6-gtk-platformtheme
+  qt6-svg-dev trayer xdotool imagemagick qt6-gtk-platformtheme fonts-noto-color-emoji
   libgtest-dev libbenchmark-dev libyaml-dev
   clang clang-format libclang-rt-14-dev
   golang-go gzip unzip zip dpkg-dev python3 npm xvfb passwd util-linux procps curl ca-certificates

@@ -47,6 +47,16 @@ PolicyPage::PolicyPage(AppState& state, QWidget* parent)
         auto* button = new QPushButton(modeTitles[i], this);
         button->setCheckable(true);
         button->setAccessibleName(modeTitles[i] + QStringLiteral(" mode"));
+        // The chosen mode in the selection's colours: the style's own pressed look is faint in dark palettes.
+        connect(button, &QAbstractButton::toggled, button, [button](bool checked) {
+            QPalette palette;
+            if (checked) {
+                const QPalette inherited = button->parentWidget()->palette();
+                palette.setColor(QPalette::Button, inherited.color(QPalette::Highlight));
+                palette.setColor(QPalette::ButtonText, inherited.color(QPalette::HighlightedText));
+            }
+            button->setPalette(palette);
+        });
         m_modes->addButton(button, i);
         switches->addWidget(button);
     }
