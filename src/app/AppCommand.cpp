@@ -87,6 +87,9 @@ const QList<AppCommand::Case>& AppCommand::cases()
         {"getProxyModes", {}},
         {"setSystemProxy", {required("enabled", FieldType::boolean)}},
         {"setTunMode", {required("enabled", FieldType::boolean)}},
+        // Brings the main window forward. With "pid", only the application of that process answers: the
+        // socket is the user's, the instance lock a workspace's.
+        {"showWindow", {optional("pid", FieldType::integer)}},
     };
     return all;
 }

@@ -10,6 +10,7 @@
 #include "platform/Settings.h"
 #include "runtime/RuntimeChannel.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -302,6 +303,19 @@ QCoro::Task<AppResponse> stopKernel(QPointer<AppState> state, AppCommand)
     co_return AppResponse::okWithoutData();
 }
 
+QCoro::Task<AppResponse> showWindow(QPointer<AppState> state, AppCommand command)
+{
+    if (const std::optional<qint64> pid = command.integer("pid");
+        pid && *pid != QCoreApplication::applicationPid())
+        co_return AppResponse::failure(QStringLiteral("This is Tarnwick with PID %1, not %2")
+                                           .arg(QCoreApplication::applicationPid())
+                                           .arg(*pid));
+    if (!state->showMainWindow())
+        co_return AppResponse::failure(QStringLiteral("Tarnwick runs without windows"));
+    qCInfo(lcAppState, "Main window brought forward for another launch");
+    co_return AppResponse::okWithoutData();
+}
+
 // The active profile's file; throws when there is none.
 QString activeProfileFile(const AppState& state)
 {
@@ -421,6 +435,7 @@ const QHash<QString, Handler>& handlers()
             {QStringLiteral("deleteRule"), deleteRule},
             {QStringLiteral("toggleRule"), toggleRule},
             {QStringLiteral("swapRules"), swapRules},
+            {QStringLiteral("showWindow"), showWindow},
         };
         table.insert(AppCommandGroups::profileCommands());
         table.insert(AppCommandGroups::settingsCommands());

@@ -61,6 +61,7 @@ struct AppEnvironment
     std::function<void()> openOnboarding;
     std::function<void(QString)> openFile;    // "Edit Config"
     std::function<void()> openKernelDownload; // a kernel is missing
+    std::function<void()> openMainWindow;     // another launch on this workspace; unset without windows
     std::chrono::milliseconds memorySamplingPeriod{5000};
     // How a kernel that ended on its own is restarted.
     KernelRecovery::Policy kernelRecovery;
@@ -101,6 +102,14 @@ public:
     void setOnboardingOpener(std::function<void()> opener)
     {
         m_environment.openOnboarding = std::move(opener);
+    }
+    // Brings the main window forward; false when the application runs without windows.
+    bool showMainWindow() const
+    {
+        if (!m_environment.openMainWindow)
+            return false;
+        m_environment.openMainWindow();
+        return true;
     }
 
     QCoro::Task<> startKernel();

@@ -5,6 +5,7 @@
 #include "AppState.h"
 #include "HelperClient.h"
 #include "InstanceLock.h"
+#include "RunningInstance.h"
 #include "config/ClashPaths.h"
 #include "platform/Logging.h"
 #include "platform/Settings.h"
@@ -157,6 +158,10 @@ int runApplication(int argc, char** argv, const DesktopHooks& desktop)
     // A second application on the same workspace would fight the first over the kernel and its ports.
     InstanceLock instanceLock(paths.applicationSupportDirectory());
     if (const std::optional<qint64> running = instanceLock.acquire()) {
+        // Launching it again from the desktop means "show me Tarnwick": the running one shows its window.
+        if (withDesktop)
+            RunningInstance::showWindow(AppSocketListener::defaultSocketPath(), *running,
+                                        std::chrono::seconds(3));
         std::fprintf(stderr, "Tarnwick is already running (PID %lld)\n", static_cast<long long>(*running));
         return 1;
     }

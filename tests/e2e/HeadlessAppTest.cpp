@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -45,17 +46,20 @@ void pointAt(const test::TestHttpServer& server, const QString& settingsPath)
     settings.setText("releases.apiBaseURL", server.url());
 }
 
-// `tarnwick-app --headless` with its own helper socket; the helper it registered is unregistered at the end.
+// `tarnwick-app --headless` (or with windows, when `headless` is false) with its own helper socket; the
+// helper it registered is unregistered at the end.
 class HeadlessApp final
 {
 public:
-    HeadlessApp(const QString& socketPath, QProcessEnvironment environment, QStringList arguments)
+    HeadlessApp(const QString& socketPath, QProcessEnvironment environment, QStringList arguments,
+                bool headless = true)
         : m_socketPath(socketPath)
     {
         environment.insert("TARNWICK_HELPER_SOCKET", socketPath);
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(test::binaryDir() + "/bin/tarnwick-app", QStringList{"--headless"} + arguments);
+        m_process.start(test::binaryDir() + "/bin/tarnwick-app",
+                        (headless ? QStringList{"--headless"} : QStringList()) + arguments);
     }
     ~HeadlessApp()
     {
@@ -173,31 +177,45 @@ TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
     EXPECT_FALSE(app.m_log.contains("no longer exists")) << app.m_log.toStdString();
 }
 
-// One application per workspace: a second one says which is running and leaves; once that one is killed,
-// its lock does not keep the next one out.
+// One application per workspace: a second one says which is running and leaves, and on a desktop the
+// running one brings its window forward; once that one is killed, its lock does not keep the next one out.
 TEST(HeadlessAppTest, ASecondApplicationOnTheSameWorkspaceStepsAside)
 {
-    QTemporaryDir dir;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TARNWICK_SETTINGS", dir.filePath("settings.ini"));
-    environment.insert("TARNWICK_WORKSPACE", dir.filePath("workspace"));
-    const QString socketPath = dir.filePath("run/helper.sock");
+    for (const bool headless : {true, false}) {
+        SCOPED_TRACE(headless ? "headless" : "with windows");
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TARNWICK_SETTINGS", dir.filePath("settings.ini"));
+        environment.insert("TARNWICK_WORKSPACE", dir.filePath("workspace"));
+        environment.insert("TARNWICK_APP_SOCKET", dir.filePath("app.sock"));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        const QString socketPath = dir.filePath("run/helper.sock");
 
-    HeadlessApp first(socketPath, environment, {});
-    ASSERT_TRUE(first.logged("starting (PID")) << first.m_log.toStdString();
-    HeadlessApp second(socketPath, environment, {});
-    ASSERT_TRUE(second.m_process.waitForFinished(15000));
-    const QByteArray secondLog = second.m_process.readAll();
-    EXPECT_EQ(second.m_process.exitCode(), 1);
-    EXPECT_EQ(QString::fromUtf8(secondLog),
-              QStringLiteral("Tarnwick is already running (PID %1)\n").arg(first.m_process.processId()));
+        HeadlessApp first(socketPath, environment, {}, headless);
+        ASSERT_TRUE(first.logged("starting (PID")) << first.m_log.toStdString();
+        ASSERT_TRUE(test::waitFor([&] {
+            QLocalSocket probe;
+            probe.connectToServer(dir.filePath("app.sock"));
+            return probe.waitForConnected(1000);
+        }));
+        HeadlessApp second(socketPath, environment, {}, headless);
+        ASSERT_TRUE(second.m_process.waitForFinished(15000));
+        const QByteArray secondLog = second.m_process.readAll();
+        EXPECT_EQ(second.m_process.exitCode(), 1);
+        EXPECT_EQ(QString::fromUtf8(secondLog),
+                  QStringLiteral("Tarnwick is already running (PID %1)\n").arg(first.m_process.processId()));
+        if (!headless) {
+            EXPECT_TRUE(first.logged("Main window brought forward for another launch"))
+                << first.m_log.toStdString();
+        }
 
-    first.m_process.kill();
-    ASSERT_TRUE(first.m_process.waitForFinished(10000));
-    HeadlessApp third(socketPath, environment, {});
-    EXPECT_TRUE(third.logged("starting (PID")) << third.m_log.toStdString();
-    third.m_process.terminate();
-    EXPECT_TRUE(third.m_process.waitForFinished(15000));
+        first.m_process.kill();
+        ASSERT_TRUE(first.m_process.waitForFinished(10000));
+        HeadlessApp third(socketPath, environment, {}, headless);
+        EXPECT_TRUE(third.logged("starting (PID")) << third.m_log.toStdString();
+        third.m_process.terminate();
+        EXPECT_TRUE(third.m_process.waitForFinished(15000));
+    }
 }
 
 // What the history keeps of real traffic: each request through the mixed port becomes one flow with its

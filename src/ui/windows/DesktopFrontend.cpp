@@ -75,6 +75,10 @@ void DesktopFrontend::prepare(AppEnvironment& environment)
         if (self)
             self->openOnboarding();
     };
+    environment.openMainWindow = [self] {
+        if (self)
+            self->openMainWindow();
+    };
 }
 
 void DesktopFrontend::attach(AppState& state, std::function<void()> quit)
