@@ -8,6 +8,8 @@
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QToolTip>
 #include <cmath>
 
@@ -154,7 +156,7 @@ std::optional<QPointF> WorldMap::unitPoint(const QString& iso) const
 
 void WorldMap::invalidate()
 {
-    m_base = QPixmap();
+    m_base = QImage();
     update();
 }
 
@@ -203,10 +205,9 @@ void WorldMap::paintLayers(const QSize& pixels, qreal ratio)
     m_borderLayer = std::move(borders);
 }
 
-QImage WorldMap::shadedLand() const
+QImage WorldMap::shadedLand(const QPalette& palette) const
 {
     // Each country's colour over the sea, opaque; the borders are the sea colour showing through.
-    const QPalette& palette = this->palette();
     const QColor sea = palette.color(QPalette::Base);
     QColor land = palette.color(QPalette::WindowText);
     land.setAlphaF(0.09);
@@ -231,7 +232,7 @@ QImage WorldMap::shadedLand() const
     }
 
     const QSize pixels = m_countryLayer.size();
-    QImage shaded(pixels, QImage::Format_RGB32);
+    QImage shaded(pixels, QImage::Format_ARGB32_Premultiplied);
     const QRgb seaRgb = sea.rgb();
     const int count = int(colours.size());
     for (int y = 0; y < pixels.height(); ++y) {
@@ -247,9 +248,8 @@ QImage WorldMap::shadedLand() const
     return shaded;
 }
 
-void WorldMap::paintPaths(QPainter& painter)
+void WorldMap::paintPaths(QPainter& painter, const QPalette& palette)
 {
-    const QPalette& palette = this->palette();
     painter.setRenderHint(QPainter::Antialiasing);
     const QTransform transform = mapTransform();
 
@@ -295,8 +295,11 @@ void WorldMap::paintPaths(QPainter& painter)
         painter.setBrush(palette.color(QPalette::Highlight));
         painter.drawEllipse(at, 5, 5);
     }
+}
 
-    // Legend.
+void WorldMap::paintLegend(QPainter& painter)
+{
+    const QPalette& palette = this->palette();
     const QFontMetrics metrics = fontMetrics();
     double x = 10;
     const double y = height() - 10 - metrics.descent();
@@ -317,16 +320,31 @@ void WorldMap::paintEvent(QPaintEvent*)
     if (m_countryLayer.size() != pixels)
         paintLayers(pixels, ratio);
     if (m_base.isNull() || m_base.size() != pixels) {
-        QImage base = shadedLand();
-        base.setDevicePixelRatio(ratio);
-        {
+        // Qt hands each large blend of the raster engine to the global pool and waits for it, which
+        // for a few hundred strokes costs far more than the strokes; drawn on one of the pool's own
+        // threads, the blends run in place. Without a free thread at once, it is drawn here.
+        const QPalette palette = this->palette();
+        const auto draw = [this, ratio, palette] {
+            QImage base = shadedLand(palette);
+            base.setDevicePixelRatio(ratio);
             QPainter painter(&base);
-            paintPaths(painter);
-        }
-        m_base = QPixmap::fromImage(std::move(base));
+            paintPaths(painter, palette);
+            painter.end();
+            m_base = std::move(base);
+        };
+        QSemaphore done;
+        if (QThreadPool::globalInstance()->tryStart([&draw, &done] {
+                draw();
+                done.release();
+            }))
+            done.acquire();
+        else
+            draw();
+        QPainter legend(&m_base);
+        paintLegend(legend);
     }
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_base);
+    painter.drawImage(0, 0, m_base);
     if (m_hovered.isEmpty())
         return;
     for (const Outline& outline : std::as_const(m_outlines)) {

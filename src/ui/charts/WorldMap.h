@@ -3,8 +3,8 @@
 #include "history/FlowStatistics.h"
 
 #include <QHash>
+#include <QImage>
 #include <QPainterPath>
-#include <QPixmap>
 #include <QWidget>
 #include <memory>
 
@@ -69,8 +69,11 @@ private:
     // the borders cover.
     void paintLayers(const QSize& pixels, qreal ratio);
     // The land shaded by traffic: one look-up per pixel in the country layer, borders blended over.
-    QImage shadedLand() const;
-    void paintPaths(QPainter& painter);
+    QImage shadedLand(const QPalette& palette) const;
+    // Reads only plain data of the widget (size, outlines, paths) and the palette it is given, so it
+    // may run on a pool thread while the GUI thread waits for it.
+    void paintPaths(QPainter& painter, const QPalette& palette);
+    void paintLegend(QPainter& painter);
     void invalidate();
     void invalidateLayers();
 
@@ -83,7 +86,7 @@ private:
     // the antialiased borders cover its edges).
     QImage m_countryLayer;
     QImage m_borderLayer; // Alpha8: how much of each pixel a border covers
-    QPixmap m_base;
+    QImage m_base;        // the shaded land with the flight paths, in the raster engine's own format
     QString m_hovered;
     int m_drawnLegs = 0;
 };
