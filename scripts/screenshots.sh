@@ -206,6 +206,8 @@ shoot() {
     import -window "$update" "$out/$theme-update-downloading.png"
     sleep 8
     import -window "$update" "$out/$theme-update-failed.png"
+    # Closed, so that it stands in none of the pictures after it.
+    xdotool windowfocus --sync "$update" key alt+c 2>/dev/null || true
   else
     echo "screenshots: the update window did not open" >&2
   fi

@@ -28,28 +28,42 @@ namespace tarnwick {
 
 namespace {
 
-// The quota column: a thin bar of the share used under the text.
+// The quota column: the text at the top of the row, a thin bar of the share used in a strip of its own
+// below it.
 class QuotaDelegate final : public QStyledItemDelegate
 {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, kStrip);
+    }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        QStyledItemDelegate::paint(painter, option, index);
+        QStyleOptionViewItem top = option;
+        top.displayAlignment = Qt::AlignLeft | Qt::AlignTop;
+        QStyledItemDelegate::paint(painter, top, index);
         const QVariant fraction = index.data(ProfileListModel::QuotaFractionRole);
         if (!fraction.isValid())
             return;
-        const QRect bar(option.rect.left() + 4, option.rect.bottom() - 4, option.rect.width() - 8, 3);
+        const QRect bar(option.rect.left() + 4, option.rect.bottom() - kStrip + 2, option.rect.width() - 8,
+                        3);
+        const bool selected = option.state & QStyle::State_Selected;
+        const QColor ink = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        QColor track = ink;
+        track.setAlphaF(0.2);
         painter->save();
-        QColor track = option.palette.color(QPalette::Text);
-        track.setAlphaF(0.15);
         painter->fillRect(bar, track);
         QRect used = bar;
         used.setWidth(int(bar.width() * fraction.toDouble()));
-        painter->fillRect(used, option.palette.color(QPalette::Highlight));
+        painter->fillRect(used, selected ? ink : option.palette.color(QPalette::Highlight));
         painter->restore();
     }
+
+private:
+    static constexpr int kStrip = 6;
 };
 
 } // namespace
