@@ -16,7 +16,6 @@
 #include "ui/windows/MainWindow.h"
 #include "ui/windows/OverviewPage.h"
 
-#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -145,15 +144,3 @@ void BM_MapDraw(benchmark::State& state)
 BENCHMARK(BM_MapDraw)->ArgName("cached")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

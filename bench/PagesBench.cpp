@@ -221,15 +221,3 @@ BENCHMARK(BM_PolicyPageOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PolicyPageExpandGroup)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RequestsStoreApply)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RequestsPageApply)->Arg(10000)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,6 +1,5 @@
 // main() of the benchmarks that need Qt's event loop (network, processes, timers).
 #include <QCoreApplication>
-
 #include <benchmark/benchmark.h>
 
 int main(int argc, char** argv)
