@@ -38,8 +38,13 @@ std::optional<std::pair<qint64, qsizetype>> plainIntegerAt(std::string_view text
         ++at;
     const size_t digitsFrom = at;
     qint64 value = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
-        value = value * 10 + (text[at++] - '0');
+    // Digits beyond the 18th are only counted: the number goes to the general reader, and adding them up
+    // would overflow.
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        if (at - digitsFrom < 18)
+            value = value * 10 + (text[at] - '0');
+        ++at;
+    }
     const size_t digits = at - digitsFrom;
     if (digits == 0 || digits > 18 || (digits > 1 && text[digitsFrom] == '0'))
         return std::nullopt;
