@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "runtime/RuntimeManager.h"
 #include "ui/windows/DesktopFrontend.h"
+#include "ui/windows/KernelDownloadWindow.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -18,19 +19,6 @@
 namespace tarnwick {
 
 namespace {
-
-QString channelTitle(RuntimeChannel channel)
-{
-    switch (channel) {
-    case RuntimeChannel::alpha:
-        return QStringLiteral("Alpha — the newest changes");
-    case RuntimeChannel::smart:
-        return QStringLiteral("Smart — with the Smart group type");
-    case RuntimeChannel::stable:
-        break;
-    }
-    return QStringLiteral("Stable — recommended");
-}
 
 // `active` names the kernel core/current points at, for a ready state that knows only that there is one.
 QString stateText(const RuntimeState& state, const std::optional<QString>& active)
@@ -91,7 +79,7 @@ KernelSection::KernelSection(DesktopFrontend& frontend, QWidget* parent)
     m_channel = new QComboBox(current);
     m_channel->setAccessibleName(QStringLiteral("Channel"));
     for (const RuntimeChannel channel : allRuntimeChannels)
-        m_channel->addItem(channelTitle(channel), rawValue(channel));
+        m_channel->addItem(KernelDownloadWindow::channelTitle(channel), rawValue(channel));
     form->addRow(QStringLiteral("Channel"), m_channel);
     auto* buttons = new QHBoxLayout;
     m_check = new QPushButton(QIcon::fromTheme(QStringLiteral("view-refresh")),

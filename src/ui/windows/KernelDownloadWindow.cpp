@@ -13,9 +13,7 @@
 
 namespace tarnwick {
 
-namespace {
-
-QString channelTitle(RuntimeChannel channel)
+QString KernelDownloadWindow::channelTitle(RuntimeChannel channel)
 {
     switch (channel) {
     case RuntimeChannel::alpha:
@@ -27,8 +25,6 @@ QString channelTitle(RuntimeChannel channel)
     }
     return QStringLiteral("Stable — recommended");
 }
-
-} // namespace
 
 KernelDownloadWindow::KernelDownloadWindow(RuntimeManager& runtime, QWidget* parent)
     : QDialog(parent), m_runtime(runtime)

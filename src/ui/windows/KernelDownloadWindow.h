@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/RuntimeChannel.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -19,6 +21,9 @@ class KernelDownloadWindow final : public QDialog
 
 public:
     explicit KernelDownloadWindow(RuntimeManager& runtime, QWidget* parent = nullptr);
+
+    // A release channel as the channel pickers list it.
+    static QString channelTitle(RuntimeChannel channel);
 
     QString statusText() const;
     void startDownload();
