@@ -1,21 +1,10 @@
+#include "KernelFixture.h"
 #include "controller/DelayLevel.h"
 #include "controller/MihomoClient.h"
 #include "controller/MihomoClientError.h"
-#include "support/KernelProcess.h"
-#include "support/TestHttpServer.h"
-#include "support/TestSupport.h"
-
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QThread>
-#include <iostream>
-#include <memory>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
-using tarnwick::test::HttpRequest;
-using tarnwick::test::HttpResponse;
 
 namespace {
 
@@ -48,72 +37,23 @@ QStringList memberNames(const ProxyGroup& group)
 }
 
 // Every controller operation against the real kernel running the test profile: selector, url-test, fallback
-// and load-balance groups, a file proxy provider and a file rule provider. Latency tests go to a local
-// endpoint answering 204; real requests go through the kernel's mixed port to a local origin server.
-class MihomoClientKernelTest : public ::testing::Test
+// and load-balance groups, a file proxy provider and a file rule provider.
+class MihomoClientKernelTest : public test::KernelFixture
 {
 protected:
     void SetUp() override
     {
-        TARNWICK_REQUIRE_KERNEL(kernelPath);
-        m_kernel = std::make_unique<test::KernelProcess>(kernelPath);
+        KernelFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         m_kernel->writeFile("providers/nodes.yaml",
                             test::readFile(test::testData("controller/nodes.yaml")).toUtf8());
         m_kernel->writeFile("rules/local.yaml",
                             test::readFile(test::testData("controller/local-rules.yaml")).toUtf8());
-        m_mixedPort = test::freePort();
-        QString profile = test::readFile(test::testData("controller/profile.yaml"));
-        profile.replace("@MIXED_PORT@", QString::number(m_mixedPort))
-            .replace("@DEAD_PORT@", QString::number(test::freePort()))
-            .replace("@DELAY_URL@", m_delayServer.url("/generate_204"));
-        ASSERT_TRUE(m_kernel->start(profile.toUtf8())) << m_kernel->output().toStdString();
-
-        m_client.emplace(ControllerEndpoint{m_kernel->host(), m_kernel->controllerPort(), m_kernel->secret()},
-                         &m_network);
-        m_proxied.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", m_mixedPort));
-    }
-
-    void TearDown() override
-    {
-        if (HasFailure() && m_kernel)
-            std::cerr << "The kernel is " << m_kernel->state().toStdString() << "; it printed:\n"
-                      << m_kernel->output().right(4000).toStdString() << std::endl;
-    }
-
-    // A request to the origin server through the kernel's mixed port; "/hold" is never answered, so its
-    // connection stays open until closed.
-    std::unique_ptr<QNetworkReply> throughKernel(const QString& path)
-    {
-        return std::unique_ptr<QNetworkReply>(m_proxied.get(QNetworkRequest(QUrl(m_origin.url(path)))));
-    }
-
-    // The connection to the origin server, if the kernel lists one.
-    std::optional<ConnectionItem> originConnection(const QList<ConnectionItem>& connections) const
-    {
-        for (const ConnectionItem& item : connections) {
-            if (item.metadata.destinationPort == QString::number(m_origin.port()))
-                return item;
-        }
-        return std::nullopt;
+        startKernel(profile("profile.yaml"));
     }
 
     MihomoClient& client() { return *m_client; }
-
-    // The kernel measures whole milliseconds and counts 0 as a failure, so the endpoint takes a moment.
-    test::TestHttpServer m_delayServer{[](const HttpRequest&) {
-        QThread::msleep(25);
-        return HttpResponse{204, {}, {}, false};
-    }};
-    test::TestHttpServer m_origin{[](const HttpRequest& request) {
-        if (request.path == "/hold")
-            return HttpResponse{200, {}, {}, true};
-        return HttpResponse{200, {{"Content-Type", "text/plain"}}, "hello", false};
-    }};
-    std::unique_ptr<test::KernelProcess> m_kernel;
-    quint16 m_mixedPort = 0;
-    QNetworkAccessManager m_network;
-    QNetworkAccessManager m_proxied;
-    std::optional<MihomoClient> m_client;
 };
 
 } // namespace
@@ -181,7 +121,7 @@ TEST_F(MihomoClientKernelTest, GroupsSelectionAndLatencyTests)
         ASSERT_TRUE(group) << name;
         EXPECT_EQ(group->type, type) << name;
     }
-    EXPECT_EQ(findGroup(groups, "Auto")->testURL, m_delayServer.url("/generate_204"));
+    EXPECT_EQ(findGroup(groups, "Auto")->testURL, delayUrl());
     EXPECT_EQ(memberNames(*findGroup(groups, "Fallback")), (QStringList{"provided-1", "provided-2"}));
     // The kernel's own GLOBAL group is listed too; plain nodes are not groups.
     EXPECT_TRUE(findGroup(groups, "GLOBAL"));
@@ -197,10 +137,10 @@ TEST_F(MihomoClientKernelTest, GroupsSelectionAndLatencyTests)
     EXPECT_EQ(refusalStatus(client().selectProxy(selectGroup, "provided-1")), 400);
     EXPECT_EQ(refusalStatus(client().selectProxy("No Such Group", "x")), 404);
 
-    const auto delay = test::await(client().testDelay("direct-a", m_delayServer.url("/generate_204"), 2000));
+    const auto delay = test::await(client().testDelay("direct-a", delayUrl(), 2000));
     ASSERT_TRUE(delay);
     EXPECT_GE(*delay, 25);
-    const int dead = refusalStatus(client().testDelay("dead", m_delayServer.url("/generate_204"), 1000));
+    const int dead = refusalStatus(client().testDelay("dead", delayUrl(), 1000));
     EXPECT_TRUE(dead == 503 || dead == 504) << dead;
 
     const QMap<QString, qint64> delays = test::await(client().testGroupDelay("Auto", std::nullopt, 3000));

@@ -1,3 +1,4 @@
+#include "KernelFixture.h"
 #include "controller/ConnectionStore.h"
 #include "controller/FlowRecorder.h"
 #include "controller/LogStore.h"
@@ -5,16 +6,8 @@
 #include "controller/ProxyStore.h"
 #include "controller/TrafficStore.h"
 #include "platform/Settings.h"
-#include "support/KernelProcess.h"
-#include "support/TestHttpServer.h"
-#include "support/TestSupport.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QTemporaryDir>
-#include <QThread>
-#include <iostream>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
@@ -32,83 +25,43 @@ public:
     QStringList closed;
 };
 
-const qsizetype payloadSize = 3 * 1024 * 1024;
-
 // The stores against the real kernel, whose nodes are real proxies: a second kernel with a socks5 and an
-// http listener, and a node on a closed port. Requests go through the mixed port to a local origin server.
-class StoresKernelTest : public ::testing::Test
+// http listener, and a node on a closed port; a provider served over HTTP.
+class StoresKernelTest : public test::KernelFixture
 {
 protected:
     void SetUp() override
     {
-        TARNWICK_REQUIRE_KERNEL(kernelPath);
-        const quint16 socksPort = test::freePort(), httpPort = test::freePort();
-        m_upstream = std::make_unique<test::KernelProcess>(kernelPath);
-        const QByteArray upstream =
+        KernelFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        const QString socksPort = QString::number(test::freePort()),
+                      httpPort = QString::number(test::freePort());
+        m_upstream = std::make_unique<test::KernelProcess>(m_kernelPath);
+        const QString upstream =
             QStringLiteral("mixed-port: %1\nbind-address: 127.0.0.1\nmode: direct\n"
                            "listeners:\n"
                            "  - {name: socks-in, type: socks, listen: 127.0.0.1, port: %2}\n"
                            "  - {name: http-in, type: http, listen: 127.0.0.1, port: %3}\n")
                 .arg(test::freePort())
-                .arg(socksPort)
-                .arg(httpPort)
+                .arg(socksPort, httpPort);
+        ASSERT_TRUE(m_upstream->start(upstream.toUtf8())) << m_upstream->output().toStdString();
+        m_providerYaml =
+            ("proxies:\n  - {name: served-socks, type: socks5, server: 127.0.0.1, port: " + socksPort + "}\n")
                 .toUtf8();
-        ASSERT_TRUE(m_upstream->start(upstream)) << m_upstream->output().toStdString();
-
-        m_kernel = std::make_unique<test::KernelProcess>(kernelPath);
-        m_providerYaml = QStringLiteral("proxies:\n  - {name: served-socks, type: socks5, server: 127.0.0.1, "
-                                        "port: %1}\n")
-                             .arg(socksPort)
-                             .toUtf8();
-        m_mixedPort = test::freePort();
-        QString profile = test::readFile(test::testData("controller/stores-profile.yaml"));
-        profile.replace("@MIXED_PORT@", QString::number(m_mixedPort))
-            .replace("@SOCKS_PORT@", QString::number(socksPort))
-            .replace("@HTTP_PORT@", QString::number(httpPort))
-            .replace("@DEAD_PORT@", QString::number(test::freePort()))
-            .replace("@DELAY_URL@", m_delayServer.url("/generate_204"))
-            .replace("@PROVIDER_URL@", m_providerServer.url("/served.yaml"));
-        m_profile = profile.toUtf8();
-        ASSERT_TRUE(m_kernel->start(m_profile)) << m_kernel->output().toStdString();
-        m_client.emplace(ControllerEndpoint{m_kernel->host(), m_kernel->controllerPort(), m_kernel->secret()},
-                         &m_network);
-        m_proxied.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", m_mixedPort));
+        m_profile =
+            profile("stores-profile.yaml", {{"@SOCKS_PORT@", socksPort},
+                                            {"@HTTP_PORT@", httpPort},
+                                            {"@PROVIDER_URL@", m_providerServer.url("/served.yaml")}});
+        startKernel(m_profile);
     }
 
-    void TearDown() override
-    {
-        if (HasFailure() && m_kernel)
-            std::cerr << "The kernel is " << m_kernel->state().toStdString() << "; it printed:\n"
-                      << m_kernel->output().right(4000).toStdString() << std::endl;
-    }
-
-    std::unique_ptr<QNetworkReply> throughKernel(const QString& path)
-    {
-        return std::unique_ptr<QNetworkReply>(m_proxied.get(QNetworkRequest(QUrl(m_origin.url(path)))));
-    }
-
-    test::TestHttpServer m_delayServer{[](const HttpRequest&) {
-        // The kernel counts whole milliseconds and 0 as a failure.
-        QThread::msleep(20);
-        return HttpResponse{204, {}, {}, false};
-    }};
-    test::TestHttpServer m_origin{[](const HttpRequest& request) {
-        if (request.path == "/hold")
-            return HttpResponse{200, {}, {}, true};
-        return HttpResponse{
-            200, {{"Content-Type", "application/octet-stream"}}, QByteArray(payloadSize, 'x'), false};
-    }};
     QByteArray m_providerYaml;
     test::TestHttpServer m_providerServer{[this](const HttpRequest&) {
         return HttpResponse{200, {{"Content-Type", "text/yaml"}}, m_providerYaml, false};
     }};
     std::unique_ptr<test::KernelProcess> m_upstream;
-    std::unique_ptr<test::KernelProcess> m_kernel;
     QByteArray m_profile;
-    quint16 m_mixedPort = 0;
-    QNetworkAccessManager m_network;
-    QNetworkAccessManager m_proxied;
-    std::optional<MihomoClient> m_client;
 };
 
 } // namespace
@@ -136,13 +89,7 @@ TEST_F(StoresKernelTest, TrafficConnectionsAndLogsOfRealRequests)
     // A held connection is listed with its metadata, rule and chain; closing it moves it to the closed list.
     const auto held = throughKernel("/hold");
     const QString originPort = QString::number(m_origin.port());
-    const auto heldConnection = [&]() -> std::optional<ConnectionItem> {
-        for (const ConnectionItem& item : connections.activeConnections()) {
-            if (item.metadata.destinationPort == originPort)
-                return item;
-        }
-        return std::nullopt;
-    };
+    const auto heldConnection = [&] { return originConnection(connections.activeConnections()); };
     ASSERT_TRUE(test::waitFor([&] { return heldConnection().has_value(); }));
     const ConnectionItem item = *heldConnection();
     EXPECT_EQ(item.metadata.network, "tcp");
@@ -198,7 +145,7 @@ TEST_F(StoresKernelTest, ProxyGroupsOverRealNodes)
     QTemporaryDir settingsDir;
     Settings settings(settingsDir.filePath("settings.ini"));
     ProxyStore store(*m_client, settings, m_kernel->configPath());
-    store.setDefaultTestURL(m_delayServer.url("/generate_204"));
+    store.setDefaultTestURL(delayUrl());
     QStringList names;
     for (const ProxyGroup& group : store.groups()) {
         names.append(group.name);
