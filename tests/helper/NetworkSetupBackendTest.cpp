@@ -212,8 +212,8 @@ TEST(KdeProxySettingsTest, ChangesOnlyItsOwnLines)
 
 TEST(NetworkDnsTest, ChangesTheActiveDeviceForNowAndReappliesItsProfile)
 {
-    // nmcli cannot run against this machine: a stand-in answers with a recorded listing and records the
-    // command lines it is given.
+    // nmcli cannot run against this machine: a stand-in answers with the listing recorded from the real
+    // one and records the command lines it is given (the recording shows the real one carrying them out).
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("nmcli.log"));
     const QString nmcli = dir.filePath(QStringLiteral("nmcli"));
@@ -223,19 +223,22 @@ TEST(NetworkDnsTest, ChangesTheActiveDeviceForNowAndReappliesItsProfile)
                    .toUtf8());
     QFile::setPermissions(nmcli, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const NetworkDns dns(nmcli, QString());
-    const QJsonObject undo = dns.set(QStringLiteral("Café: Home"), {QStringLiteral("223.6.6.6")});
+    const QJsonObject undo = dns.set(QStringLiteral("Café: Home \\ Lab"), {QStringLiteral("223.6.6.6")});
     dns.revert(undo);
     EXPECT_EQ(test::readFile(log).split('\n', Qt::SkipEmptyParts),
               (QStringList{QStringLiteral("-t -f NAME,TYPE,DEVICE connection show --active"),
-                           QStringLiteral("device modify wlp2s0 ipv4.dns 223.6.6.6 ipv4.ignore-auto-dns yes "
+                           QStringLiteral("device modify veth2 ipv4.dns 223.6.6.6 ipv4.ignore-auto-dns yes "
                                           "ipv6.dns  ipv6.ignore-auto-dns yes"),
-                           QStringLiteral("device reapply wlp2s0")}));
-    try {
-        dns.set(QStringLiteral("Nowhere"), {QStringLiteral("223.6.6.6")});
-        ADD_FAILURE() << "no error";
-    } catch (const HelperError& error) {
-        EXPECT_EQ(error.description(),
-                  QStringLiteral("No active NetworkManager connection named \"Nowhere\""));
+                           QStringLiteral("device reapply veth2")}));
+    // A tunnel is not a network the user is on, though it is active.
+    for (const QString& service : {QStringLiteral("Nowhere"), QStringLiteral("Meta")}) {
+        try {
+            dns.set(service, {QStringLiteral("223.6.6.6")});
+            ADD_FAILURE() << "no error for " << service.toStdString();
+        } catch (const HelperError& error) {
+            EXPECT_EQ(error.description(),
+                      QStringLiteral("No active NetworkManager connection named \"%1\"").arg(service));
+        }
     }
 }
 

@@ -54,12 +54,16 @@ TEST(WifiNameSourceTest, ReadsTheOutputsOfNmcliAndIwgetid)
     EXPECT_EQ(LinuxWifiNameSource::parseIwgetid(recorded(QStringLiteral("iwgetid-r.txt"))),
               QStringLiteral("Home Network"));
     EXPECT_EQ(LinuxWifiNameSource::parseIwgetid("\n"), std::nullopt);
-    QStringList names;
+    QStringList networks;
     for (const auto& connection : NetworkManagerCli::userNetworks(NetworkManagerCli::parseActiveConnections(
              recorded(QStringLiteral("nmcli-active-connections.txt")))))
-        names.append(connection.name);
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Wired connection 1"), QStringLiteral("Café: Home"),
-                                  QStringLiteral("docker0")}));
+        networks.append(connection.name + QLatin1Char('|') + connection.type + QLatin1Char('|') +
+                        connection.device);
+    // The loopback and the tun are not networks the user is on.
+    EXPECT_EQ(networks, (QStringList{QStringLiteral("bridge0|bridge|br0"),
+                                     QStringLiteral("Wired connection 1|802-3-ethernet|veth0"),
+                                     QStringLiteral("docker0|bridge|docker0"),
+                                     QStringLiteral("Café: Home \\ Lab|802-3-ethernet|veth2")}));
 }
 
 const QString kNetworkManager = QStringLiteral("org.freedesktop.NetworkManager");
@@ -74,8 +78,8 @@ QDBusObjectPath object(const QString& relative)
     return QDBusObjectPath(kRoot + QLatin1Char('/') + relative);
 }
 
-// NetworkManager itself cannot run here: its objects as a table of properties, served on a private bus
-// through the standard properties interface as NetworkManager serves them, with every read recorded.
+// NetworkManager itself does not run in the tests: its objects as a table of properties, served on a private
+// bus through the standard properties interface as NetworkManager serves them, with every read recorded.
 class NetworkManagerStandIn final : public QDBusVirtualObject
 {
 public:
@@ -135,6 +139,36 @@ private:
     QMap<QString, QVariantMap> m_objects;
     QStringList m_reads;
 };
+
+// The members the stand-in serves, with their types, as the real NetworkManager introspects them (the
+// wireless device and access point cannot be recorded without Wi-Fi hardware).
+TEST(NetworkManagerStandInTest, ServesTheRecordedInterfaces)
+{
+    const QString recordedInterfaces =
+        QString::fromUtf8(recorded(QStringLiteral("networkmanager-interfaces.txt")));
+    const auto members = [&](const QString& interface) {
+        const qsizetype start = recordedInterfaces.indexOf(QStringLiteral("interface ") + interface + " {");
+        return start < 0 ? QString()
+                         : recordedInterfaces.mid(start, recordedInterfaces.indexOf("\n  };", start) - start);
+    };
+    const struct
+    {
+        QString interface;
+        const char* member;
+    } expected[] = {
+        {kNetworkManager, "readonly ao ActiveConnections;"},
+        {kNetworkManager, "readonly o PrimaryConnection;"},
+        {kNetworkManager, "StateChanged(u state);"},
+        {kActive, "readonly s Type;"},
+        {kActive, "readonly ao Devices;"},
+        {kProperties,
+         "PropertiesChanged(s interface_name,\n                        a{sv} changed_properties,\n"
+         "                        as invalidated_properties);"},
+    };
+    for (const auto& [interface, member] : expected)
+        EXPECT_TRUE(members(interface).contains(QLatin1String(member)))
+            << interface.toStdString() << ' ' << member;
+}
 
 // The monitor finds NetworkManager on the system bus; here that is a private bus of the test's own.
 class NetworkEnvironmentMonitorTest : public ::testing::Test
