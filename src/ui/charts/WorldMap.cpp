@@ -2,14 +2,13 @@
 
 #include "ChartText.h"
 #include "RouteColors.h"
+#include "StrokeRasterizer.h"
 #include "history/CountryCoordinates.h"
 #include "history/CountryFormatter.h"
 
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSemaphore>
-#include <QThreadPool>
 #include <QToolTip>
 #include <cmath>
 
@@ -156,14 +155,14 @@ std::optional<QPointF> WorldMap::unitPoint(const QString& iso) const
 
 void WorldMap::invalidate()
 {
-    m_base = QImage();
+    m_baseStale = true;
     update();
 }
 
 void WorldMap::invalidateLayers()
 {
-    m_countryLayer = QImage();
-    m_borderLayer = QImage();
+    m_landRuns.clear();
+    m_landSize = QSize();
     invalidate();
 }
 
@@ -195,17 +194,24 @@ void WorldMap::paintLayers(const QSize& pixels, qreal ratio)
             strokes.drawPath(m_outlines[i].path);
         }
     }
-    m_countryLayer = QImage(pixels, QImage::Format_Grayscale16);
+    // Along each row, the runs of pixels of one country and one border coverage.
+    m_landRuns.clear();
     for (int y = 0; y < pixels.height(); ++y) {
-        const auto* from = reinterpret_cast<const QRgb*>(numbered.constScanLine(y));
-        auto* to = reinterpret_cast<quint16*>(m_countryLayer.scanLine(y));
-        for (int x = 0; x < pixels.width(); ++x)
-            to[x] = quint16(qRed(from[x]) << 8 | qGreen(from[x]));
+        const auto* colours = reinterpret_cast<const QRgb*>(numbered.constScanLine(y));
+        const uchar* cover = borders.constScanLine(y);
+        for (int x = 0; x < pixels.width();) {
+            const auto country = quint16(qRed(colours[x]) << 8 | qGreen(colours[x]));
+            int end = x + 1;
+            while (end < pixels.width() && colours[end] == colours[x] && cover[end] == cover[x])
+                ++end;
+            m_landRuns.push_back({country, cover[x], end - x});
+            x = end;
+        }
     }
-    m_borderLayer = std::move(borders);
+    m_landSize = pixels;
 }
 
-QImage WorldMap::shadedLand(const QPalette& palette) const
+void WorldMap::shadeLand(QImage& image, const QPalette& palette) const
 {
     // Each country's colour over the sea, opaque; the borders are the sea colour showing through.
     const QColor sea = palette.color(QPalette::Base);
@@ -231,27 +237,22 @@ QImage WorldMap::shadedLand(const QPalette& palette) const
         colours[i + 1] = over(fill);
     }
 
-    const QSize pixels = m_countryLayer.size();
-    QImage shaded(pixels, QImage::Format_ARGB32_Premultiplied);
     const QRgb seaRgb = sea.rgb();
     const int count = int(colours.size());
-    for (int y = 0; y < pixels.height(); ++y) {
-        const auto* numbers = reinterpret_cast<const quint16*>(m_countryLayer.constScanLine(y));
-        const uchar* border = m_borderLayer.constScanLine(y);
-        auto* out = reinterpret_cast<QRgb*>(shaded.scanLine(y));
-        for (int x = 0; x < pixels.width(); ++x) {
-            const QRgb fill = numbers[x] < count ? colours[numbers[x]] : seaRgb;
-            const int cover = border[x];
-            out[x] = cover == 0 ? fill : blend(fill, seaRgb, cover);
-        }
+    // The rows of a 32-bit image follow each other without padding, as the runs do.
+    auto* out = reinterpret_cast<QRgb*>(image.bits());
+    for (const LandRun& run : m_landRuns) {
+        const QRgb fill = run.country < count ? colours[run.country] : seaRgb;
+        std::fill_n(out, run.length, run.cover == 0 ? fill : blend(fill, seaRgb, run.cover));
+        out += run.length;
     }
-    return shaded;
 }
 
-void WorldMap::paintPaths(QPainter& painter, const QPalette& palette)
+void WorldMap::paintPaths(QImage& image, const QPalette& palette)
 {
-    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal ratio = image.devicePixelRatio();
     const QTransform transform = mapTransform();
+    const QTransform toPixels = QTransform::fromScale(ratio, ratio);
 
     // Flight paths: the heaviest drawn last, on top; widths on a square-root scale.
     double heaviest = 0;
@@ -270,11 +271,9 @@ void WorldMap::paintPaths(QPainter& painter, const QPalette& palette)
         arc.quadTo(control, to);
         QColor stroke = color;
         stroke.setAlphaF(0.35 + 0.55 * weight);
-        painter.setPen(QPen(stroke, 1 + 4 * weight, Qt::SolidLine, Qt::RoundCap));
-        painter.drawPath(arc);
+        m_strokes.stroke(image, arc.toSubpathPolygons(toPixels).value(0), (1 + 4 * weight) * ratio, stroke);
         ++m_drawnLegs;
     };
-    painter.setBrush(Qt::NoBrush);
     for (qsizetype i = m_paths.size() - 1; i >= 0 && client; --i) {
         const FlightPath& path = m_paths[i];
         const double weight = heaviest > 0 ? std::sqrt(double(path.bytes) / heaviest) : 0;
@@ -290,10 +289,11 @@ void WorldMap::paintPaths(QPainter& painter, const QPalette& palette)
         }
     }
     if (client) {
-        const QPointF at = transform.map(*client);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(palette.color(QPalette::Base), 2));
         painter.setBrush(palette.color(QPalette::Highlight));
-        painter.drawEllipse(at, 5, 5);
+        painter.drawEllipse(transform.map(*client), 5, 5);
     }
 }
 
@@ -317,31 +317,17 @@ void WorldMap::paintEvent(QPaintEvent*)
 {
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = size() * ratio;
-    if (m_countryLayer.size() != pixels)
+    if (m_landSize != pixels)
         paintLayers(pixels, ratio);
-    if (m_base.isNull() || m_base.size() != pixels) {
-        // Qt hands each large blend of the raster engine to the global pool and waits for it, which
-        // for a few hundred strokes costs far more than the strokes; drawn on one of the pool's own
-        // threads, the blends run in place. Without a free thread at once, it is drawn here.
-        const QPalette palette = this->palette();
-        const auto draw = [this, ratio, palette] {
-            QImage base = shadedLand(palette);
-            base.setDevicePixelRatio(ratio);
-            QPainter painter(&base);
-            paintPaths(painter, palette);
-            painter.end();
-            m_base = std::move(base);
-        };
-        QSemaphore done;
-        if (QThreadPool::globalInstance()->tryStart([&draw, &done] {
-                draw();
-                done.release();
-            }))
-            done.acquire();
-        else
-            draw();
+    if (m_baseStale || m_base.size() != pixels) {
+        if (m_base.size() != pixels)
+            m_base = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_base.setDevicePixelRatio(ratio);
+        shadeLand(m_base, palette());
+        paintPaths(m_base, palette());
         QPainter legend(&m_base);
         paintLegend(legend);
+        m_baseStale = false;
     }
     QPainter painter(this);
     painter.drawImage(0, 0, m_base);

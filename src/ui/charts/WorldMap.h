@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StrokeRasterizer.h"
 #include "history/FlowStatistics.h"
 
 #include <QHash>
@@ -7,6 +8,7 @@
 #include <QPainterPath>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 namespace tarnwick {
 
@@ -68,11 +70,10 @@ private:
     // The layers that depend only on the size: which country covers each pixel, and how much of it
     // the borders cover.
     void paintLayers(const QSize& pixels, qreal ratio);
-    // The land shaded by traffic: one look-up per pixel in the country layer, borders blended over.
-    QImage shadedLand(const QPalette& palette) const;
-    // Reads only plain data of the widget (size, outlines, paths) and the palette it is given, so it
-    // may run on a pool thread while the GUI thread waits for it.
-    void paintPaths(QPainter& painter, const QPalette& palette);
+    // The land shaded by traffic, run by run, over the whole of `image` (of the layers' size).
+    void shadeLand(QImage& image, const QPalette& palette) const;
+    // The flight paths and the client's place, over the shaded land.
+    void paintPaths(QImage& image, const QPalette& palette);
     void paintLegend(QPainter& painter);
     void invalidate();
     void invalidateLayers();
@@ -82,11 +83,19 @@ private:
     QList<FlightPath> m_paths;
     QHash<QString, Figures> m_figures;
     double m_topFigure = 0;
-    // Per pixel, 16 bits: 0 for the sea, 1 + the outline's index for land (drawn without antialiasing;
-    // the antialiased borders cover its edges).
-    QImage m_countryLayer;
-    QImage m_borderLayer; // Alpha8: how much of each pixel a border covers
-    QImage m_base;        // the shaded land with the flight paths, in the raster engine's own format
+    struct LandRun
+    {
+        quint16 country; // 0 for the sea, 1 + the outline's index for land
+        quint8 cover;    // how much of each pixel a border covers
+        int length;
+    };
+    // The map's pixels, row after row, as runs of one country and border coverage. Countries are
+    // drawn without antialiasing; the antialiased borders cover their edges.
+    std::vector<LandRun> m_landRuns;
+    QSize m_landSize;
+    QImage m_base; // the shaded land with the flight paths, in the raster engine's own format
+    bool m_baseStale = true;
+    StrokeRasterizer m_strokes;
     QString m_hovered;
     int m_drawnLegs = 0;
 };
