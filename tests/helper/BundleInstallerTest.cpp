@@ -16,10 +16,10 @@ namespace {
 
 void makeBundle(const QString& path, const QByteArray& marker)
 {
-    test::writeFile(path + QStringLiteral("/bin/tarnwick-app"), "#!/bin/sh\necho " + marker + "\n");
-    QFile::setPermissions(path + QStringLiteral("/bin/tarnwick-app"),
+    test::writeFile(path + "/bin/tarnwick-app", "#!/bin/sh\necho " + marker + "\n");
+    QFile::setPermissions(path + "/bin/tarnwick-app",
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup);
-    test::writeFile(path + QStringLiteral("/share/tarnwick/Info.ini"), "ShortVersion=" + marker + "\n");
+    test::writeFile(path + "/share/tarnwick/Info.ini", "ShortVersion=" + marker + "\n");
 }
 
 QMap<QString, QByteArray> snapshot(const QString& root)
@@ -48,54 +48,49 @@ QString refusal(const QString& source, const QString& target)
 TEST(BundleInstallerTest, NewBundleTakesTheInstalledOnesPlace)
 {
     QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("Applications/Tarnwick"));
-    const QString source = dir.filePath(QStringLiteral("update/Tarnwick-2"));
+    const QString target = dir.filePath("Applications/Tarnwick");
+    const QString source = dir.filePath("update/Tarnwick-2");
     makeBundle(target, "1");
-    test::writeFile(target + QStringLiteral("/only-in-old"), "gone after the update");
+    test::writeFile(target + "/only-in-old", "gone after the update");
     makeBundle(source, "2");
     const QMap<QString, QByteArray> expected = snapshot(source);
 
-    EXPECT_EQ(refusal(source, target), QStringLiteral("(no error)"));
+    EXPECT_EQ(refusal(source, target), "(no error)");
     EXPECT_EQ(snapshot(target), expected);
-    EXPECT_TRUE(QFileInfo(target + QStringLiteral("/bin/tarnwick-app")).isExecutable());
+    EXPECT_TRUE(QFileInfo(target + "/bin/tarnwick-app").isExecutable());
     EXPECT_EQ(snapshot(source), expected); // the source is copied, not consumed
-    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("Applications")))
-                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{QStringLiteral("Tarnwick")});
+    EXPECT_EQ(
+        QDir(dir.filePath("Applications")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList{"Tarnwick"});
 }
 
 TEST(BundleInstallerTest, RefusalsLeaveTheInstalledBundle)
 {
     QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("Applications/Tarnwick"));
+    const QString target = dir.filePath("Applications/Tarnwick");
     makeBundle(target, "1");
-    const QString good = dir.filePath(QStringLiteral("update/good"));
+    const QString good = dir.filePath("update/good");
     makeBundle(good, "2");
-    const QString linked = dir.filePath(QStringLiteral("update/linked"));
+    const QString linked = dir.filePath("update/linked");
     makeBundle(linked, "2");
-    QFile::link(QStringLiteral("/etc/passwd"), linked + QStringLiteral("/share/passwd"));
-    const QString empty = dir.filePath(QStringLiteral("update/empty"));
-    QDir().mkpath(empty + QStringLiteral("/bin"));
-    const QString linkToTarget = dir.filePath(QStringLiteral("Applications/Link"));
+    QFile::link("/etc/passwd", linked + "/share/passwd");
+    const QString empty = dir.filePath("update/empty");
+    QDir().mkpath(empty + "/bin");
+    const QString linkToTarget = dir.filePath("Applications/Link");
     QFile::link(target, linkToTarget);
     const QMap<QString, QByteArray> before = snapshot(dir.path());
 
+    const QString missing = dir.filePath("Applications/Missing");
     const QList<std::tuple<QString, QString, QString>> cases = {
-        {QStringLiteral("update/good"), target, QStringLiteral("Not a clean absolute path: update/good")},
-        {dir.filePath(QStringLiteral("update/../update/good")), target,
-         QStringLiteral("Not a clean absolute path: ") +
-             dir.filePath(QStringLiteral("update/../update/good"))},
-        {good, QStringLiteral("/"), QStringLiteral("Not a clean absolute path: /")},
-        {target + QStringLiteral("/bin"), target,
-         QStringLiteral("The new bundle and the installed one overlap")},
-        {empty, target,
-         QStringLiteral("Cannot use ") + empty +
-             QStringLiteral("/bin/tarnwick-app: No such file or directory")},
-        {linked, target, linked + QStringLiteral("/share/passwd is neither a directory nor a regular file")},
-        {good, linkToTarget, linkToTarget + QStringLiteral(" is a symbolic link")},
-        {good, dir.filePath(QStringLiteral("Applications/Missing")),
-         QStringLiteral("Cannot use %1: No such file or directory")
-             .arg(dir.filePath(QStringLiteral("Applications/Missing")))},
+        {"update/good", target, "Not a clean absolute path: update/good"},
+        {dir.filePath("update/../update/good"), target,
+         "Not a clean absolute path: " + dir.filePath("update/../update/good")},
+        {good, "/", "Not a clean absolute path: /"},
+        {target + "/bin", target, "The new bundle and the installed one overlap"},
+        {empty, target, "Cannot use " + empty + "/bin/tarnwick-app: No such file or directory"},
+        {linked, target, linked + "/share/passwd is neither a directory nor a regular file"},
+        {good, linkToTarget, linkToTarget + " is a symbolic link"},
+        {good, missing, "Cannot use " + missing + ": No such file or directory"},
     };
     for (const auto& [source, installed, expected] : cases) {
         SCOPED_TRACE(source.toStdString() + " over " + installed.toStdString());

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <unistd.h>
 
 using namespace tarnwick;
@@ -28,42 +29,29 @@ QJsonObject refused(const QString& error)
 
 } // namespace
 
-TEST(HelperServiceTest, RunsNothingOffTheAllowList)
+TEST(HelperServiceTest, AnswersWithoutRunningAnything)
 {
     KernelLauncher launcher(1s);
     HelperService service(&launcher, ::geteuid());
-    const auto command = [&](const QString& program, const QStringList& arguments) {
-        return test::await(service.handle(request(
-            HelperProtocol::runSystemCommand,
-            QJsonObject{{Key::command, program}, {Key::arguments, QJsonArray::fromStringList(arguments)}})));
+    const auto command = [](const QString& program, const QStringList& arguments) {
+        return request(HelperProtocol::runSystemCommand,
+                       {{Key::command, program}, {Key::arguments, QJsonArray::fromStringList(arguments)}});
     };
-    EXPECT_EQ(command(QStringLiteral("/bin/rm"), {QStringLiteral("-rf"), QStringLiteral("/")}),
-              refused(QStringLiteral("Command not allowed: /bin/rm -rf /")));
-    // The machine-wide kernel clean-up of old: it would end every user's kernels.
-    EXPECT_EQ(command(QStringLiteral("/usr/bin/pkill"),
-                      {QStringLiteral("-9"), QStringLiteral("-f"), QStringLiteral("mihomo -d")}),
-              refused(QStringLiteral("Command not allowed: /usr/bin/pkill -9 -f mihomo -d")));
-}
-
-TEST(HelperServiceTest, AnswersEveryOtherOperation)
-{
-    KernelLauncher launcher(1s);
-    HelperService service(&launcher, ::geteuid());
-    const auto answer = [&](const QJsonObject& body) { return test::await(service.handle(body)); };
-
-    EXPECT_EQ(answer(request(HelperProtocol::getVersion)),
-              (QJsonObject{{Key::version, QStringLiteral(TARNWICK_VERSION)}}));
-    EXPECT_EQ(
-        answer(request(HelperProtocol::installUpdate, QJsonObject{{Key::sourcePath, QStringLiteral("/a")}})),
-        refused(QStringLiteral("Invalid installUpdate request")));
-    EXPECT_EQ(answer(request(QStringLiteral("reboot"))),
-              (QJsonObject{{Key::error, QStringLiteral("Unknown operation: reboot")}}));
-
-    EXPECT_EQ(answer(request(HelperProtocol::startKernel,
-                             QJsonObject{{Key::executablePath, QStringLiteral("/bin/true")}})),
-              (QJsonObject{{Key::pid, -1}, {Key::error, QStringLiteral("Invalid startKernel request")}}));
-    EXPECT_EQ(answer(request(HelperProtocol::stopKernel, QJsonObject{{Key::pid, QStringLiteral("1")}})),
-              refused(QStringLiteral("Invalid stopKernel request")));
-    EXPECT_EQ(answer(request(HelperProtocol::stopKernel, QJsonObject{{Key::pid, 1}})),
-              refused(QStringLiteral("PID 1 was not started by the helper")));
+    const std::pair<QJsonObject, QJsonObject> cases[] = {
+        {command("/bin/rm", {"-rf", "/"}), refused("Command not allowed: /bin/rm -rf /")},
+        // The machine-wide kernel clean-up of old: it would end every user's kernels.
+        {command("/usr/bin/pkill", {"-9", "-f", "mihomo -d"}),
+         refused("Command not allowed: /usr/bin/pkill -9 -f mihomo -d")},
+        {request(HelperProtocol::getVersion), {{Key::version, TARNWICK_VERSION}}},
+        {request(HelperProtocol::installUpdate, {{Key::sourcePath, "/a"}}),
+         refused("Invalid installUpdate request")},
+        {request("reboot"), {{Key::error, "Unknown operation: reboot"}}},
+        {request(HelperProtocol::startKernel, {{Key::executablePath, "/bin/true"}}),
+         {{Key::pid, -1}, {Key::error, "Invalid startKernel request"}}},
+        {request(HelperProtocol::stopKernel, {{Key::pid, "1"}}), refused("Invalid stopKernel request")},
+        {request(HelperProtocol::stopKernel, {{Key::pid, 1}}),
+         refused("PID 1 was not started by the helper")},
+    };
+    for (const auto& [body, answer] : cases)
+        EXPECT_EQ(test::await(service.handle(body)), answer) << QJsonDocument(body).toJson().toStdString();
 }

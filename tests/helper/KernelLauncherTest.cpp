@@ -15,11 +15,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString kShell = QStringLiteral("/bin/sh");
+const QString kShell = "/bin/sh";
 
 QStringList script(const QString& body)
 {
-    return {QStringLiteral("-c"), body};
+    return {"-c", body};
 }
 
 bool processGone(qint32 pid)
@@ -34,7 +34,7 @@ bool groupGone(qint32 pid)
 class KernelLauncherTest : public ::testing::Test
 {
 protected:
-    QString logFile() const { return m_dir.filePath(QStringLiteral("core.log")); }
+    QString logFile() const { return m_dir.filePath("core.log"); }
 
     QTemporaryDir m_dir;
 };
@@ -52,16 +52,15 @@ TEST_F(KernelLauncherTest, StartsUnderTheKernelNameInItsOwnGroupAndAppendsToTheL
         script(QStringLiteral(
             "echo out; echo err >&2; echo \"env:$CLASH_OVERRIDE_EXTERNAL_CONTROLLER:"
             "$CLASH_OVERRIDE_SECRET\"; read line; echo \"stdin:$?\"; while :; do sleep 1; done")),
-        {QStringLiteral("CLASH_OVERRIDE_SECRET=s")}, logFile());
+        {"CLASH_OVERRIDE_SECRET=s"}, logFile());
     qunsetenv("CLASH_OVERRIDE_EXTERNAL_CONTROLLER");
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(launcher.isRunning(pid));
 
-    EXPECT_TRUE(test::waitFor([&] {
-        return test::readFile(logFile()).endsWith(QStringLiteral("stdin:1\n"));
-    })) << test::readFile(logFile()).toStdString();
+    EXPECT_TRUE(test::waitFor([&] { return test::readFile(logFile()).endsWith("stdin:1\n"); }))
+        << test::readFile(logFile()).toStdString();
     // Earlier output is kept, both streams land in order, standard input is empty.
-    EXPECT_EQ(test::readFile(logFile()), QStringLiteral("earlier run\nout\nerr\nenv::s\nstdin:1\n"));
+    EXPECT_EQ(test::readFile(logFile()), "earlier run\nout\nerr\nenv::s\nstdin:1\n");
 
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
     ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
@@ -78,10 +77,9 @@ TEST_F(KernelLauncherTest, StartsUnderTheKernelNameInItsOwnGroupAndAppendsToTheL
 TEST_F(KernelLauncherTest, KillsAKernelThatIgnoresTermAfterTheGracePeriod)
 {
     KernelLauncher launcher(300ms);
-    const qint32 pid = launcher.start(
-        kShell, script(QStringLiteral("trap '' TERM; echo ready; while :; do sleep 0.1; done")), {},
-        logFile());
-    ASSERT_TRUE(test::waitFor([&] { return test::readFile(logFile()).contains(QStringLiteral("ready")); }));
+    const qint32 pid = launcher.start(kShell, script("trap '' TERM; echo ready; while :; do sleep 0.1; done"),
+                                      {}, logFile());
+    ASSERT_TRUE(test::waitFor([&] { return test::readFile(logFile()).contains("ready"); }));
 
     test::await(launcher.stop(pid));
     EXPECT_TRUE(processGone(pid));
@@ -93,10 +91,10 @@ TEST_F(KernelLauncherTest, StopsOnlyWhatItStarted)
 {
     KernelLauncher launcher(5s);
     EXPECT_EQ(test::errorText<HelperError>([&] { test::await(launcher.stop(1)); }),
-              QStringLiteral("PID 1 was not started by the helper"));
+              "PID 1 was not started by the helper");
 
     // A kernel that exited on its own counts as stopped, once; then it is forgotten.
-    const qint32 pid = launcher.start(kShell, script(QStringLiteral("exit 3")), {}, logFile());
+    const qint32 pid = launcher.start(kShell, script("exit 3"), {}, logFile());
     ASSERT_TRUE(test::waitFor([&] {
         launcher.reap();
         return !launcher.isRunning(pid);
@@ -110,14 +108,11 @@ TEST_F(KernelLauncherTest, StopsOnlyWhatItStarted)
 TEST_F(KernelLauncherTest, ReportsWhyAStartFailed)
 {
     KernelLauncher launcher(5s);
+    EXPECT_EQ(test::errorText<HelperError>([&] { launcher.start("/nonexistent/mihomo", {}, {}, logFile()); }),
+              "Failed to start /nonexistent/mihomo: No such file or directory");
     EXPECT_EQ(test::errorText<HelperError>(
-                  [&] { launcher.start(QStringLiteral("/nonexistent/mihomo"), {}, {}, logFile()); }),
-              QStringLiteral("Failed to start /nonexistent/mihomo: No such file or directory"));
-    EXPECT_EQ(test::errorText<HelperError>([&] {
-                  launcher.start(kShell, script(QStringLiteral("true")), {},
-                                 QStringLiteral("/nonexistent/core.log"));
-              }),
-              QStringLiteral("Cannot open log file /nonexistent/core.log: No such file or directory"));
+                  [&] { launcher.start(kShell, script("true"), {}, "/nonexistent/core.log"); }),
+              "Cannot open log file /nonexistent/core.log: No such file or directory");
 }
 
 TEST_F(KernelLauncherTest, TakesItsKernelsAlongWhenItGoes)
@@ -125,7 +120,7 @@ TEST_F(KernelLauncherTest, TakesItsKernelsAlongWhenItGoes)
     qint32 pid = 0;
     {
         KernelLauncher launcher(1s);
-        pid = launcher.start(kShell, script(QStringLiteral("while :; do sleep 1; done")), {}, logFile());
+        pid = launcher.start(kShell, script("while :; do sleep 1; done"), {}, logFile());
         ASSERT_FALSE(processGone(pid));
     }
     EXPECT_TRUE(processGone(pid));

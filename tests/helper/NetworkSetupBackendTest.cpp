@@ -30,7 +30,7 @@ class NetworkSetupBackendTest : public ::testing::Test
 public:
     void SetUp() override
     {
-        m_gsettings = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
+        m_gsettings = QStandardPaths::findExecutable("gsettings");
         if (m_gsettings.isEmpty()) {
             if (test::underCI())
                 FAIL() << "gsettings is not installed (scripts/install-deps.sh)";
@@ -38,19 +38,16 @@ public:
         }
         // Everything the tools touch lives in the temporary HOME; no session bus to reach the real desktop.
         qputenv("HOME", m_home.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", m_home.filePath(".config").toUtf8());
         qputenv("GSETTINGS_BACKEND", "keyfile");
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         qunsetenv("XDG_CURRENT_DESKTOP");
         // The user's own manual proxy, set by hand before the application runs.
-        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy"), QStringLiteral("mode"),
-                   QStringLiteral("'manual'")});
-        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy.http"),
-                   QStringLiteral("host"), QStringLiteral("'proxy.corp'")});
-        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy.http"),
-                   QStringLiteral("port"), QStringLiteral("3128")});
-        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy"),
-                   QStringLiteral("ignore-hosts"), QStringLiteral("['corp.local']")});
+        for (const auto& [schema, key, value] : {std::tuple{"", "mode", "'manual'"},
+                                                 {".http", "host", "'proxy.corp'"},
+                                                 {".http", "port", "3128"},
+                                                 {"", "ignore-hosts", "['corp.local']"}})
+            gsettings({"set", "org.gnome.system.proxy" + QLatin1String(schema), key, value});
         test::writeFile(KdeProxySettings::defaultPath(), kUserKioslaverc);
         m_before = gnomeState();
     }
@@ -69,9 +66,8 @@ public:
         for (const char* schema : {"", ".http", ".https", ".socks"}) {
             for (const char* key : {"mode", "ignore-hosts", "host", "port"}) {
                 if ((*schema == 0) == (QByteArray(key) == "mode" || QByteArray(key) == "ignore-hosts"))
-                    values.append(gsettings({QStringLiteral("get"),
-                                             QStringLiteral("org.gnome.system.proxy") + QLatin1String(schema),
-                                             QLatin1String(key)}));
+                    values.append(gsettings(
+                        {"get", "org.gnome.system.proxy" + QLatin1String(schema), QLatin1String(key)}));
             }
         }
         return values;
@@ -79,8 +75,7 @@ public:
 
     std::unique_ptr<NetworkSetupBackend> backend()
     {
-        return NetworkSetupBackend::forThisSession(
-            m_home.filePath(QStringLiteral("run/network-restore.json")));
+        return NetworkSetupBackend::forThisSession(m_home.filePath("run/network-restore.json"));
     }
 
     void switchOn(NetworkSetupBackend& network, qint64 client)
@@ -91,33 +86,26 @@ public:
                         client);
         network.run(*NetworkSetupCommand::parse(
                         NetworkSetupCommand::executable,
-                        NetworkSetupCommand::setBypassDomains(
-                            m_service, {QStringLiteral("localhost"), QStringLiteral("*.local")})),
+                        NetworkSetupCommand::setBypassDomains(m_service, {"localhost", "*.local"})),
                     client);
     }
 
     QTemporaryDir m_home;
     QString m_gsettings;
     QStringList m_before;
-    const QString m_service = QStringLiteral("Wired connection 1");
+    const QString m_service = "Wired connection 1";
 };
 
 TEST_F(NetworkSetupBackendTest, PointsBothDesktopsAtTheKernelAndPutsBackWhatTheUserHad)
 {
     const std::unique_ptr<NetworkSetupBackend> network = backend();
     switchOn(*network, QCoreApplication::applicationPid());
-    EXPECT_EQ(
-        gnomeState(),
-        (QStringList{QStringLiteral("'manual'"), QStringLiteral("['localhost', '*.local']"),
-                     QStringLiteral("'127.0.0.1'"), QStringLiteral("7890"), QStringLiteral("'127.0.0.1'"),
-                     QStringLiteral("7890"), QStringLiteral("'127.0.0.1'"), QStringLiteral("7890")}));
+    EXPECT_EQ(gnomeState(), (QStringList{"'manual'", "['localhost', '*.local']", "'127.0.0.1'", "7890",
+                                         "'127.0.0.1'", "7890", "'127.0.0.1'", "7890"}));
     const QByteArray kioslaverc = test::readFile(KdeProxySettings::defaultPath()).toUtf8();
-    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, QStringLiteral("httpProxy")),
-              QStringLiteral("http://127.0.0.1 7890"));
-    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, QStringLiteral("socksProxy")),
-              QStringLiteral("socks://127.0.0.1 7890"));
-    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, QStringLiteral("NoProxyFor")),
-              QStringLiteral("localhost,*.local"));
+    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, "httpProxy"), "http://127.0.0.1 7890");
+    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, "socksProxy"), "socks://127.0.0.1 7890");
+    EXPECT_EQ(KdeProxySettings::entry(kioslaverc, "NoProxyFor"), "localhost,*.local");
     EXPECT_TRUE(kioslaverc.contains("[Cookie Policy]\nCookieGlobalAdvice=Accept\n"));
     EXPECT_TRUE(network->hasSavedState());
 
@@ -134,7 +122,7 @@ TEST_F(NetworkSetupBackendTest, RestoresWhenTheApplicationDiesAlsoAfterAHelperRe
 {
     for (const bool helperRestarts : {false, true}) {
         QProcess application;
-        application.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        application.start("sleep", {"60"});
         ASSERT_TRUE(application.waitForStarted());
         std::unique_ptr<NetworkSetupBackend> network = backend();
         switchOn(*network, application.processId());
@@ -160,32 +148,25 @@ TEST(NetworkSetupCommandTest, AcceptsOnlyTheExactShapes)
     const QList<QStringList> accepted = {
         NetworkSetupCommand::setProxy(Protocol::socks, s, 7890),
         NetworkSetupCommand::setProxyOff(Protocol::secureWeb, s),
-        NetworkSetupCommand::setBypassDomains(s, {QStringLiteral("*.local"), QStringLiteral("10.0.0.0/8")}),
+        NetworkSetupCommand::setBypassDomains(s, {"*.local", "10.0.0.0/8"}),
         NetworkSetupCommand::setBypassDomains(s, {}),
-        NetworkSetupCommand::setDNSServers(s, {QStringLiteral("223.6.6.6")}),
+        NetworkSetupCommand::setDNSServers(s, {"223.6.6.6"}),
         NetworkSetupCommand::setDNSServers(s, {}),
     };
     for (const QStringList& arguments : accepted)
         EXPECT_TRUE(NetworkSetupCommand::parse(NetworkSetupCommand::executable, arguments))
             << arguments.join(' ').toStdString();
     const QList<QStringList> refused = {
-        {QStringLiteral("-setwebproxy"), s, QStringLiteral("10.0.0.1"), QStringLiteral("7890")},
-        {QStringLiteral("-setwebproxy"), s, QStringLiteral("127.0.0.1"), QStringLiteral("07890")},
-        {QStringLiteral("-setwebproxy"), s, QStringLiteral("127.0.0.1"), QStringLiteral("65536")},
-        {QStringLiteral("-setwebproxy"), QStringLiteral("-x"), QStringLiteral("127.0.0.1"),
-         QStringLiteral("1")},
-        {QStringLiteral("-setwebproxy"), QStringLiteral("a\nb"), QStringLiteral("127.0.0.1"),
-         QStringLiteral("1")},
-        {QStringLiteral("-setwebproxystate"), s, QStringLiteral("on")},
-        {QStringLiteral("-setproxybypassdomains"), s, QStringLiteral("a b")},
-        {QStringLiteral("-setproxybypassdomains"), s, QStringLiteral("'];rm")},
-        {QStringLiteral("-setdnsservers"), s, QStringLiteral("dns.example")},
-        {QStringLiteral("-setairportpower"), s, QStringLiteral("off")},
+        {"-setwebproxy", s, "10.0.0.1", "7890"},    {"-setwebproxy", s, "127.0.0.1", "07890"},
+        {"-setwebproxy", s, "127.0.0.1", "65536"},  {"-setwebproxy", "-x", "127.0.0.1", "1"},
+        {"-setwebproxy", "a\nb", "127.0.0.1", "1"}, {"-setwebproxystate", s, "on"},
+        {"-setproxybypassdomains", s, "a b"},       {"-setproxybypassdomains", s, "'];rm"},
+        {"-setdnsservers", s, "dns.example"},       {"-setairportpower", s, "off"},
     };
     for (const QStringList& arguments : refused)
         EXPECT_FALSE(NetworkSetupCommand::parse(NetworkSetupCommand::executable, arguments))
             << arguments.join(' ').toStdString();
-    EXPECT_FALSE(NetworkSetupCommand::parse(QStringLiteral("networksetup"), accepted.first()));
+    EXPECT_FALSE(NetworkSetupCommand::parse("networksetup", accepted.first()));
 }
 
 TEST(KdeProxySettingsTest, ChangesOnlyItsOwnLines)
@@ -197,16 +178,15 @@ TEST(KdeProxySettingsTest, ChangesOnlyItsOwnLines)
         QByteArray after;
     };
     const Case cases[] = {
-        {"", QStringLiteral("1"), "[Proxy Settings]\nProxyType=1\n"},
-        {"[General]\nA=b", QStringLiteral("1"), "[General]\nA=b\n\n[Proxy Settings]\nProxyType=1"},
-        {"[Proxy Settings]\nProxyType=0\n\n[X]\nProxyType=5\n", QStringLiteral("1"),
+        {"", "1", "[Proxy Settings]\nProxyType=1\n"},
+        {"[General]\nA=b", "1", "[General]\nA=b\n\n[Proxy Settings]\nProxyType=1"},
+        {"[Proxy Settings]\nProxyType=0\n\n[X]\nProxyType=5\n", "1",
          "[Proxy Settings]\nProxyType=1\n\n[X]\nProxyType=5\n"},
-        {"[Proxy Settings]\nA=b\n\n[X]\n", QStringLiteral("1"),
-         "[Proxy Settings]\nA=b\nProxyType=1\n\n[X]\n"},
+        {"[Proxy Settings]\nA=b\n\n[X]\n", "1", "[Proxy Settings]\nA=b\nProxyType=1\n\n[X]\n"},
         {"[Proxy Settings]\nProxyType=1\nA=b\n", std::nullopt, "[Proxy Settings]\nA=b\n"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(KdeProxySettings::withEntry(c.before, QStringLiteral("ProxyType"), c.value), c.after)
+        EXPECT_EQ(KdeProxySettings::withEntry(c.before, "ProxyType", c.value), c.after)
             << c.before.constData();
 }
 

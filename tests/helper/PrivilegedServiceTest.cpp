@@ -14,11 +14,11 @@ using namespace tarnwick;
 TEST(PrivilegedServiceTest, InstallsOneInstancePerUserAndRemovesTheTemplateWithTheLast)
 {
     QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("systemctl.log"));
+    const QString log = dir.filePath("systemctl.log");
     PrivilegedService::Options options;
-    options.helperExecutable = QStringLiteral("/opt/tarnwick/bin/tarnwick-helper");
-    options.unitDirectory = dir.filePath(QStringLiteral("system"));
-    options.systemctl = dir.filePath(QStringLiteral("systemctl"));
+    options.helperExecutable = "/opt/tarnwick/bin/tarnwick-helper";
+    options.unitDirectory = dir.filePath("system");
+    options.systemctl = dir.filePath("systemctl");
     test::writeFile(options.systemctl, QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n").arg(log).toUtf8());
     QFile::setPermissions(options.systemctl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QStringList said;
@@ -27,8 +27,7 @@ TEST(PrivilegedServiceTest, InstallsOneInstancePerUserAndRemovesTheTemplateWithT
     const uid_t user = ::getuid();
     const QString unit = QStringLiteral("tarnwick-helper-privileged@%1.service").arg(user);
     ASSERT_EQ(PrivilegedService::install(user, options), 0);
-    const QString text =
-        test::readFile(options.unitDirectory + QStringLiteral("/tarnwick-helper-privileged@.service"));
+    const QString text = test::readFile(options.unitDirectory + "/tarnwick-helper-privileged@.service");
     EXPECT_TRUE(
         text.contains(QLatin1String("ExecStart=/opt/tarnwick/bin/tarnwick-helper --privileged --allow-uid %i "
                                     "--socket /run/tarnwick-privileged/%i/helper.sock\n")))
@@ -37,15 +36,13 @@ TEST(PrivilegedServiceTest, InstallsOneInstancePerUserAndRemovesTheTemplateWithT
               QStringLiteral("Installed %1: TUN mode is available to user %2.").arg(unit).arg(user));
 
     ASSERT_EQ(PrivilegedService::uninstall(user, options), 0);
-    EXPECT_FALSE(
-        QFile::exists(options.unitDirectory + QStringLiteral("/tarnwick-helper-privileged@.service")));
-    EXPECT_EQ(test::readFile(log).split('\n', Qt::SkipEmptyParts),
-              (QStringList{QStringLiteral("daemon-reload"), QStringLiteral("enable --now ") + unit,
-                           QStringLiteral("disable --now ") + unit, QStringLiteral("daemon-reload")}));
+    EXPECT_FALSE(QFile::exists(options.unitDirectory + "/tarnwick-helper-privileged@.service"));
+    EXPECT_EQ(
+        test::readFile(log).split('\n', Qt::SkipEmptyParts),
+        (QStringList{"daemon-reload", "enable --now " + unit, "disable --now " + unit, "daemon-reload"}));
 
     // A failing systemctl leaves the user told why.
-    options.systemctl = QStringLiteral("/bin/false");
+    options.systemctl = "/bin/false";
     EXPECT_EQ(PrivilegedService::install(user, options), 1);
-    EXPECT_EQ(said.last(),
-              QStringLiteral("The privileged mode was not installed: false exited with status 1"));
+    EXPECT_EQ(said.last(), "The privileged mode was not installed: false exited with status 1");
 }
