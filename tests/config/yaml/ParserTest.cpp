@@ -249,7 +249,8 @@ TEST(ParserTest, ReportsParserErrors)
     EXPECT_EQ(yamlError("{a: \"b\" c}"), "1:9: parser error: unexpected token in flow: a scalar");
     EXPECT_EQ(yamlError("[- a]"), "1:2: parser error: unexpected token in flow: a sequence entry (- )");
     EXPECT_EQ(yamlError("]"), "1:1: parser error: unexpected token: ']'");
-    EXPECT_EQ(yamlError("- a\nb: c"), "2:1: parser error: expected the end of a block sequence but got a mapping key");
+    EXPECT_EQ(yamlError("- a\nb: c"),
+              "2:1: parser error: expected the end of a block sequence but got a mapping key");
     EXPECT_EQ(yamlError("[a]\n[b]"), "2:1: parser error: expected a document start (---) but got '['");
     EXPECT_EQ(yamlError("&a &b x"), "1:4: parser error: unexpected token: an anchor (&)");
 }
