@@ -25,7 +25,7 @@ struct HistoryRun
 HistoryRun history(const QStringList& arguments)
 {
     QProcess process;
-    process.start(binaryDir() + QStringLiteral("/bin/tarnwick"), QStringList{"history"} + arguments);
+    process.start(binaryDir() + "/bin/tarnwick", QStringList{"history"} + arguments);
     if (!process.waitForFinished(60000))
         process.kill();
     return {process.exitCode(), process.readAllStandardOutput(),
@@ -39,7 +39,7 @@ ConnectionItem flow(const QString& id, const QString& host, const QStringList& c
     item.start = QDateTime::currentDateTimeUtc();
     item.chains = chains;
     item.download = down;
-    item.rule = QStringLiteral("Match");
+    item.rule = "Match";
     item.metadata.host = host;
     return item;
 }
@@ -55,7 +55,7 @@ TEST(HistoryCommandTest, PrintsTheDashboardsFiguresOfAProfile)
         db.recordOpened(flow("1", "a.example", {"HK 01", "Proxy"}, 3000), 1, "Home");
         db.recordOpened(flow("2", "b.example", {}, 500), 1, "Home");
         db.recordOpened(flow("3", "c.example", {}, 7), 1, "Work");
-        expected = DashboardHistory::load(db, QStringLiteral("Home"), QDateTime::currentDateTime());
+        expected = DashboardHistory::load(db, "Home", QDateTime::currentDateTime());
     }
     const HistoryRun json = history({"--workspace", workspace.path(), "--profile", "Home", "--json"});
     ASSERT_EQ(json.status, 0) << json.err.toStdString();

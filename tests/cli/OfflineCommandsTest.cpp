@@ -66,8 +66,7 @@ TEST_F(OfflineCommandsTest, CompilePrintsOrWritesTheRuntimeConfiguration)
 
     const CliRun printed = tarnwick({"compile", path("profile.yaml")});
     ASSERT_EQ(printed.status, 0) << printed.err.toStdString();
-    EXPECT_TRUE(printed.err.startsWith(QStringLiteral("note: profile.yaml sets mixed-port")))
-        << printed.err.toStdString();
+    EXPECT_TRUE(printed.err.startsWith("note: profile.yaml sets mixed-port")) << printed.err.toStdString();
     const NativeValue config = NativeValue::fromJson(printed.out.toUtf8());
     EXPECT_EQ(config.value("mixed-port"), NativeValue(7999));
     EXPECT_EQ(config.value("rules"), NativeValue(NativeValue::Array{"DOMAIN,a.example/x,DIRECT"}));
@@ -147,7 +146,7 @@ TEST_F(OfflineCommandsTest, CompileSaysOnceWhichSettingDecidesWhatTheProfileSets
     writeFile(path("settings.ini"), "[General]\nmixedPort=7999\n");
     writeFile(path("profile.yaml"), "mixed-port: 1\nlog-level: debug\ndns: {enable: true}\nmode: rule\n"
                                     "proxies: []\nrules: [MATCH,DIRECT]\n");
-    const CliRun run = tarnwick({QStringLiteral("compile"), path("profile.yaml")});
+    const CliRun run = tarnwick({"compile", path("profile.yaml")});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err,
               QStringLiteral("note: profile.yaml sets dns, but the settings enableDNS, dnsEnhancedMode, "

@@ -25,12 +25,9 @@ class RecordingFlowRecorder final : public FlowRecorder
 public:
     void recordOpened(const ConnectionItem& item, qint64 sessionID, const QString& profileName) override
     {
-        flows.append({QStringLiteral("opened"), item, sessionID, profileName});
+        flows.append({"opened", item, sessionID, profileName});
     }
-    void recordClosed(const ConnectionItem& item) override
-    {
-        flows.append({QStringLiteral("closed"), item, 0, QString()});
-    }
+    void recordClosed(const ConnectionItem& item) override { flows.append({"closed", item, 0, QString()}); }
 
     QList<RecordedFlow> flows;
 };

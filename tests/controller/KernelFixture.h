@@ -29,7 +29,7 @@ protected:
         m_kernelPath = kernelPath;
         m_kernel = std::make_unique<KernelProcess>(kernelPath);
         m_mixedPort = freePort();
-        m_proxied.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_mixedPort));
+        m_proxied.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", m_mixedPort));
     }
 
     void TearDown() override
@@ -43,10 +43,10 @@ protected:
     // in.
     QByteArray profile(const QString& name, const QList<std::pair<QString, QString>>& more = {}) const
     {
-        QString text = readFile(testData(QStringLiteral("controller/") + name));
-        text.replace(QStringLiteral("@MIXED_PORT@"), QString::number(m_mixedPort))
-            .replace(QStringLiteral("@DEAD_PORT@"), QString::number(freePort()))
-            .replace(QStringLiteral("@DELAY_URL@"), delayUrl());
+        QString text = readFile(testData("controller/" + name));
+        text.replace("@MIXED_PORT@", QString::number(m_mixedPort))
+            .replace("@DEAD_PORT@", QString::number(freePort()))
+            .replace("@DELAY_URL@", delayUrl());
         for (const auto& [placeholder, value] : more)
             text.replace(placeholder, value);
         return text.toUtf8();
@@ -77,7 +77,7 @@ protected:
         return std::nullopt;
     }
 
-    QString delayUrl() const { return m_delayServer.url(QStringLiteral("/generate_204")); }
+    QString delayUrl() const { return m_delayServer.url("/generate_204"); }
 
     // The kernel measures whole milliseconds and counts 0 as a failure, so the endpoint takes a moment.
     TestHttpServer m_delayServer{[](const HttpRequest&) {

@@ -11,7 +11,7 @@ namespace {
 
 LogEntry line(int n)
 {
-    return LogEntry{QString::number(n), QStringLiteral("info"), QStringLiteral("line %1").arg(n), "10:00:00"};
+    return LogEntry{QString::number(n), "info", QStringLiteral("line %1").arg(n), "10:00:00"};
 }
 
 } // namespace

@@ -24,11 +24,11 @@ TEST(RateFormatterTest, RatesBytesAndDurations)
         EXPECT_EQ(RateFormatter::rate(rate.bytesPerSecond), QString::fromUtf8(rate.text))
             << rate.bytesPerSecond;
 
-    EXPECT_EQ(RateFormatter::bytes(1023), QStringLiteral("1023 B"));
-    EXPECT_EQ(RateFormatter::bytes(1536), QStringLiteral("1.5 KB"));
-    EXPECT_EQ(RateFormatter::bytes(qint64(120) << 20), QStringLiteral("120 MB"));
-    EXPECT_EQ(RateFormatter::duration(45), QStringLiteral("45 s"));
-    EXPECT_EQ(RateFormatter::duration(192), QStringLiteral("3 m 12 s"));
-    EXPECT_EQ(RateFormatter::duration(7500), QStringLiteral("2 h 5 m"));
-    EXPECT_EQ(RateFormatter::duration(273600), QStringLiteral("3 d 4 h"));
+    EXPECT_EQ(RateFormatter::bytes(1023), "1023 B");
+    EXPECT_EQ(RateFormatter::bytes(1536), "1.5 KB");
+    EXPECT_EQ(RateFormatter::bytes(qint64(120) << 20), "120 MB");
+    EXPECT_EQ(RateFormatter::duration(45), "45 s");
+    EXPECT_EQ(RateFormatter::duration(192), "3 m 12 s");
+    EXPECT_EQ(RateFormatter::duration(7500), "2 h 5 m");
+    EXPECT_EQ(RateFormatter::duration(273600), "3 d 4 h");
 }

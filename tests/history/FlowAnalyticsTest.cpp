@@ -32,11 +32,12 @@ private:
 // Node names as real subscriptions spell them: the tunnel's country comes from the GeoIP cache when it
 // knows the tunnel's address, else from the node's name.
 const QString kJapanNode = QString::fromUtf8("\U0001F1EF\U0001F1F5 日本2|@ripaojiedian");
-const QString kBritainNode = QStringLiteral("GB_speednode_0094");
+const QString kBritainNode = "GB_speednode_0094";
 
 void recordKnownFlows(FlowDatabase& db)
 {
-    const QStringList tokyo{kJapanNode, "Proxy"};
+    const QStringList tokyo{kJapanNode, "Proxy"}, direct, reject{"REJECT"},
+        britain{kBritainNode, "Auto", "Proxy"};
     db.insertGeoCache({{"8.8.8.8", "US", {}, {}},
                        {"8.8.4.4", "US", {}, {}},
                        {"6.6.6.6", "DE", {}, {}},
@@ -45,40 +46,15 @@ void recordKnownFlows(FlowDatabase& db)
     db.recordOpened(connection({"a", local("2024-03-31 23:59:30"), "www.google.com", tokyo, 100, 1000,
                                 "8.8.8.8", "5.5.5.5", "DomainSuffix", "google.com"}),
                     1, home);
-    db.recordOpened(connection({"b",
-                                local("2024-04-01 00:00:00"),
-                                "10.0.0.5",
-                                {},
-                                10,
-                                20,
-                                "10.0.0.5",
-                                "",
-                                "IPCIDR",
-                                "10.0.0.0/8",
-                                "192.168.1.2"}),
+    db.recordOpened(connection({"b", local("2024-04-01 00:00:00"), "10.0.0.5", direct, 10, 20, "10.0.0.5", "",
+                                "IPCIDR", "10.0.0.0/8", "192.168.1.2"}),
                     1, home);
-    db.recordOpened(connection({"c",
-                                local("2024-04-01 09:15:00"),
-                                "ads.example",
-                                {"REJECT"},
-                                0,
-                                0,
-                                "",
-                                "",
-                                "DomainKeyword",
-                                "ads"}),
+    db.recordOpened(connection({"c", local("2024-04-01 09:15:00"), "ads.example", reject, 0, 0, "", "",
+                                "DomainKeyword", "ads"}),
                     1, home);
-    db.recordOpened(connection({"d",
-                                local("2024-04-01 09:45:00"),
-                                "nowhere.invalid",
-                                {kBritainNode, "Auto", "Proxy"},
-                                1,
-                                2,
-                                "",
-                                "6.6.6.6",
-                                "DomainSuffix",
-                                "google.com"}),
-                    1, QStringLiteral("Work"));
+    db.recordOpened(connection({"d", local("2024-04-01 09:45:00"), "nowhere.invalid", britain, 1, 2, "",
+                                "6.6.6.6", "DomainSuffix", "google.com"}),
+                    1, "Work");
     db.recordOpened(connection({"e", local("2024-04-01 10:00:00"), "www.google.com", tokyo, 50, 500,
                                 "8.8.4.4", "5.5.5.5", "Match", ""}),
                     1, home);

@@ -23,7 +23,7 @@ struct Stored
 
 ConnectionItem withMetadata(const std::function<void(ConnectionItem&)>& change)
 {
-    ConnectionItem item = connection({.id = QStringLiteral("c"), .start = QDateTime::currentDateTimeUtc()});
+    ConnectionItem item = connection({.id = "c", .start = QDateTime::currentDateTimeUtc()});
     change(item);
     return item;
 }
@@ -32,7 +32,7 @@ ConnectionItem withMetadata(const std::function<void(ConnectionItem&)>& change)
 
 TEST(FlowDatabaseTest, StoresEachConnectionFieldAsDerived)
 {
-    const QString longHost = QString(10240, u'h') + QStringLiteral(".example");
+    const QString longHost = QString(10240, u'h') + ".example";
     const QList<Stored> cases = {
         {"empty chains", withMetadata([](auto& c) { c.chains.clear(); }), "outbound_node", "DIRECT"},
         {"empty chains", withMetadata([](auto& c) { c.chains.clear(); }), "chains", "[]"},
@@ -67,7 +67,7 @@ TEST(FlowDatabaseTest, StoresEachConnectionFieldAsDerived)
     QTemporaryDir dir;
     FlowDatabase db{dir.path()};
     for (const Stored& c : cases)
-        db.recordOpened(c.item, 7, QStringLiteral("Work"));
+        db.recordOpened(c.item, 7, "Work");
     ASSERT_EQ(db.rowCount(), cases.size());
     for (qsizetype i = 0; i < cases.size(); ++i) {
         const QVariantList value =

@@ -17,14 +17,14 @@ ConnectionItem connection(const FlowShape& shape)
     item.metadata.remoteDestination = shape.remote;
     item.metadata.sourceIP = shape.sourceIP;
     item.metadata.process = shape.process;
-    item.metadata.network = QStringLiteral("tcp");
-    item.metadata.destinationPort = QStringLiteral("443");
+    item.metadata.network = "tcp";
+    item.metadata.destinationPort = "443";
     return item;
 }
 
 QDateTime local(const QString& text)
 {
-    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QDateTime::fromString(text, "yyyy-MM-dd HH:mm:ss");
 }
 
 QVariantList column(const QString& dbPath, const QString& sql)

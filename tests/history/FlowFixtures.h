@@ -19,9 +19,9 @@ struct FlowShape
     qint64 download = 0;
     QString destinationIP{};
     QString remote{};
-    QString rule = QStringLiteral("DomainSuffix");
+    QString rule = "DomainSuffix";
     QString payload{};
-    QString sourceIP = QStringLiteral("127.0.0.1");
+    QString sourceIP = "127.0.0.1";
     QString process{};
 };
 ConnectionItem connection(const FlowShape& shape);

@@ -12,13 +12,13 @@ int main(int argc, char** argv)
         return 2;
     tarnwick::FlowDatabase db{QString::fromLocal8Bit(argv[1])};
     tarnwick::ConnectionItem item;
-    item.chains = QStringList{QStringLiteral("Tokyo 01"), QStringLiteral("Proxy")};
-    item.metadata.host = QStringLiteral("example.com");
-    item.metadata.destinationPort = QStringLiteral("443");
+    item.chains = QStringList{"Tokyo 01", "Proxy"};
+    item.metadata.host = "example.com";
+    item.metadata.destinationPort = "443";
     for (qint64 written = 1;; ++written) {
         item.id = QStringLiteral("c-%1").arg(written);
         item.start = QDateTime::currentDateTimeUtc();
-        db.recordOpened(item, 1, QStringLiteral("Default"));
+        db.recordOpened(item, 1, "Default");
         item.download = written;
         db.recordClosed(item);
         if (written % 1000 == 0) {

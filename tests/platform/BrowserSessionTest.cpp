@@ -19,9 +19,8 @@ namespace {
 QByteArray mozLz4(const QByteArray& json)
 {
     QProcess lz4;
-    const QStringList arguments{QStringLiteral("-c"), QStringLiteral("-9"), QStringLiteral("--no-frame-crc"),
-                                QStringLiteral("-B4")};
-    lz4.start(QStringLiteral("lz4"), arguments);
+    const QStringList arguments{"-c", "-9", "--no-frame-crc", "-B4"};
+    lz4.start("lz4", arguments);
     lz4.write(json);
     lz4.closeWriteChannel();
     lz4.waitForFinished(10000);
@@ -83,10 +82,8 @@ TEST(BrowserSessionTest, FirefoxSessionsAreDecompressedAndTheSelectedTabRead)
     const std::optional<QByteArray> decompressed = MozLz4::decompress(mozLz4(json));
     ASSERT_TRUE(decompressed);
     EXPECT_EQ(*decompressed, json);
-    EXPECT_EQ(BrowserSession::firefoxCurrentUrl(*decompressed),
-              QStringLiteral("https://docs.example.net/x?y=1"));
-    EXPECT_EQ(BrowserSession::firefoxCurrentUrl(firefoxSession(1)),
-              QStringLiteral("https://www.example.org/b"));
+    EXPECT_EQ(BrowserSession::firefoxCurrentUrl(*decompressed), "https://docs.example.net/x?y=1");
+    EXPECT_EQ(BrowserSession::firefoxCurrentUrl(firefoxSession(1)), "https://www.example.org/b");
 
     // Damaged files are refused, never read past their end.
     QByteArray truncated = mozLz4(json);
@@ -105,11 +102,11 @@ TEST(BrowserSessionTest, ChromiumSessionsAreReplayedToTheActiveWindowsSelectedTa
             record(6, {11, 1}, "https://www.eleven.example/new") +
             record(6, {20, 0}, "https://other-window.example/");
     snss += record(7, {11, 1}) + record(8, {1, 1}) + record(8, {2, 0}) + record(20, {1});
-    EXPECT_EQ(BrowserSession::chromiumCurrentUrl(snss), QStringLiteral("https://www.eleven.example/new"));
+    EXPECT_EQ(BrowserSession::chromiumCurrentUrl(snss), "https://www.eleven.example/new");
     // Without the window and tab bookkeeping: the page navigated to last.
     EXPECT_EQ(BrowserSession::chromiumCurrentUrl(QByteArray("SNSS\x01\0\0\0", 8) +
                                                  record(6, {5, 0}, "https://a.example/")),
-              QStringLiteral("https://a.example/"));
+              "https://a.example/");
     EXPECT_FALSE(BrowserSession::chromiumCurrentUrl(QByteArray("SNSS\x03\0\0\0\xff\xff\x06", 11)));
 }
 
@@ -127,13 +124,10 @@ TEST(BrowserSessionTest, TheLinuxLayerFindsEachBrowsersSessionInTheHome)
         home.filePath("config/BraveSoftware/Brave-Browser/Default/Sessions/Session_13350000000000000"),
         snss + record(6, {1, 0}, "https://brave.example/"));
     LinuxBrowserAutomation layer(home.path(), home.filePath("config"));
-    EXPECT_EQ(layer.currentPage(QStringLiteral("org.mozilla.firefox")),
-              QStringLiteral("https://www.example.org/b"));
-    EXPECT_EQ(layer.currentPage(QStringLiteral("com.brave.Browser")),
-              QStringLiteral("https://brave.example/"));
-    EXPECT_FALSE(layer.currentPage(QStringLiteral("com.google.Chrome")));
-    EXPECT_EQ(layer.automationStatus(QStringLiteral("com.google.Chrome"), true),
-              AutomationStatus::notRunning);
+    EXPECT_EQ(layer.currentPage("org.mozilla.firefox"), "https://www.example.org/b");
+    EXPECT_EQ(layer.currentPage("com.brave.Browser"), "https://brave.example/");
+    EXPECT_FALSE(layer.currentPage("com.google.Chrome"));
+    EXPECT_EQ(layer.automationStatus("com.google.Chrome", true), AutomationStatus::notRunning);
 
     const std::pair<const char*, const char*> classes[] = {{"firefox-esr", "org.mozilla.firefox"},
                                                            {"Chromium", "org.chromium.Chromium"},

@@ -101,14 +101,14 @@ TEST_F(SettingsTest, OnlyItsUserCanReadTheFile)
         {};
         return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_mode & 07777 : 0u;
     };
-    Settings(path()).setText(QStringLiteral("apiSecret"), QStringLiteral("s3cret"));
+    Settings(path()).setText("apiSecret", "s3cret");
     EXPECT_EQ(modeOf(path()), 0600u);
-    const QString seen = user.run(QStringLiteral("cat"), {path()});
-    EXPECT_FALSE(seen.contains(QStringLiteral("s3cret"))) << seen.toStdString();
-    EXPECT_TRUE(seen.contains(QStringLiteral("Permission denied"))) << seen.toStdString();
+    const QString seen = user.run("cat", {path()});
+    EXPECT_FALSE(seen.contains("s3cret")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("Permission denied")) << seen.toStdString();
 
     // One written before is tightened as soon as it is opened.
-    const QString earlier = m_dir.filePath(QStringLiteral("earlier.ini"));
+    const QString earlier = m_dir.filePath("earlier.ini");
     test::writeFile(earlier, "[General]\napiSecret=s3cret\n");
     ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0644), 0);
     const Settings opened(earlier);

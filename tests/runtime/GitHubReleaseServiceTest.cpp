@@ -17,8 +17,8 @@ using Asset = test::ReleaseFeedServer::Asset;
 
 namespace {
 
-const QString kMihomo = QStringLiteral("MetaCubeX/mihomo");
-const QString kSmart = QStringLiteral("someone/mihomo");
+const QString kMihomo = "MetaCubeX/mihomo";
+const QString kSmart = "someone/mihomo";
 const QString kArch = GitHubReleaseService::architectureTag();
 
 // This machine's archive of a version.
@@ -80,7 +80,7 @@ TEST(GitHubReleaseServiceTest, ChannelsPickTheirNewestReleaseAndThisMachinesArch
 TEST(GitHubReleaseServiceTest, UnusableListsFailWithTheirReason)
 {
     const QString noBinary = "No compatible binary found for architecture: " + kArch;
-    const QString noRelease = QStringLiteral("No valid release found for channel: stable");
+    const QString noRelease = "No valid release found for channel: stable";
     struct Case
     {
         const char* name;

@@ -18,7 +18,7 @@ using Asset = test::ReleaseFeedServer::Asset;
 
 namespace {
 
-const QString kMihomo = QStringLiteral("MetaCubeX/mihomo");
+const QString kMihomo = "MetaCubeX/mihomo";
 
 QByteArray gzip(const QByteArray& bytes)
 {

@@ -14,7 +14,7 @@ using Asset = test::ReleaseFeedServer::Asset;
 
 namespace {
 
-const QString kRepository = QStringLiteral("publisher/Tarnwick");
+const QString kRepository = "publisher/Tarnwick";
 
 Asset asset(const char* name)
 {
