@@ -121,53 +121,26 @@ TEST_F(ConnectionStoreTest, ClosedListKeepsTheNewest200)
 }
 
 // The stream's own reader must read exactly as the JSON tree reader does, lenient rules included, message
-// after message.
+// after message. The messages, one after another: a table; the next second's (texts seen before, texts
+// changed, white space before separators, escapes); one where only counters changed (digits, sign, a form
+// that is not a plain integer) or a field besides them; then odd shapes.
 TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
 {
-    const char* messages[] = {
-        R"({"downloadTotal": 12, "uploadTotal": "34", "connections": [
-            {"id": "x1", "upload": 10, "download": 2.9, "start": "2024-05-01T10:00:00.123456789+08:00",
-             "chains": ["HK 01", "Proxy"], "rule": "MATCH", "rulePayload": "",
-             "metadata": {"network": "tcp", "type": "HTTP", "sourceIP": "127.0.0.1", "destinationIP": "1.2.3.4",
-                          "sourcePort": "5000", "destinationPort": "443", "host": "example.com",
-                          "sniffHost": "", "process": "curl", "processPath": "/usr/bin/curl",
-                          "remoteDestination": "1.2.3.4", "inboundName": "DEFAULT-MIXED", "dscp": 0}},
-            {"id": "x2", "start": "2024-05-01T10:00:00Z", "chains": ["a", 3], "metadata": "none",
-             "upload": "7", "download": -1e300, "rule": 5},
-            {"id": "x3", "start": "2024-05-01 10:00:00Z", "download": 18446744073709551615},
-            {"id": "x4", "start": "2024-05-01T10:00:00-03:30", "metadata": {"host": "caf\u00e9\n"}},
-            {"upload": 1}, 7, null, {"id": 9}]})",
-        // The next second's table: texts seen before, texts changed, white space before separators, escapes.
-        R"({"connections": [
-            {"id": "x1" , "chains" : ["HK 01", "Proxy"] , "rule" : "MATCH" ,
-             "metadata": {"host": "other.example" , "process": "curl" }},
-            {"id": "x2", "chains": ["a", 3], "metadata": {"host": "\"quoted\" \\ host",
-                                                   "sniffHost": "C:\\", "process": "wget"}},
-            {"id":"x5","upload":1,"download":20,"rule":"MATCH","metadata":{"host":"a"}},
-            {"id":"x6","download":5,"upload":6,"rule":"R"},
-            {"id":"x7","upload":1,"download":1,"rule":"A"}]})",
-        // Only counters changed (digits, sign, a form that is not a plain integer), or a field besides them.
-        R"({"connections": [
-            {"id":"x5","upload":1234567,"download":-3,"rule":"MATCH","metadata":{"host":"a"}},
-            {"id":"x6","download":5e1,"upload":7,"rule":"R"},
-            {"id":"x7","upload":2,"download":2,"rule":"B"}]})",
-        R"({"memory": {"a": [1, {"b": "}]"}]},
-            "connections": [ {"id" : "x9" , "upload" : 3 , "download" : 4 } ] , "uploadTotal": "-5"})",
-        R"({"connections": [ {"id" : "x9" , "upload" : 30 , "download" : 4 }, "x", [{}] ]})",
-        R"({"downloadTotal": 1.5, "connections": null})",
-        R"({"connections": {"id": "x"}})",
-        R"({})",
-    };
-    for (const char* message : messages) {
-        const auto fast = ConnectionSnapshotDecoder::decode(QByteArray(message));
-        ASSERT_TRUE(fast) << message;
+    QList<QByteArray> messages;
+    for (const QString& message :
+         test::readFile(test::testData("controller/connection-messages.txt")).split("\n\n"))
+        messages.append(message.trimmed().toUtf8());
+    ASSERT_EQ(messages.size(), 8);
+    for (const QByteArray& message : messages) {
+        const auto fast = ConnectionSnapshotDecoder::decode(message);
+        ASSERT_TRUE(fast) << message.constData();
         ConnectionSnapshot tree = ConnectionSnapshot::fromJson(QJsonDocument::fromJson(message).object());
         // Both stamp an unreadable start with the time of reading.
         for (qsizetype i = 0; i < tree.connections.size() && i < fast->connections.size(); ++i) {
             if (std::abs(tree.connections[i].start.msecsTo(fast->connections[i].start)) < 5000)
                 tree.connections[i].start = fast->connections[i].start;
         }
-        EXPECT_EQ(*fast, tree) << message;
+        EXPECT_EQ(*fast, tree) << message.constData();
     }
     const auto first = ConnectionSnapshotDecoder::decode(messages[0]);
     EXPECT_EQ(first->activeCount, 8);

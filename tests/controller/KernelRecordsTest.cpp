@@ -61,42 +61,22 @@ TEST(KernelRecordsTest, GroupsDecodeWithMembersFromTheSameObject)
         "Fresh": {"type": "Vmess", "udp": true, "xudp": true, "history": []},
         "DIRECT": {"type": "Direct", "history": []}
     })");
-    const QList<ProxyGroup> groups = ProxyGroup::listFromJson(proxies);
-    // Keys in order; nodes and a group whose members are not all names are left out.
-    ASSERT_EQ(groups.size(), 3);
-    EXPECT_EQ(groups[0].name, "Auto");
-    EXPECT_EQ(groups[1].name, "Odd");
-    EXPECT_EQ(groups[2].name, "Untyped");
-
-    const ProxyGroup& automatic = groups[0];
-    EXPECT_EQ(automatic.type, GroupType::urlTest);
-    EXPECT_EQ(automatic.selectedProxyName, "HK 01");
-    EXPECT_EQ(automatic.testURL, "http://t/generate_204");
-    EXPECT_TRUE(automatic.isHidden);
-    EXPECT_EQ(automatic.icon, "https://i/a.png");
-    ASSERT_EQ(automatic.proxies.size(), 4);
-
-    const ProxyNode& hk = automatic.proxies[0];
-    EXPECT_EQ(hk.type, "Trojan");
-    EXPECT_EQ(hk.delay, 120); // the last history entry counts
-    EXPECT_EQ(hk.detailLabel(), "Trojan / udp");
-
-    const ProxyNode& ghost = automatic.proxies[1];
-    EXPECT_EQ(ghost, (ProxyNode{"Ghost", std::nullopt, std::nullopt, false, false}));
-    EXPECT_EQ(ghost.detailLabel(), "Proxy");
-
-    const ProxyNode& failed = automatic.proxies[2];
-    EXPECT_EQ(failed.delay, 0);
-    EXPECT_EQ(delayLevel(*failed.delay), DelayLevel::timeout);
-    EXPECT_FALSE(failed.udp); // a string is not a boolean
-
-    const ProxyNode& fresh = automatic.proxies[3];
-    EXPECT_EQ(fresh.delay, std::nullopt);
-    EXPECT_EQ(fresh.detailLabel(), "Vmess / xudp");
-
-    EXPECT_EQ(groups[1].type, GroupType::unknown);
-    EXPECT_EQ(groups[2].type, GroupType::selector);
-    EXPECT_EQ(groups[2].selectedProxyName, std::nullopt);
+    // Keys in order; nodes and a group whose members are not all names are left out. The last history entry
+    // counts (0: the test failed), a member without an entry is a bare name, and a string is not a boolean.
+    const ProxyNode hk{"HK 01", "Trojan", 120, true, false};
+    const QList<ProxyNode> members{hk,
+                                   {"Ghost", std::nullopt, std::nullopt, false, false},
+                                   {"Failed", "Shadowsocks", 0, false, false},
+                                   {"Fresh", "Vmess", std::nullopt, true, true}};
+    EXPECT_EQ(
+        ProxyGroup::listFromJson(proxies),
+        (QList<ProxyGroup>{
+            {"Auto", GroupType::urlTest, "HK 01", members, "http://t/generate_204", true, "https://i/a.png"},
+            {"Odd", GroupType::unknown, std::nullopt, {}, std::nullopt, false, std::nullopt},
+            {"Untyped", GroupType::selector, std::nullopt, {hk}, std::nullopt, false, std::nullopt}}));
+    EXPECT_EQ(delayLevel(0), DelayLevel::timeout);
+    EXPECT_EQ(QStringList({members[0].detailLabel(), members[1].detailLabel(), members[3].detailLabel()}),
+              QStringList({"Trojan / udp", "Proxy", "Vmess / xudp"}));
 }
 
 TEST(KernelRecordsTest, ProviderQuotaNeedsATotal)
@@ -151,12 +131,9 @@ TEST(KernelRecordsTest, ConnectionsDecodeLeniently)
     EXPECT_EQ(a.download, 4096);
     EXPECT_EQ(a.start, QDateTime(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC));
     EXPECT_EQ(a.metadata.sourcePort, ""); // a number where text belongs
-    EXPECT_EQ(a.outboundNode(), "HK 01");
-    EXPECT_EQ(a.chainDescription(), "Proxy \u2192 HK 01");
-    EXPECT_EQ(a.displayHost(), "1.2.3.4");
-    EXPECT_EQ(a.destination(), "1.2.3.4");
-    EXPECT_EQ(a.connectionTypeLabel(), "HTTP | udp");
-    EXPECT_EQ(a.protocolLabel(), "UDP");
+    EXPECT_EQ(QStringList({a.outboundNode(), a.chainDescription(), a.displayHost(), a.destination(),
+                           a.connectionTypeLabel(), a.protocolLabel()}),
+              QStringList({"HK 01", "Proxy \u2192 HK 01", "1.2.3.4", "1.2.3.4", "HTTP | udp", "UDP"}));
     EXPECT_FALSE(a.isClosed);
     EXPECT_EQ(a.uploadSpeed, 0);
 

@@ -14,29 +14,6 @@ using tarnwick::test::HttpResponse;
 
 namespace {
 
-// A node's entry in "/proxies" with its last test.
-QByteArray node(const char* name, int delay)
-{
-    return QByteArray("\"") + name + R"(": {"type": "Socks5", "history": [{"delay": )" +
-           QByteArray::number(delay) + "}]}";
-}
-
-QByteArray group(const char* name, const char* type, const char* now, const char* members)
-{
-    return QByteArray("\"") + name + R"(": {"type": ")" + type + R"(", "now": ")" + now + R"(", "all": )" +
-           members + "}";
-}
-
-// What the kernel answers for a configuration with the groups A and B, and groups it adds or knows besides.
-const QByteArray proxies = "{\"proxies\": {" + group("GLOBAL", "Selector", "A", R"(["A", "B"])") + ',' +
-                           group("B", "URLTest", "", R"(["n0", "n120", "n80"])") + ',' +
-                           group("zeta", "Fallback", "", R"(["n0", "n300", "n80"])") + ',' +
-                           group("A", "Selector", "Alpha", R"(["Alpha", "B"])") + ',' +
-                           group("Alpha", "Selector", "n95", R"(["n95", "REJECT"])") + ',' +
-                           group("x", "Selector", "y", R"(["y"])") + ',' +
-                           group("y", "Selector", "x", R"(["x"])") + ',' + node("n0", 0) + ',' +
-                           node("n120", 120) + ',' + node("n80", 80) + ',' + node("n300", 300) + ',' +
-                           node("n95", 95) + "}}";
 const QByteArray providers = R"({"providers": {
     "default": {"type": "Proxy", "vehicleType": "Compatible", "proxies": []},
     "mine": {"type": "Proxy", "vehicleType": "compatible", "proxies": []},
@@ -47,6 +24,10 @@ const QByteArray providers = R"({"providers": {
 TEST(ProxyStoreTest, PlaceholdersOrderDelaysAndFailures)
 {
     QAtomicInt groupsFail = 0;
+    // What the kernel answers for a configuration with the groups A and B, and groups it adds or knows
+    // besides: selectors, a url-test, a fallback, two groups selecting each other, and nodes with their last
+    // test.
+    const QByteArray proxies = test::readFile(test::testData("controller/proxy-store-proxies.json")).toUtf8();
     test::TestHttpServer kernel([&](const HttpRequest& request) {
         if (request.path == "/configs")
             return HttpResponse{200, {}, R"({"mode": "global"})", false};
