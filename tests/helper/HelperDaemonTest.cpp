@@ -23,13 +23,14 @@ namespace {
 
 const QString kVersionLine = QStringLiteral("version " TARNWICK_VERSION "\n");
 
-mode_t modeOf(const QString& path)
+// The owner and permission bits of a path itself (not of what a link points at); {-1, 0} when it is absent.
+std::pair<uid_t, mode_t> ownerAndMode(const QString& path)
 {
     struct stat info
     {};
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return info.st_mode & 07777;
+        return {uid_t(-1), 0};
+    return {info.st_uid, info.st_mode & 07777};
 }
 
 // Runs the probe client, as the given user when one is named; its output. With a request, the reply's JSON.
@@ -76,8 +77,8 @@ TEST(HelperDaemonTest, ListensOnAPrivateSocketAndCleansUpAfterItself)
     {
         HelperProcess helper(socketPath);
         ASSERT_TRUE(helper.start()) << helper.log().toStdString();
-        EXPECT_EQ(modeOf(directory), 0700u);
-        EXPECT_EQ(modeOf(socketPath), 0600u);
+        EXPECT_EQ(ownerAndMode(directory).second, 0700u);
+        EXPECT_EQ(ownerAndMode(socketPath).second, 0600u);
         EXPECT_EQ(probe(socketPath), kVersionLine);
 
         // A second helper on the same path leaves the first one alone.
@@ -158,7 +159,7 @@ TEST(HelperDaemonTest, RefusesConnectionsFromAnotherUser)
     const QString otherSocket = dir.filePath("other/helper.sock");
     HelperProcess forOther(otherSocket, {"--allow-uid", QString::number(*otherUid)});
     ASSERT_TRUE(forOther.start()) << forOther.log().toStdString();
-    EXPECT_EQ(modeOf(QFileInfo(otherSocket).path()), 0700u);
+    EXPECT_EQ(ownerAndMode(QFileInfo(otherSocket).path()), std::pair(*otherUid, mode_t(0700)));
     EXPECT_EQ(probe(otherSocket, otherUid), kVersionLine);
     EXPECT_EQ(probe(otherSocket), "no reply\n");
 }
@@ -201,11 +202,7 @@ TEST(HelperDaemonTest, ServesAnotherUserOnlyWithThatUsersRights)
             dir.filePath(QStringLiteral("run-%1/helper.sock").arg(mode.options.size()));
         HelperProcess helper(socketPath, mode.options + QStringList{"--allow-uid", QString::number(uid)});
         ASSERT_TRUE(helper.start()) << helper.log().toStdString();
-        struct stat socketInfo
-        {};
-        ASSERT_EQ(::lstat(QFile::encodeName(socketPath).constData(), &socketInfo), 0);
-        EXPECT_EQ(socketInfo.st_uid, uid);
-        EXPECT_EQ(socketInfo.st_mode & 07777, 0600u);
+        EXPECT_EQ(ownerAndMode(socketPath), std::pair(uid, mode_t(0600)));
 
         const auto start = [&](const QString& executable, const QStringList& argv, const QString& logFile,
                                const QJsonObject& environment) {
@@ -229,10 +226,7 @@ TEST(HelperDaemonTest, ServesAnotherUserOnlyWithThatUsersRights)
         EXPECT_TRUE(status.contains(QStringLiteral("\nCapEff:\t%1\n").arg(QLatin1String(mode.capabilities))))
             << status.toStdString();
         EXPECT_FALSE(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("s3cret"));
-        struct stat logInfo
-        {};
-        ASSERT_EQ(::lstat(QFile::encodeName(log).constData(), &logInfo), 0);
-        EXPECT_EQ(logInfo.st_uid, uid);
+        EXPECT_EQ(ownerAndMode(log).first, uid);
 
         // Nothing but that kernel, so given, logging there.
         const struct
