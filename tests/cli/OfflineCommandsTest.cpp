@@ -1,10 +1,17 @@
-// The commands that need no running application, `tarnwick yaml` and `tarnwick compile`, run as the real
-// executable with settings of the test's own.
+// The commands that need no running application, `tarnwick yaml`, `tarnwick compile` and `tarnwick history`
+// (the dashboard's history figures from a workspace's flow database), run as the real executable with
+// settings of the test's own.
 
 #include "config/yaml/NativeValue.h"
+#include "history/DashboardSnapshot.h"
+#include "history/FlowDatabase.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -40,6 +47,18 @@ protected:
 
     QTemporaryDir m_dir;
 };
+
+ConnectionItem flow(const QString& id, const QString& host, const QStringList& chains, qint64 down)
+{
+    ConnectionItem item;
+    item.id = id;
+    item.start = QDateTime::currentDateTimeUtc();
+    item.chains = chains;
+    item.download = down;
+    item.rule = "Match";
+    item.metadata.host = host;
+    return item;
+}
 
 } // namespace
 
@@ -155,4 +174,38 @@ TEST_F(OfflineCommandsTest, CompileSaysOnceWhichSettingDecidesWhatTheProfileSets
                              "silent); change it with: tarnwick settings logLevel VALUE\n"
                              "note: profile.yaml sets mixed-port, but the setting mixedPort decides it (now "
                              "7999); change it with: tarnwick settings mixedPort VALUE\n"));
+}
+
+TEST_F(OfflineCommandsTest, HistoryPrintsTheDashboardsFiguresOfAProfile)
+{
+    const QString workspace = path("workspace");
+    DashboardHistory expected;
+    {
+        FlowDatabase db{workspace};
+        db.recordOpened(flow("1", "a.example", {"HK 01", "Proxy"}, 3000), 1, "Home");
+        db.recordOpened(flow("2", "b.example", {}, 500), 1, "Home");
+        db.recordOpened(flow("3", "c.example", {}, 7), 1, "Work");
+        expected = DashboardHistory::load(db, "Home", QDateTime::currentDateTime());
+    }
+    const CliRun json = tarnwick({"history", "--workspace", workspace, "--profile", "Home", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    const QJsonObject figures = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(figures["totalConnections"].toInt(), 2);
+    EXPECT_EQ(figures["trafficToday"].toDouble(), 3500);
+    EXPECT_EQ(figures["totalRx"].toDouble(), double(expected.totalRx));
+    EXPECT_EQ(figures["topDomains"].toArray()[0].toObject()["name"].toString(), "a.example");
+    EXPECT_EQ(figures["policyGroupTraffic"].toArray().size(), expected.policyGroupTraffic.size());
+    EXPECT_EQ(figures["flowRecords"].toInt(), 3);
+
+    const CliRun text = tarnwick({"history", "--workspace", workspace});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_TRUE(text.out.contains("3 connections to 3 hosts")) << text.out.toStdString();
+
+    EXPECT_EQ(tarnwick({"history", "--bogus"}).status, 2);
+    EXPECT_EQ(tarnwick({"history", "--profile"}).status, 2);
+    ASSERT_TRUE(QDir().mkpath(path("empty")));
+    const CliRun missing = tarnwick({"history", "--workspace", path("empty")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "No traffic history at " + path("empty/Database/flows.db") + "\n");
+    EXPECT_FALSE(QFile::exists(path("empty/Database")));
 }
