@@ -55,26 +55,23 @@ protected:
 
     HttpResponse respond(const HttpRequest& request)
     {
-        HttpResponse response;
-        if (request.path == "/missing") {
-            response.status = 404;
-        } else if (request.path == "/comments") {
-            response.body = "# nothing but a comment\n\n";
-        } else if (request.path == "/list") {
-            response.body = "- just\n- a list\n";
-        } else if (request.path == "/silent") {
-            response.neverAnswer = true;
-        } else if (request.path == "/v2") {
-            response.body = kProfileV2;
-        } else if (request.path == "/gated") {
+        static const QHash<QByteArray, QByteArray> bodies{{"/comments", "# nothing but a comment\n\n"},
+                                                          {"/list", "- just\n- a list\n"},
+                                                          {"/v2", kProfileV2},
+                                                          {"/gated", kProfileV2}};
+        if (request.path == "/missing")
+            return HttpResponse{404, {}, {}, false};
+        if (request.path == "/silent")
+            return HttpResponse{200, {}, {}, true};
+        if (request.path == "/gated")
             m_gate.acquire();
-            response.body = kProfileV2;
-        } else {
-            response.headers = {{"subscription-userinfo", "upload=1; download=2; total=30; expire=40"},
-                                {"content-disposition", "attachment; filename=\"Provider Name.yaml\""}};
-            response.body = kProfile;
-        }
-        return response;
+        if (bodies.contains(request.path))
+            return HttpResponse{200, {}, bodies.value(request.path), false};
+        return HttpResponse{200,
+                            {{"subscription-userinfo", "upload=1; download=2; total=30; expire=40"},
+                             {"content-disposition", "attachment; filename=\"Provider Name.yaml\""}},
+                            kProfile,
+                            false};
     }
 
     QString url(const char* path) const { return m_server.url(QString::fromLatin1(path)); }
