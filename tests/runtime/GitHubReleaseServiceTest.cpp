@@ -81,55 +81,32 @@ TEST(GitHubReleaseServiceTest, UnusableListsFailWithTheirReason)
 {
     const QString noBinary = "No compatible binary found for architecture: " + kArch;
     const QString noRelease = "No valid release found for channel: stable";
-    struct Case
-    {
-        const char* name;
-        int status;
-        QByteArray body; // empty: the published releases below
-        QList<Asset> assets;
-        QString expected;
+    const std::pair<const char*, QList<Asset>> published[] = {
+        {"other machines only", {asset("mihomo-darwin-arm64-v1.gz"), asset("mihomo-windows-amd64-v1.zip")}},
+        {"uncompressed only", {asset("mihomo-" + kArch + "-v1")}},
     };
-    const QList<Case> cases = {
-        {"other machines only",
-         200,
-         {},
-         {asset("mihomo-darwin-arm64-v1.gz"), asset("mihomo-windows-amd64-v1.zip")},
-         noBinary},
-        {"uncompressed only", 200, {}, {asset("mihomo-" + kArch + "-v1")}, noBinary},
-        {"not found", 404, R"({"message":"Not Found"})", {}, "Network failure: HTTP 404"},
-        {"rate limited", 403, R"({"message":"API rate limit exceeded"})", {}, "Network failure: HTTP 403"},
-        {"empty", 200, "[]", {}, noRelease},
-        {"only pre-releases",
-         200,
-         R"([{"tag_name":"Prerelease-Alpha","prerelease":true,"assets":[]}])",
-         {},
-         noRelease},
-        {"not JSON",
-         200,
-         "<html>rate limited</html>",
-         {},
-         "The release list is not valid JSON: illegal value"},
-        {"an object", 200, R"({"message":"Moved"})", {}, "The release list is not a JSON array"},
-        {"no tag", 200, R"([{"prerelease":false,"assets":[]}])", {}, "Missing key \"tag_name\" in release 0"},
-        {"asset without URL",
-         200,
-         R"([{"tag_name":"v1","prerelease":false,"assets":[{"name":"a.gz"}]}])",
-         {},
+    for (const auto& [name, assets] : published) {
+        test::ReleaseFeedServer feed;
+        feed.publish(kMihomo, "v1", false, assets);
+        EXPECT_EQ(outcome(feed, RuntimeChannel::stable), noBinary) << name;
+    }
+    const std::tuple<int, QByteArray, QString> answers[] = {
+        {404, R"({"message":"Not Found"})", "Network failure: HTTP 404"},
+        {403, R"({"message":"API rate limit exceeded"})", "Network failure: HTTP 403"},
+        {200, "[]", noRelease},
+        {200, R"([{"tag_name":"Prerelease-Alpha","prerelease":true,"assets":[]}])", noRelease},
+        {200, "<html>rate limited</html>", "The release list is not valid JSON: illegal value"},
+        {200, R"({"message":"Moved"})", "The release list is not a JSON array"},
+        {200, R"([{"prerelease":false,"assets":[]}])", "Missing key \"tag_name\" in release 0"},
+        {200, R"([{"tag_name":"v1","prerelease":false,"assets":[{"name":"a.gz"}]}])",
          "Missing key \"browser_download_url\" in asset 0 of release 0"},
-        {"prerelease as text",
-         200,
-         R"([{"tag_name":"v1","prerelease":"no","assets":[]}])",
-         {},
+        {200, R"([{"tag_name":"v1","prerelease":"no","assets":[]}])",
          "Key \"prerelease\" in release 0 is not a boolean"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [status, body, expected] : answers) {
         test::ReleaseFeedServer feed;
-        if (c.body.isEmpty())
-            feed.publish(kMihomo, "v1", false, c.assets);
-        else
-            feed.overrideList(kMihomo, c.status, c.body);
-        EXPECT_EQ(outcome(feed, RuntimeChannel::stable), c.expected);
+        feed.overrideList(kMihomo, status, body);
+        EXPECT_EQ(outcome(feed, RuntimeChannel::stable), expected) << body.constData();
     }
 
     QNetworkAccessManager network;
