@@ -117,35 +117,26 @@ TEST_F(OfflineCommandsTest, FailuresAreReportedAndWriteNothing)
     };
     const std::vector<Case> cases = {
         // yaml prints what it read before the first error and stops there.
-        {{"yaml", path("good.yaml"), path("bad.yaml"), path("good.yaml")},
-         1,
+        {QStringList{"yaml", path("good.yaml"), path("bad.yaml"), path("good.yaml")}, 1,
          "{\"a\":1}\n{\"ok\":1}\n",
          path("bad.yaml") + ":4:15: parser error: unexpected token in flow: a scalar\n"},
-        {{"yaml", missing}, 1, "", "tarnwick: cannot read " + missing + ": "},
-        {{"yaml"}, 2, "", yamlUsage},
+        {QStringList{"yaml", missing}, 1, "", "tarnwick: cannot read " + missing + ": "},
+        {QStringList{"yaml"}, 2, "", yamlUsage},
         // compile leaves the previous output in place.
-        {{"compile", path("comments.yaml"), "-o", out},
-         1,
-         "",
+        {QStringList{"compile", path("comments.yaml"), "-o", out}, 1, "",
          "Subscription YAML is empty or contains only comments.\n"},
-        {{"compile", path("mistyped.yaml"), "-o", out},
-         1,
-         "",
+        {QStringList{"compile", path("mistyped.yaml"), "-o", out}, 1, "",
          path("mistyped.yaml") + ":2:27: conversion error: '80a' does not fit the tag !!int\n"},
-        {{"compile", missing}, 1, "", "Could not read " + missing + ": "},
-        {{"compile"}, 2, "", compileUsage},
-        {{"compile", "a.yaml", "-o"}, 2, "", compileUsage},
-        {{"compile", "a.yaml", "b.yaml"}, 2, "", compileUsage},
-        {{"compile", path("out.json"), "-o", path("out.json")},
-         2,
-         "",
+        {QStringList{"compile", missing}, 1, "", "Could not read " + missing + ": "},
+        {QStringList{"compile"}, 2, "", compileUsage},
+        {QStringList{"compile", "a.yaml", "-o"}, 2, "", compileUsage},
+        {QStringList{"compile", "a.yaml", "b.yaml"}, 2, "", compileUsage},
+        {QStringList{"compile", path("out.json"), "-o", path("out.json")}, 2, "",
          "tarnwick: compile would overwrite the profile it reads (" + path("out.json") +
              "); write the runtime configuration to another file\n"},
         // Help is never taken for a file.
-        {{"yaml", "--help"},
-         0,
-         "usage: tarnwick yaml FILE...\n\nprint each YAML document as one line of JSON\n",
-         ""},
+        {QStringList{"yaml", "--help"}, 0,
+         "usage: tarnwick yaml FILE...\n\nprint each YAML document as one line of JSON\n", ""},
     };
     for (const Case& c : cases) {
         const CliRun run = tarnwick(c.arguments);

@@ -239,16 +239,11 @@ TEST(HelperDaemonTest, ServesAnotherUserOnlyWithThatUsersRights)
             QString error;
         } refused[] = {
             {"another program", "/bin/sh", arguments, log, secret,
-             QStringLiteral(
-                 "Refused kernel executable /bin/sh: only core/current or core/versions/<version>/mihomo "
-                 "of a workspace is started")},
+             "Refused kernel executable /bin/sh: only core/current or core/versions/<version>/mihomo of a "
+             "workspace is started"},
             {"a kernel of root's workspace", dir.filePath("core/current"), arguments, log, secret,
              QStringLiteral("The workspace %1 belongs to uid 0, not uid %2").arg(dir.path()).arg(uid)},
-            {"more arguments",
-             kernel,
-             arguments + QStringList{"-secret", "s3cret"},
-             log,
-             {},
+            {"more arguments", kernel, arguments + QStringList{"-secret", "s3cret"}, log, QJsonObject(),
              QStringLiteral(
                  "Refused kernel arguments: expected \"-d %1work -f %1work/config.json -ext-ctl HOST:PORT\"")
                  .arg(ws)},
