@@ -41,13 +41,13 @@ TEST(ConfigParserTest, ReadsCompiledJsonDirectly)
   "rule-providers": {"r": {"url": "https://x.example/r.txt"}},
   "rules": ["MATCH,Zeta", 7]
 })";
-    const ConfigStructure outline = ConfigParser::parseBytes(json);
-    EXPECT_EQ(outline.proxies, QStringList{"a"});
-    EXPECT_EQ(outline.proxyGroups, (QStringList{"Zeta", "Alpha"}));
-    EXPECT_EQ(outline.proxyProviders, (QStringList{"f", "p"}));
-    EXPECT_EQ(outline.proxyProviderURLs, (QMap<QString, QString>{{"p", "https://x.example/sub"}}));
-    EXPECT_EQ(outline.ruleProviderURLs, (QMap<QString, QString>{{"r", "https://x.example/r.txt"}}));
-    EXPECT_EQ(outline.rules, QStringList{"MATCH,Zeta"});
+    EXPECT_EQ(ConfigParser::parseBytes(json), (ConfigStructure{{"Zeta", "Alpha"},
+                                                               {"a"},
+                                                               {"f", "p"},
+                                                               {{"p", "https://x.example/sub"}},
+                                                               {"r"},
+                                                               {{"r", "https://x.example/r.txt"}},
+                                                               {"MATCH,Zeta"}}));
 }
 
 TEST(ConfigParserTest, MissingPartsGiveEmptyFieldsNotFailures)
