@@ -7,34 +7,51 @@
 
 namespace tarnwick {
 
-// Draws wide antialiased polylines with round joins and caps straight into a premultiplied image.
+// Wide antialiased polylines with round joins and caps, drawn straight into a premultiplied image.
 // Qt's raster engine fills a wide stroke as an outline through a cell rasterizer whose cost grows with
 // the square of a row's run, so a few hundred long, shallow arcs take tens of milliseconds; here each
-// pixel near the line gets its coverage from its distance to the line, in one pass over the pixels the
-// line touches. Every stroke is blended once per pixel, however its segments overlap at the joins.
+// pixel near a line gets its coverage from its distance to the line, in one pass over the pixels the
+// line touches. Each pixel is blended once per stroke: at a join, the bisector of the two segments
+// decides which of them draws it. Points closer together than the line is wide are merged first; at a
+// join that turns by more than a right angle, both segments draw the pixels they reach.
+//
+// The strokes are collected first and then drawn by bands of rows, each band in any order or on any
+// thread: a band's pixels stay in the cache while every stroke crossing it is blended, and the result
+// is the same as drawing each stroke over the whole image in turn.
 class StrokeRasterizer final
 {
 public:
-    // `target` in Format_ARGB32_Premultiplied; `points` and `width` in its pixels (not scaled by its
+    // A stroke over those added before; `points` and `width` in the target's pixels (not scaled by its
     // device pixel ratio).
-    void stroke(QImage& target, const QPolygonF& points, double width, const QColor& colour);
+    void add(const QPolygonF& points, double width, const QColor& colour);
+    // Draws the strokes' pixels in rows [top, bottom) of `target`, which is in
+    // Format_ARGB32_Premultiplied. Calls for rows that do not overlap may run at the same time.
+    void draw(QImage& target, int top, int bottom) const;
 
 private:
-    // Raises the coverage of the pixels within reach of one segment.
-    void cover(QPointF from, QPointF to, double radius);
-
-    int m_width = 0;
-    int m_height = 0;
-    // Per pixel of the last target, the coverage of the stroke being drawn; all zero between strokes.
-    std::vector<quint8> m_coverage;
-    struct Span
+    // The line through a join, bisecting the angle between its two segments.
+    struct Bisector
     {
-        int y;
-        int left;
-        int right; // inclusive
+        QPointF at;
+        QPointF normal; // towards the later segment
     };
-    // The runs of pixels the stroke being drawn has covered, overlapping where its segments do.
-    std::vector<Span> m_spans;
+    struct Segment
+    {
+        QPointF from;
+        QPointF to;
+        float reach;    // half the width, and half a pixel of antialiasing
+        quint32 colour; // premultiplied
+        int top;        // the rows it may cover
+        int bottom;
+        bool hasStart;
+        bool hasEnd;
+        Bisector start;
+        Bisector end;
+    };
+
+    static void paint(const Segment& segment, QImage& target, int top, int bottom);
+
+    std::vector<Segment> m_segments;
 };
 
 } // namespace tarnwick

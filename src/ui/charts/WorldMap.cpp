@@ -9,7 +9,10 @@
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QToolTip>
+#include <atomic>
 #include <cmath>
 
 namespace tarnwick {
@@ -162,6 +165,7 @@ void WorldMap::invalidate()
 void WorldMap::invalidateLayers()
 {
     m_landRuns.clear();
+    m_rowRuns.clear();
     m_landSize = QSize();
     invalidate();
 }
@@ -196,7 +200,9 @@ void WorldMap::paintLayers(const QSize& pixels, qreal ratio)
     }
     // Along each row, the runs of pixels of one country and one border coverage.
     m_landRuns.clear();
+    m_rowRuns.assign(size_t(pixels.height()) + 1, 0);
     for (int y = 0; y < pixels.height(); ++y) {
+        m_rowRuns[size_t(y)] = m_landRuns.size();
         const auto* colours = reinterpret_cast<const QRgb*>(numbered.constScanLine(y));
         const uchar* cover = borders.constScanLine(y);
         for (int x = 0; x < pixels.width();) {
@@ -208,10 +214,11 @@ void WorldMap::paintLayers(const QSize& pixels, qreal ratio)
             x = end;
         }
     }
+    m_rowRuns.back() = m_landRuns.size();
     m_landSize = pixels;
 }
 
-void WorldMap::shadeLand(QImage& image, const QPalette& palette) const
+QList<QRgb> WorldMap::landColours(const QPalette& palette) const
 {
     // Each country's colour over the sea, opaque; the borders are the sea colour showing through.
     const QColor sea = palette.color(QPalette::Base);
@@ -236,29 +243,34 @@ void WorldMap::shadeLand(QImage& image, const QPalette& palette) const
         }
         colours[i + 1] = over(fill);
     }
+    return colours;
+}
 
-    const QRgb seaRgb = sea.rgb();
+void WorldMap::shadeLand(QImage& image, const QList<QRgb>& colours, int top, int bottom) const
+{
+    const QRgb sea = colours[0];
     const int count = int(colours.size());
     // The rows of a 32-bit image follow each other without padding, as the runs do.
-    auto* out = reinterpret_cast<QRgb*>(image.bits());
-    for (const LandRun& run : m_landRuns) {
-        const QRgb fill = run.country < count ? colours[run.country] : seaRgb;
-        std::fill_n(out, run.length, run.cover == 0 ? fill : blend(fill, seaRgb, run.cover));
-        out += run.length;
+    auto* out = reinterpret_cast<QRgb*>(image.scanLine(top));
+    const auto last = m_landRuns.begin() + qsizetype(m_rowRuns[size_t(bottom)]);
+    for (auto run = m_landRuns.begin() + qsizetype(m_rowRuns[size_t(top)]); run != last; ++run) {
+        const QRgb fill = run->country < count ? colours[run->country] : sea;
+        std::fill_n(out, run->length, run->cover == 0 ? fill : blend(fill, sea, run->cover));
+        out += run->length;
     }
 }
 
-void WorldMap::paintPaths(QImage& image, const QPalette& palette)
+StrokeRasterizer WorldMap::flightStrokes(qreal ratio)
 {
-    const qreal ratio = image.devicePixelRatio();
     const QTransform transform = mapTransform();
     const QTransform toPixels = QTransform::fromScale(ratio, ratio);
 
-    // Flight paths: the heaviest drawn last, on top; widths on a square-root scale.
+    // The heaviest drawn last, on top; widths on a square-root scale.
     double heaviest = 0;
     for (const FlightPath& path : std::as_const(m_paths))
         heaviest = std::max(heaviest, double(path.bytes));
     m_drawnLegs = 0;
+    StrokeRasterizer strokes;
     const std::optional<QPointF> client = unitPoint(kClient);
     const auto leg = [&](QPointF from, QPointF to, const QColor& color, double weight) {
         from = transform.map(from);
@@ -271,7 +283,7 @@ void WorldMap::paintPaths(QImage& image, const QPalette& palette)
         arc.quadTo(control, to);
         QColor stroke = color;
         stroke.setAlphaF(0.35 + 0.55 * weight);
-        m_strokes.stroke(image, arc.toSubpathPolygons(toPixels).value(0), (1 + 4 * weight) * ratio, stroke);
+        strokes.add(arc.toSubpathPolygons(toPixels).value(0), (1 + 4 * weight) * ratio, stroke);
         ++m_drawnLegs;
     };
     for (qsizetype i = m_paths.size() - 1; i >= 0 && client; --i) {
@@ -288,13 +300,48 @@ void WorldMap::paintPaths(QImage& image, const QPalette& palette)
             leg(*client, *destination, RouteColors::of(QStringLiteral("Direct")), weight);
         }
     }
-    if (client) {
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
+    return strokes;
+}
+
+void WorldMap::drawBase()
+{
+    const QPalette& palette = this->palette();
+    const QList<QRgb> colours = landColours(palette);
+    const StrokeRasterizer strokes = flightStrokes(m_base.devicePixelRatio());
+    // Band by band, each band's pixels stay in the cache from its shading to its last flight path.
+    // A free pool thread takes bands too; each thread writes through its own view of the pixels.
+    constexpr int kBand = 32;
+    const int bands = (m_base.height() + kBand - 1) / kBand;
+    std::atomic<int> next = 0;
+    uchar* const bits = m_base.bits();
+    const QSize size = m_base.size();
+    const qsizetype stride = m_base.bytesPerLine();
+    const auto work = [&] {
+        QImage view(bits, size.width(), size.height(), stride, QImage::Format_ARGB32_Premultiplied);
+        for (int band = next++; band < bands; band = next++) {
+            const int top = band * kBand;
+            const int bottom = std::min(top + kBand, view.height());
+            shadeLand(view, colours, top, bottom);
+            strokes.draw(view, top, bottom);
+        }
+    };
+    QSemaphore done;
+    const bool helped = QThreadPool::globalInstance()->tryStart([&work, &done] {
+        work();
+        done.release();
+    });
+    work();
+    if (helped)
+        done.acquire();
+
+    QPainter painter(&m_base);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (const std::optional<QPointF> client = unitPoint(kClient)) {
         painter.setPen(QPen(palette.color(QPalette::Base), 2));
         painter.setBrush(palette.color(QPalette::Highlight));
-        painter.drawEllipse(transform.map(*client), 5, 5);
+        painter.drawEllipse(mapTransform().map(*client), 5, 5);
     }
+    paintLegend(painter);
 }
 
 void WorldMap::paintLegend(QPainter& painter)
@@ -323,10 +370,7 @@ void WorldMap::paintEvent(QPaintEvent*)
         if (m_base.size() != pixels)
             m_base = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         m_base.setDevicePixelRatio(ratio);
-        shadeLand(m_base, palette());
-        paintPaths(m_base, palette());
-        QPainter legend(&m_base);
-        paintLegend(legend);
+        drawBase();
         m_baseStale = false;
     }
     QPainter painter(this);

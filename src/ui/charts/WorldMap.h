@@ -70,10 +70,14 @@ private:
     // The layers that depend only on the size: which country covers each pixel, and how much of it
     // the borders cover.
     void paintLayers(const QSize& pixels, qreal ratio);
-    // The land shaded by traffic, run by run, over the whole of `image` (of the layers' size).
-    void shadeLand(QImage& image, const QPalette& palette) const;
-    // The flight paths and the client's place, over the shaded land.
-    void paintPaths(QImage& image, const QPalette& palette);
+    // Per country number of the layers, its shade for the traffic that reached it (0 is the sea).
+    QList<QRgb> landColours(const QPalette& palette) const;
+    // The land in rows [top, bottom) of `image` (of the layers' size), run by run.
+    void shadeLand(QImage& image, const QList<QRgb>& colours, int top, int bottom) const;
+    // The legs of the flight paths, in the image's pixels.
+    StrokeRasterizer flightStrokes(qreal ratio);
+    // The shaded land, the flight paths, the client's place and the legend, into m_base.
+    void drawBase();
     void paintLegend(QPainter& painter);
     void invalidate();
     void invalidateLayers();
@@ -92,10 +96,10 @@ private:
     // The map's pixels, row after row, as runs of one country and border coverage. Countries are
     // drawn without antialiasing; the antialiased borders cover their edges.
     std::vector<LandRun> m_landRuns;
+    std::vector<size_t> m_rowRuns; // where each row's runs start, and one past the last
     QSize m_landSize;
     QImage m_base; // the shaded land with the flight paths, in the raster engine's own format
     bool m_baseStale = true;
-    StrokeRasterizer m_strokes;
     QString m_hovered;
     int m_drawnLegs = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/charts/StrokeRasterizer.h"
 
 #include <QImage>
+#include <QPainterPath>
 #include <gtest/gtest.h>
 
 using namespace tarnwick;
@@ -9,13 +10,25 @@ namespace {
 
 constexpr QRgb kGround = 0xff000000;
 
-QImage strokeOn(const QPolygonF& points, double width, const QColor& colour)
+QImage ground()
 {
     QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
     image.fill(kGround);
-    StrokeRasterizer strokes;
-    strokes.stroke(image, points, width, colour);
     return image;
+}
+
+QImage strokeOn(const QPolygonF& points, double width, const QColor& colour)
+{
+    QImage image = ground();
+    StrokeRasterizer strokes;
+    strokes.add(points, width, colour);
+    strokes.draw(image, 0, image.height());
+    return image;
+}
+
+QString hex(QRgb pixel)
+{
+    return QString::number(pixel, 16);
 }
 
 } // namespace
@@ -83,29 +96,57 @@ TEST(StrokeRasterizerTest, CoversPixelsByTheirDistanceFromTheLine)
         SCOPED_TRACE(c.name);
         const QImage image = strokeOn(c.points, c.width, c.colour);
         for (const Pixel& pixel : c.pixels)
-            EXPECT_EQ(QString::number(image.pixel(pixel.at), 16), QString::number(pixel.expected, 16))
-                << pixel.at.x() << "," << pixel.at.y();
+            EXPECT_EQ(hex(image.pixel(pixel.at)), hex(pixel.expected)) << pixel.at.x() << "," << pixel.at.y();
     }
 }
 
-TEST(StrokeRasterizerTest, BlendsEachPixelOnceWhereSegmentsJoin)
+TEST(StrokeRasterizerTest, BlendsEachPixelOnceAndLeavesNoGapAtTheJoins)
 {
-    // The same bent line in one segment per leg and in many short ones: translucent ink laid twice at
-    // a join would show darker there.
-    QPolygonF coarse{{4, 4}, {20, 25}, {36, 6}};
-    QPolygonF fine;
-    for (int i = 0; i < 2; ++i)
-        for (int step = 0; step < 16; ++step)
-            fine.append(coarse[i] + (coarse[i + 1] - coarse[i]) * step / 16.0);
-    fine.append(coarse.last());
-    const QColor ink(40, 200, 120, 150);
-    EXPECT_EQ(strokeOn(fine, 4, ink), strokeOn(coarse, 4, ink));
+    // Translucent white over black: a pixel inked twice would be lighter than one fully covered once,
+    // a gap at a join darker than that along the line's middle.
+    const QColor ink(255, 255, 255, 128);
+    const QRgb once = 0xff808080;
+    QPainterPath arc(QPointF(3, 25));
+    arc.quadTo(QPointF(20, -5), QPointF(37, 25));
+    QPolygonF straightInPieces;
+    for (int step = 0; step <= 30; ++step)
+        straightInPieces.append(QPointF(5 + step, 15.5));
+    struct Case
+    {
+        const char* name;
+        QPolygonF points;
+    };
+    const QList<Case> cases{
+        {"a flattened arc", arc.toSubpathPolygons().value(0)},
+        {"a line in pieces shorter than it is wide", straightInPieces},
+        {"a right angle", {{5, 20}, {20, 5}, {35, 20}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QImage image = strokeOn(c.points, 4, ink);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                ASSERT_LE(qRed(image.pixel(x, y)), qRed(once)) << x << "," << y;
+        for (qsizetype i = 0; i + 1 < c.points.size(); ++i)
+            for (double t = 0; t < 1; t += 0.25) {
+                const QPointF at = c.points[i] + (c.points[i + 1] - c.points[i]) * t;
+                ASSERT_EQ(hex(image.pixel(at.toPoint())), hex(once)) << at.x() << "," << at.y();
+            }
+    }
+}
 
-    // Strokes after each other blend one over the other.
-    QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
-    image.fill(kGround);
+TEST(StrokeRasterizerTest, DrawsTheSameByBandsInAnyOrder)
+{
     StrokeRasterizer strokes;
-    for (int i = 0; i < 2; ++i)
-        strokes.stroke(image, {{5, 10.5}, {30, 10.5}}, 1, QColor(255, 255, 255, 128));
-    EXPECT_EQ(QString::number(image.pixel(15, 10), 16), QStringLiteral("ffc0c0c0"));
+    strokes.add({{2, 3}, {30, 28}, {38, 4}}, 5, QColor(40, 200, 120, 150));
+    strokes.add({{0, 15}, {40, 16}}, 3, QColor(200, 40, 40, 200));
+    QImage whole = ground();
+    strokes.draw(whole, 0, whole.height());
+    QImage banded = ground();
+    for (int top = 28; top > -7; top -= 7)
+        strokes.draw(banded, top, top + 7);
+    EXPECT_EQ(banded, whole);
+    // Later strokes over earlier ones: where they cross, green (24, 118, 71) over black, then red
+    // (157, 31, 31) with 55 / 255 of that showing through.
+    EXPECT_EQ(hex(whole.pixel(15, 15)), hex(0xffa2382e));
 }
