@@ -249,11 +249,25 @@ TEST_F(CliAppTest, DrivesTheRunningApplicationThroughTheControlSocket)
     EXPECT_EQ(tarnwick({QStringLiteral("start")}).status, 0);
     EXPECT_EQ(tarnwick({QStringLiteral("restart"), QStringLiteral("--json")}).object(), QJsonObject());
 
-    // A newer stable kernel on the feed: found, installed, and the kernel restarted on it.
+    // A newer stable kernel whose archive is no archive: the installer's own cause, and the kernel on
+    // disk stays the running one.
+    const QString asset =
+        QStringLiteral("mihomo-") + GitHubReleaseService::architectureTag() + QStringLiteral("-v1.19.31.gz");
     m_feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
-                   {{QStringLiteral("mihomo-") + GitHubReleaseService::architectureTag() +
-                         QStringLiteral("-v1.19.31.gz"),
-                     gzip(test::kernelPath())}});
+                   {{asset, QByteArray("not a gzip archive")}});
+    const CliRun failed = tarnwick({QStringLiteral("kernel"), QStringLiteral("upgrade")});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, QStringLiteral("Kernel installation failed: File system operation failed: Gunzip "
+                                         "failed with status 1\n"));
+    EXPECT_EQ(tarnwick({QStringLiteral("kernel"), QStringLiteral("check"), QStringLiteral("--json")})
+                  .object()
+                  .value("current")
+                  .toString(),
+              QStringLiteral("v1.19.30"));
+
+    // The same release republished whole: found, installed, and the kernel restarted on it.
+    m_feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
+                   {{asset, gzip(test::kernelPath())}});
     EXPECT_EQ(
         tarnwick({QStringLiteral("kernel"), QStringLiteral("check"), QStringLiteral("--json")}).object(),
         QJsonDocument::fromJson(R"({"current":"v1.19.30","latest":"v1.19.31","channel":"stable",
@@ -315,7 +329,8 @@ rules:
     // Selection: the kernel's own group follows.
     const CliRun selected =
         tarnwick({QStringLiteral("select"), QStringLiteral("Pick"), QStringLiteral("Loop")});
-    EXPECT_EQ(selected.out, QStringLiteral("Pick now uses Loop\n")) << selected.err.toStdString() << m_log.toStdString();
+    EXPECT_EQ(selected.out, QStringLiteral("Pick now uses Loop\n"))
+        << selected.err.toStdString() << m_log.toStdString();
     EXPECT_EQ(controller(QStringLiteral("/proxies/Pick")).value("now").toString(), QStringLiteral("Loop"));
     const struct
     {
