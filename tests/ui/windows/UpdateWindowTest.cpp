@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
@@ -46,6 +48,24 @@ QByteArray zipDirectory(const QString& directory, const QString& entry)
 QCoro::Task<> nothingToClean()
 {
     co_return;
+}
+
+// The relaunch an update leaves behind: a detached shell that waits for this process to end, then runs
+// the bundle. Its script, after it has been ended so that it runs nothing once the test is gone; empty
+// when there is none.
+QString endRelaunch()
+{
+    const QByteArray waiting = "while kill -0 " + QByteArray::number(::getpid()) + " ";
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = file.readAll().split('\0');
+        if (arguments.size() >= 3 && arguments[0] == "/bin/sh" && arguments[1] == "-c" &&
+            arguments[2].startsWith(waiting) && ::kill(pid.toInt(), SIGKILL) == 0)
+            return QString::fromUtf8(arguments[2]);
+    }
+    return {};
 }
 
 } // namespace
@@ -101,6 +121,8 @@ TEST(UpdateWindowTest, ShowsEveryPhaseOfAnUpdateFromTheFeed)
                      QStringLiteral("Installing the update | Restarting...")}));
     EXPECT_TRUE(window.actionButton().isHidden());
     EXPECT_EQ(AppBundle(installed).shortVersion(), QStringLiteral("0.2.0"));
+    EXPECT_TRUE(endRelaunch().contains(QStringLiteral("\nexec '%1/bin/tarnwick-app'").arg(installed)));
+    EXPECT_TRUE(test::waitFor([] { return endRelaunch().isEmpty(); }));
 
     // A release whose download is gone: the failure and its message, and another try offered.
     feed.publish(kRepository, QStringLiteral("v0.3.0"), false,
