@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -35,7 +36,18 @@ NotRunningError::NotRunningError(const QString& socketPath)
                 .arg(socketPath))
 {}
 
-ControlClient::ControlClient(QString socketPath) : m_socketPath(std::move(socketPath)) {}
+std::chrono::milliseconds ControlClient::answerBound(const QString& command)
+{
+    using namespace std::chrono_literals;
+    // The application's own download bound, and the unpacking and checks after it.
+    if (command == QLatin1String("upgradeKernel") || command == QLatin1String("upgradeApp"))
+        return 35min;
+    return 2min;
+}
+
+ControlClient::ControlClient(QString socketPath, std::optional<std::chrono::milliseconds> bound)
+    : m_socketPath(std::move(socketPath)), m_bound(bound)
+{}
 
 AppResponse ControlClient::send(const AppCommand& command) const
 {
@@ -60,7 +72,16 @@ AppResponse ControlClient::send(const AppCommand& command) const
     }
     if (!IPCFrame::write(command.toJson(), socket.fd))
         throw Error(QStringLiteral("Tarnwick closed the connection before taking the request"));
+    const auto bound =
+        std::chrono::duration_cast<std::chrono::microseconds>(m_bound.value_or(answerBound(command.name())));
+    const timeval limit{static_cast<time_t>(bound.count() / 1000000),
+                        static_cast<suseconds_t>(bound.count() % 1000000)};
+    ::setsockopt(socket.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    errno = 0;
     const std::optional<QJsonObject> answer = IPCFrame::read(socket.fd);
+    if (!answer && (errno == EAGAIN || errno == EWOULDBLOCK))
+        throw Error(QStringLiteral("Tarnwick took the request but did not answer within %1 s")
+                        .arg(std::chrono::duration_cast<std::chrono::seconds>(bound).count()));
     const std::optional<AppResponse> response = answer ? AppResponse::fromJson(*answer) : std::nullopt;
     if (!response)
         throw Error(QStringLiteral("Tarnwick closed the connection without an answer"));
