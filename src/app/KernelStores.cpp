@@ -70,6 +70,7 @@ void KernelStores::kernelReady()
 void KernelStores::kernelStopped()
 {
     m_ready = false;
+    m_proxy->forgetKernel();
     m_traffic->stopMonitoring();
     m_connections->stopStreaming();
     m_logs->stopStreaming();

@@ -95,13 +95,36 @@ void ProxyStore::loadConfigStructure(std::optional<QString> path)
     m_localProxyNames = structure.proxies;
 }
 
+void ProxyStore::forgetKernel()
+{
+    ++m_kernelGeneration;
+    if (!m_groups.isEmpty()) {
+        m_groups.clear();
+        Q_EMIT groupsChanged();
+    }
+    if (!m_providers.isEmpty()) {
+        m_providers.clear();
+        Q_EMIT providersChanged();
+    }
+    if (!m_localProxies.isEmpty()) {
+        m_localProxies.clear();
+        Q_EMIT localProxiesChanged();
+    }
+    if (!m_delayMap.isEmpty()) {
+        m_delayMap.clear();
+        Q_EMIT delayMapChanged();
+    }
+    m_lastRefreshed.reset();
+}
+
 QCoro::Task<> ProxyStore::refresh()
 {
     const QPointer<ProxyStore> self(this);
     const MihomoClient client = m_client;
+    const quint64 generation = m_kernelGeneration;
     try {
         const OutboundMode mode = co_await client.currentMode();
-        if (!self)
+        if (!self || generation != m_kernelGeneration)
             co_return;
         if (mode != m_mode) {
             m_mode = mode;
@@ -128,7 +151,7 @@ QCoro::Task<> ProxyStore::refresh()
     } catch (const std::exception& error) {
         warn(QStringLiteral("Failed to fetch proxy providers:"), error);
     }
-    if (!self)
+    if (!self || generation != m_kernelGeneration)
         co_return;
     if (providers)
         applyProviders(std::move(*providers));

@@ -79,6 +79,9 @@ public:
     void loadConfigStructure(std::optional<QString> path = std::nullopt);
     // Mode, groups and providers from the kernel; what fails to arrive keeps its last content.
     QCoro::Task<> refresh();
+    // The kernel stopped: its groups, providers, nodes and test results go with it, so that nothing shows
+    // them as current; the next start begins again from the configuration's placeholders.
+    void forgetKernel();
     // Throws what the kernel answers.
     QCoro::Task<> setMode(OutboundMode mode);
     // Throws what the kernel answers; then nothing changes.
@@ -144,6 +147,8 @@ private:
     bool m_hideUnavailableProxies = false;
     bool m_showHiddenGroups = false;
     bool m_autoDisconnectOnSwitch = false;
+    // Counts the kernels forgotten: a refresh that began for an earlier one applies nothing.
+    quint64 m_kernelGeneration = 0;
 };
 
 template <typename T> void ProxyStore::sortByTemplate(QList<T>& items, const QStringList& order)

@@ -274,6 +274,7 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
     EXPECT_EQ(m_settings->text(QStringLiteral("apiSecret")).value_or(QString()).size(), 32);
     ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
     EXPECT_EQ(state.mihomoVersion(), QStringLiteral("v1.19.30"));
+    EXPECT_TRUE(test::waitFor([&] { return state.proxyStore().groups().size() == 2; }));
     EXPECT_TRUE(controllerGet(QStringLiteral("/version")).contains("v1.19.30"));
     // The live settings were patched in: the mixed port is ours.
     EXPECT_TRUE(controllerGet(QStringLiteral("/configs"))
@@ -295,6 +296,7 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
     EXPECT_TRUE(state.isKernelIntentionallyStopped());
     EXPECT_EQ(m_settings->boolean(QStringLiteral("isKernelIntentionallyStopped")), true);
     EXPECT_FALSE(state.mihomoVersion().has_value());
+    EXPECT_TRUE(state.proxyStore().groups().isEmpty());
     EXPECT_TRUE(controllerGet(QStringLiteral("/version")).isEmpty());
 }
 
