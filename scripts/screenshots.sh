@@ -33,6 +33,8 @@ stop_helpers() {
 }
 trap 'stop_all; stop_helpers; rm -rf "$demo"' EXIT
 
+# Whether no unzip works on an archive in the directory $1 any more.
+unpacked() { ! pgrep -f -- "unzip -q $1/" >/dev/null; }
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 # Waits up to $1 seconds for the command to succeed.
 wait_for() {
@@ -91,7 +93,7 @@ wait_for 10 curl -sf "http://127.0.0.1:$web/generate_204"
 # "fresh") the subscription imported as the active profile beside the seeded local one.
 make_workspace() {
   local dir=$1 kind=$2
-  mkdir -p "$dir/home" "$dir/config" "$dir/data" "$dir/run" && chmod 700 "$dir/run"
+  mkdir -p "$dir/home" "$dir/config" "$dir/data" "$dir/run" "$dir/tmp" && chmod 700 "$dir/run"
   local settings="$dir/settings.ini"
   {
     echo "[General]"
@@ -131,7 +133,7 @@ PY
 
 workspace_env() {
   local dir=$1; shift
-  env HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" XDG_RUNTIME_DIR="$dir/run" \
+  env HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" XDG_RUNTIME_DIR="$dir/run" TMPDIR="$dir/tmp" \
     TARNWICK_WORKSPACE="$dir/workspace" TARNWICK_SETTINGS="$dir/settings.ini" "$@"
 }
 
@@ -191,7 +193,9 @@ shoot() {
   import -window "$window" "$out/$theme-settings-kernel-downloading.png"
   # The update window in its phases: a manual check while the feed is slow, its result with the release
   # history, the download of the new version (this pass runs from a copy in ~/Applications, where updates
-  # are installed), and its failure (the feed hands out no zip).
+  # are installed), its unpacking (pictured once the unpacking directory appears in the application's
+  # temporary directory; twenty thousand files keep it there for seconds), and its failure (no bundle
+  # inside).
   workspace_env "$dir" "$cli" app check >/dev/null 2>&1 &
   pids+=($!)
   local update
@@ -202,9 +206,14 @@ shoot() {
     import -window "$update" "$out/$theme-update-result.png"
     workspace_env "$dir" "$cli" app upgrade >/dev/null 2>&1 &
     pids+=($!)
-    sleep 7
+    # It checks again (3 s on this feed), then downloads for about 6 s.
+    sleep 6
     import -window "$update" "$out/$theme-update-downloading.png"
-    sleep 8
+    if wait_for 20 compgen -G "$dir/tmp/Tarnwick_Update_*"; then
+      import -window "$update" "$out/$theme-update-installing.png"
+      wait_for 60 unpacked "$dir/tmp" || true
+      sleep 1
+    fi
     import -window "$update" "$out/$theme-update-failed.png"
     # Closed, so that it stands in none of the pictures after it.
     xdotool windowfocus --sync "$update" key alt+c 2>/dev/null || true

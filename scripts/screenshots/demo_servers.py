@@ -3,10 +3,12 @@
 endpoint, payloads that produce traffic through the kernel, and release feeds (under /feed) whose downloads
 trickle, so that a download can be pictured half-way. Usage: demo_servers.py PORT PROFILE_FILE"""
 import http.server
+import io
 import json
 import os
 import sys
 import time
+import zipfile
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -57,17 +59,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, json.dumps(self.releases(path)).encode(), [("content-type", "application/json")])
         elif path.startswith("/feed/download/"):
             # A kernel: 8 MB at about 160 KB/s, still under way when the picture is taken. The
-            # application: 2 MB in about 6 s, then found to be no zip, so that the update fails.
-            chunks = 128 if "/Tarnwick-" in path else 512
+            # application: its package in about 6 s, then seconds of unpacking, so that the update window
+            # is pictured installing, and no bundle inside, so that the update fails.
+            if "/Tarnwick-" in path:
+                body, pieces, pause = PACKAGE, 128, 0.05
+            else:
+                body, pieces, pause = os.urandom(16384) * 512, 512, 0.1
+            size = -(-len(body) // pieces)
             self.send_response(200)
-            self.send_header("Content-Length", str(chunks * 16384))
+            self.send_header("Content-Length", str(len(body)))
             self.end_headers()
-            chunk = os.urandom(16384)
             try:
-                for _ in range(chunks):
-                    self.wfile.write(chunk)
+                for offset in range(0, len(body), size):
+                    self.wfile.write(body[offset:offset + size])
                     self.wfile.flush()
-                    time.sleep(0.05 if chunks == 128 else 0.1)
+                    time.sleep(pause)
             except OSError:
                 pass
         elif path.startswith("/blob"):
@@ -84,7 +90,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                      ("0.1.0", "2026-09-01T10:00:00Z", "- First release.")]
             return [{"tag_name": f"v{version}", "name": f"Tarnwick {version}", "prerelease": False,
                      "published_at": date, "body": body, "html_url": f"{base}/notes/{version}",
-                     "assets": [{"name": f"Tarnwick-{version}-linux-amd64.zip", "size": 512 * 16384,
+                     "assets": [{"name": f"Tarnwick-{version}-linux-amd64.zip", "size": len(PACKAGE),
                                  "browser_download_url": f"{base}/Tarnwick-{version}.zip"}]}
                     for version, date, body in notes]
         return [{"tag_name": "v1.19.99", "name": "v1.19.99", "prerelease": False,
@@ -92,5 +98,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                              "browser_download_url": f"{base}/mihomo-v1.19.99.gz"}]}]
 
 
+def package():
+    """The application's update: twenty thousand empty notes, which take seconds to unpack, and no bundle."""
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w", zipfile.ZIP_STORED) as archive:
+        for i in range(20000):
+            archive.writestr(f"Tarnwick-9.9.0/share/doc/notes/{i:05}.txt", b"")
+    return data.getvalue()
+
+
+PACKAGE = package()
 http.server.ThreadingHTTPServer.daemon_threads = True
 http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
