@@ -70,17 +70,6 @@ std::pair<QString, std::optional<QString>> splitSuffix(const QString& version)
     return {version.left(dash), version.mid(dash + 1)};
 }
 
-// Whether the answer says that nothing is published (no releases, no such tag). Any other answer but
-// 200 is the server failing, and the check fails with it instead of calling the application up to date.
-bool nothingPublished(int status)
-{
-    if (status == 404)
-        return true;
-    if (status != 200)
-        throw AppUpdateError(QStringLiteral("The update server answered HTTP %1.").arg(status));
-    return false;
-}
-
 ReleaseEntry entryFor(const AppRelease& release, const QString& version, bool isCurrent)
 {
     return ReleaseEntry{release.tagName, version,
@@ -138,7 +127,7 @@ QCoro::Task<AppUpdateResult> AppUpdateService::check(QString currentVersion, boo
 {
     const QString path = QStringLiteral("/repos/%1/%2/releases?per_page=10").arg(m_repoOwner, m_repoName);
     const auto [status, body] = co_await get(path);
-    if (nothingPublished(status))
+    if (status != 200)
         co_return AppUpdateResult::upToDate(currentVersion);
 
     QList<AppRelease> releases = AppRelease::decodeList(body);
@@ -166,7 +155,7 @@ QCoro::Task<AppUpdateResult> AppUpdateService::checkAlpha(qint64 currentBuild) c
     const QString path =
         QStringLiteral("/repos/%1/%2/releases/tags/Prerelease-Alpha").arg(m_repoOwner, m_repoName);
     const auto [status, body] = co_await get(path);
-    if (nothingPublished(status))
+    if (status != 200)
         co_return AppUpdateResult::upToDate(QStringLiteral("Alpha (Build %1)").arg(currentBuild));
 
     const AppRelease release = AppRelease::decode(body);
