@@ -22,6 +22,19 @@ QPointF unit(QPointF vector)
     return vector / std::hypot(vector.x(), vector.y());
 }
 
+// Rounding without a call into the maths library, for values well within the range of an int.
+int floorOf(float value)
+{
+    const int truncated = int(value);
+    return truncated - int(float(truncated) > value);
+}
+
+int ceilOf(float value)
+{
+    const int truncated = int(value);
+    return truncated + int(float(truncated) < value);
+}
+
 } // namespace
 
 void StrokeRasterizer::add(const QPolygonF& points, double width, const QColor& colour)
@@ -32,7 +45,8 @@ void StrokeRasterizer::add(const QPolygonF& points, double width, const QColor& 
     // Segments at least as long as the line's reach across, so that the bisectors of a segment's two
     // joins meet beyond its pixels; a curve flattened finer than that hardly moves.
     const auto apart = [shortest = 2 * reach](QPointF a, QPointF b) {
-        return std::hypot(a.x() - b.x(), a.y() - b.y()) >= shortest;
+        const QPointF between = b - a;
+        return QPointF::dotProduct(between, between) >= shortest * shortest;
     };
     QPolygonF line{points.first()};
     for (qsizetype i = 1; i + 1 < points.size(); ++i)
@@ -69,7 +83,9 @@ void StrokeRasterizer::add(const QPolygonF& points, double width, const QColor& 
             // Past a right angle the bisectors of neighbouring joins may cross within the line: both
             // segments draw the join in full.
             segment.hasEnd = QPointF::dotProduct(in, out) >= 0;
-            segment.end = {to, in + out};
+            const QPointF normal = in + out;
+            segment.end = {float(to.x()), float(to.y()), float(normal.x()), float(normal.y()),
+                           normal.x() != 0 ? float(normal.y() / normal.x()) : 0.0f};
         }
         m_segments.push_back(segment);
         hasStart = segment.hasEnd;
@@ -101,18 +117,24 @@ void StrokeRasterizer::paint(const Segment& segment, QImage& target, int top, in
     const float inverse = lengthSquared > 0 ? 1 / lengthSquared : 0;
     const float inverseLength = std::sqrt(inverse);
     const float inverseDy = dy != 0 ? 1 / dy : 0;
-    // A bisector's test in a row: positive or zero on the later segment's side. The two segments of a
-    // join compute it from the same numbers in the same order, so every pixel falls on one side.
-    struct Side
+    // Where a join's bisector divides the pixels of a row in [left, right]: columns from `column` on
+    // lie on the later segment's side if `laterRight`, on the earlier one's otherwise. Both segments
+    // of the join compute it from the same numbers in the same order, so each pixel falls on one side.
+    struct Split
     {
-        float x = 0;
-        float normalX = 0;
-        float row = 0;
-        bool later(float centreX) const { return (centreX - x) * normalX + row >= 0; }
+        int column;
+        bool laterRight;
     };
-    const auto side = [](const Bisector& bisector, float centreY) {
-        return Side{float(bisector.at.x()), float(bisector.normal.x()),
-                    (centreY - float(bisector.at.y())) * float(bisector.normal.y())};
+    const auto split = [](const Bisector& bisector, float centreY, int left, int right) {
+        if (bisector.normalX == 0)
+            return Split{(centreY - bisector.y) * bisector.normalY >= 0 ? left : right + 1, true};
+        // Where the bisector crosses the row; within a pixel or two of the row's part, as beyond it
+        // every pixel is on the same side anyway.
+        const float crossing = std::clamp(bisector.x - (centreY - bisector.y) * bisector.slope,
+                                          float(left) - 2, float(right) + 2);
+        if (bisector.normalX > 0)
+            return Split{ceilOf(crossing - 0.5f), true};
+        return Split{floorOf(crossing - 0.5f) + 1, false};
     };
     const int width = target.width();
     uchar* const bits = target.bits();
@@ -120,33 +142,45 @@ void StrokeRasterizer::paint(const Segment& segment, QImage& target, int top, in
     for (int y = top; y <= bottom; ++y) {
         const float centreY = float(y) + 0.5f;
         // The part of the segment within reach of this row, vertically, widened by the reach.
-        float first = 0;
-        float last = 1;
+        float low = 0;
+        float high = 1;
         if (dy != 0) {
-            first = (centreY - reach - fromY) * inverseDy;
-            last = (centreY + reach - fromY) * inverseDy;
-            if (first > last)
-                std::swap(first, last);
-            first = std::max(first, 0.0f);
-            last = std::min(last, 1.0f);
-            if (first > last)
+            low = (centreY - reach - fromY) * inverseDy;
+            high = (centreY + reach - fromY) * inverseDy;
+            if (low > high)
+                std::swap(low, high);
+            low = std::max(low, 0.0f);
+            high = std::min(high, 1.0f);
+            if (low > high)
                 continue;
         }
-        const float leftX = fromX + dx * (dx < 0 ? last : first) - reach;
-        const float rightX = fromX + dx * (dx < 0 ? first : last) + reach;
-        const int left = std::max(0, int(std::ceil(leftX - 0.5f)));
-        const int right = std::min(width - 1, int(std::floor(rightX - 0.5f)));
+        const float leftX = fromX + dx * (dx < 0 ? high : low) - reach;
+        const float rightX = fromX + dx * (dx < 0 ? low : high) + reach;
+        const int left = std::max(0, ceilOf(std::max(leftX, -1.0f) - 0.5f));
+        const int right = std::min(width - 1, floorOf(std::min(rightX, float(width) + 1) - 0.5f));
         auto* pixels = reinterpret_cast<quint32*>(bits + y * stride);
         const float offsetY = centreY - fromY;
         const float alongRow = offsetY * dy;
         const float acrossRow = -offsetY * dx * inverseLength;
         const float acrossStep = dy * inverseLength;
-        const Side start = segment.hasStart ? side(segment.start, centreY) : Side{};
-        const Side end = segment.hasEnd ? side(segment.end, centreY) : Side{};
-        for (int x = left; x <= right; ++x) {
+        int first = left;
+        int last = right;
+        if (segment.hasStart) {
+            const Split start = split(segment.start, centreY, left, right);
+            if (start.laterRight)
+                first = std::max(first, start.column);
+            else
+                last = std::min(last, start.column - 1);
+        }
+        if (segment.hasEnd) {
+            const Split end = split(segment.end, centreY, left, right);
+            if (end.laterRight)
+                last = std::min(last, end.column - 1);
+            else
+                first = std::max(first, end.column);
+        }
+        for (int x = first; x <= last; ++x) {
             const float centreX = float(x) + 0.5f;
-            if ((segment.hasStart && !start.later(centreX)) || (segment.hasEnd && end.later(centreX)))
-                continue;
             const float offsetX = centreX - fromX;
             // Beside the segment the distance is straight across it; beyond its ends (and around a
             // segment of no length), to the nearer end.

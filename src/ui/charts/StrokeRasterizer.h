@@ -29,11 +29,15 @@ public:
     void draw(QImage& target, int top, int bottom) const;
 
 private:
-    // The line through a join, bisecting the angle between its two segments.
+    // The line through a join, bisecting the angle between its two segments, in single precision as
+    // the pixels are worked out.
     struct Bisector
     {
-        QPointF at;
-        QPointF normal; // towards the later segment
+        float x = 0; // the join
+        float y = 0;
+        float normalX = 0; // towards the later segment
+        float normalY = 0;
+        float slope = 0; // how far the line moves left per row down: normalY / normalX
     };
     struct Segment
     {
