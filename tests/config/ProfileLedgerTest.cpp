@@ -80,11 +80,10 @@ TEST_F(ProfileLedgerTest, ReconcilesWithTheFilesPresent)
 
     const QList<ProfileNode> nodes = ledger.getNodes();
     ASSERT_EQ(nodes.size(), 2);
-    EXPECT_EQ(nodes[0], work);
-    EXPECT_EQ(nodes[1].name, "Hand Copied");
-    EXPECT_EQ(nodes[1].fileName, "Hand Copied.yml");
-    EXPECT_EQ(nodes[1].type, ProfileType::Local);
-    EXPECT_FALSE(nodes[1].url || nodes[1].updateInterval || nodes[1].lastUpdated);
+    EXPECT_FALSE(nodes[1].id.isEmpty());
+    EXPECT_EQ(nodes, (QList<ProfileNode>{work,
+                                         {nodes[1].id, "Hand Copied", ProfileType::Local, "Hand Copied.yml",
+                                          std::nullopt, std::nullopt, std::nullopt}}));
     // The stand-in node keeps its id from one read to the next.
     EXPECT_EQ(ledger.getNodes(), nodes);
     EXPECT_EQ(ledger.nodeByFileName("Hand Copied.yml")->id, nodes[1].id);

@@ -59,12 +59,7 @@ TEST(GeoIPResolverTest, CachesEachTextOnceWithItsMarker)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const char* host : {"localhost", "no-such-host.invalid", "2001:4860:4860::8888"})
         db.recordOpened(connection({.id = host, .start = now, .host = host, .sourceIP = "127.0.0.1"}), 1, {});
-    db.recordOpened(connection({.id = "x",
-                                .start = now,
-                                .host = "dns.google",
-                                .destinationIP = "8.8.8.8",
-                                .remote = "10.1.2.3"}),
-                    1, {});
+    db.recordOpened(connection({"x", now, "dns.google", {}, 0, 0, "8.8.8.8", "10.1.2.3"}), 1, {});
 
     // Without ASN.mmdb public addresses get a country and no network.
     GeoIPResolver resolver{db, workDirectory(work, false), 10};
