@@ -20,43 +20,35 @@ protected:
 
 } // namespace
 
-TEST_F(SettingsTest, NeverWrittenIsDistinctFromZeroAndEmpty)
+TEST_F(SettingsTest, EveryTypeRoundTripsAndNeverWrittenIsDistinctFromZeroAndEmpty)
 {
     Settings settings(path());
     EXPECT_FALSE(settings.integer("apiPort").has_value());
     EXPECT_FALSE(settings.text("apiSecret").has_value());
     EXPECT_FALSE(settings.boolean("tunEnabled").has_value());
-
+    const QDateTime when = QDateTime::fromString("2026-03-01T10:20:30.456Z", Qt::ISODateWithMs);
     settings.setInteger("apiPort", 0);
     settings.setText("apiSecret", QString());
     settings.setBoolean("tunEnabled", false);
-
-    // A second instance reads the file, as another process would.
-    Settings reread(path());
-    EXPECT_EQ(reread.integer("apiPort"), 0);
-    EXPECT_EQ(reread.text("apiSecret"), QString());
-    EXPECT_EQ(reread.boolean("tunEnabled"), false);
-
-    reread.remove("apiPort");
-    EXPECT_FALSE(settings.integer("apiPort").has_value());
-}
-
-TEST_F(SettingsTest, RoundTripsEveryType)
-{
-    Settings settings(path());
-    const QDateTime when = QDateTime::fromString("2026-03-01T10:20:30.456Z", Qt::ISODateWithMs);
     settings.setDate("lastAppUpdateCheckDate", when);
     settings.setInteger("dbRetentionDays", -5);
     settings.setText("systemProxyBypass", "localhost, 127.0.0.1, *.local");
     settings.setText("globalUA", "clash.meta/1.0 (日本語 ✓)");
     settings.setBoolean("update.autoCheck", true);
 
+    // A second instance reads the file, as another process would.
     Settings reread(path());
+    EXPECT_EQ(reread.integer("apiPort"), 0);
+    EXPECT_EQ(reread.text("apiSecret"), QString());
+    EXPECT_EQ(reread.boolean("tunEnabled"), false);
     EXPECT_EQ(reread.date("lastAppUpdateCheckDate"), when);
     EXPECT_EQ(reread.integer("dbRetentionDays"), -5);
     EXPECT_EQ(reread.text("systemProxyBypass"), "localhost, 127.0.0.1, *.local");
     EXPECT_EQ(reread.text("globalUA"), "clash.meta/1.0 (日本語 ✓)");
     EXPECT_EQ(reread.boolean("update.autoCheck"), true);
+
+    reread.remove("apiPort");
+    EXPECT_FALSE(settings.integer("apiPort").has_value());
 }
 
 TEST_F(SettingsTest, WrongTypesFallBackToTheDefault)
