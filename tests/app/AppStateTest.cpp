@@ -1,9 +1,7 @@
 #include "app/AppState.h"
 
-#include "app/HelperClient.h"
 #include "config/EngineSettings.h"
 #include "config/UserAgentHelper.h"
-#include "platform/Settings.h"
 #include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
@@ -17,13 +15,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <csignal>
 #include <functional>
+#include <optional>
 
 using namespace tarnwick;
 using namespace std::chrono_literals;
@@ -43,49 +40,18 @@ public:
     int answer = 1;
 };
 
-class AppStateTest : public ::testing::Test
+class AppStateTest : public test::AppTest
 {
 public:
-    void SetUp() override
+    AppState& makeState() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        // Geodata and release feeds come from a local server that has none, so nothing leaves the machine.
-        test::prepareAppSettings(*m_settings, m_geodataServer.url());
-        m_helper =
-            std::make_unique<HelperClient>(test::helperOptions(m_dir.path()), HelperClient::Timeouts{});
-    }
-
-    void TearDown() override
-    {
-        if (m_state && m_state->supervisor().isRunning())
-            test::await(m_state->stopKernel());
-        m_state.reset();
-        test::await(m_helper->unregisterHelper());
-    }
-
-    AppState& makeState()
-    {
-        AppEnvironment environment;
-        environment.settings = m_settings.get();
-        environment.paths = ClashPaths(workspace());
-        environment.helper = m_helper.get();
-        environment.alertPresenter = &m_alerts;
-        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
-        environment.openOnboarding = [this] { ++m_onboardingOpened; };
-        environment.openKernelDownload = [this] { ++m_kernelDownloadOpened; };
-        environment.openFile = [this](const QString& path) { m_openedFiles.append(path); };
-        environment.kernelRecovery = m_recovery;
-        m_state = std::make_unique<AppState>(environment);
+        AppEnvironment env = environment(m_alerts);
+        env.openOnboarding = [this] { ++m_onboardingOpened; };
+        env.openKernelDownload = [this] { ++m_kernelDownloadOpened; };
+        env.openFile = [this](const QString& path) { m_openedFiles.append(path); };
+        env.kernelRecovery = m_recovery;
+        m_state = std::make_unique<AppState>(env);
         return *m_state;
-    }
-
-    QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
-
-    void completedOnboarding(const QString& activeProfile)
-    {
-        m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
-        m_settings->setText(QStringLiteral("activeProfileName"), activeProfile);
     }
 
     // The network administration bits (CAP_NET_ADMIN, CAP_NET_RAW) of a process's bounding, permitted
@@ -104,27 +70,17 @@ public:
         return sets == 3 ? bits : ~0ull;
     }
 
-    QByteArray controllerGet(const QString& path)
+    static ProfileNode profileNamed(const AppState& state, const QString& name)
     {
-        QNetworkAccessManager network;
-        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2")
-                                         .arg(m_settings->integer(QStringLiteral("apiPort"), 0))
-                                         .arg(path)));
-        request.setRawHeader("Authorization",
-                             "Bearer " + m_settings->text(QStringLiteral("apiSecret"), {}).toUtf8());
-        std::unique_ptr<QNetworkReply> reply(network.get(request));
-        test::waitFor([&] { return reply->isFinished(); });
-        return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+        for (const ProfileNode& node : state.profileNodes()) {
+            if (node.name == name)
+                return node;
+        }
+        ADD_FAILURE() << "no profile " << name.toStdString();
+        return {};
     }
 
-    QTemporaryDir m_dir;
-    test::TestHttpServer m_geodataServer{[](const test::HttpRequest&) {
-        return test::HttpResponse{404, {}, {}, false};
-    }};
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<HelperClient> m_helper;
     RecordingAlertPresenter m_alerts;
-    std::unique_ptr<AppState> m_state;
     int m_onboardingOpened = 0;
     int m_kernelDownloadOpened = 0;
     QStringList m_openedFiles;
@@ -232,10 +188,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {}},
         BootCase{"MissingHelperOffersToInstallItFirst",
                  [](AppStateTest& t) {
-                     HelperRegistration::Options options;
-                     options.socketPath = t.m_dir.filePath(QStringLiteral("run/helper.sock"));
+                     HelperRegistration::Options options = test::helperOptions(t.m_dir.path());
                      options.helperExecutable = t.m_dir.filePath(QStringLiteral("no-helper-here"));
-                     options.systemctl = QStringLiteral("/bin/false");
                      t.m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
                      t.completedOnboarding(QStringLiteral("Default"));
                      t.m_alerts.answer = 1; // "Later"
@@ -257,12 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    QSignalSpy ready(&state, &AppState::kernelReady);
-
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running)
         << m_alerts.alerts.value(0).text.toStdString();
     const qint32 pid = state.kernelStatus().pid;
@@ -272,7 +221,7 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
     EXPECT_EQ(networkCapabilities(pid), 0u);
     // A fresh secret was generated and saved.
     EXPECT_EQ(m_settings->text(QStringLiteral("apiSecret")).value_or(QString()).size(), 32);
-    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+    ASSERT_TRUE(test::waitFor([&] { return state.isKernelReady(); }, 15s));
     EXPECT_EQ(state.mihomoVersion(), QStringLiteral("v1.19.30"));
     EXPECT_TRUE(test::waitFor([&] { return state.proxyStore().groups().size() == 2; }));
     EXPECT_TRUE(controllerGet(QStringLiteral("/version")).contains("v1.19.30"));
@@ -303,14 +252,11 @@ TEST_F(AppStateTest, KernelRunsThroughTheHelperAndStops)
 TEST_F(AppStateTest, RejectedProfileShowsTheKernelsOwnWords)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
     test::writeFile(workspace() + QStringLiteral("/profiles/Broken.yaml"),
                     "proxy-groups:\n  - name: Proxy\n    type: select\n    proxies: [Nowhere]\nrules:\n  - "
                     "MATCH,Proxy\n");
-    completedOnboarding(QStringLiteral("Broken"));
     m_alerts.answer = 0; // "Edit Config"
-    AppState& state = makeState();
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel(QStringLiteral("Broken"));
 
     EXPECT_EQ(state.kernelStatus(), KernelStatus::stopped());
     ASSERT_EQ(m_alerts.alerts.size(), 1);
@@ -323,28 +269,27 @@ TEST_F(AppStateTest, RejectedProfileShowsTheKernelsOwnWords)
     EXPECT_EQ(m_openedFiles, QStringList{workspace() + QStringLiteral("/profiles/Broken.yaml")});
 }
 
-TEST_F(AppStateTest, RejectedSwitchKeepsTheRunningKernelAndItsConfiguration)
+// A profile the kernel rejects keeps the running kernel and its configuration; one it takes restarts the
+// kernel on it; a shutdown then stops the kernel and keeps the modes for the next launch.
+TEST_F(AppStateTest, SwitchingProfilesRestartsTheKernelOnlyOnOneItTakes)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
     // The compiler puts its QUIC rule first; the kernel's index is turned back into the profile's own.
     test::writeFile(
         workspace() + QStringLiteral("/profiles/Broken.yaml"),
         "rules:\n  - DOMAIN,example.com,DIRECT\n  - DOMAIN,example.org,Nowhere\n  - MATCH,DIRECT\n");
-    completedOnboarding(QStringLiteral("Default"));
+    test::writeFile(workspace() + QStringLiteral("/profiles/Work.yaml"),
+                    "proxy-groups:\n  - name: Office\n    type: select\n    proxies: [DIRECT, REJECT]\n"
+                    "rules:\n  - MATCH,Office\n");
+    m_settings->setBoolean(QStringLiteral("systemProxyEnabled"), true);
     m_alerts.answer = 1; // "OK"
-    AppState& state = makeState();
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
     const KernelStatus running = state.kernelStatus();
     const QString config = workspace() + QStringLiteral("/work/config.json");
     const QString compiled = test::readFile(config);
 
-    const auto broken =
-        std::find_if(state.profileNodes().cbegin(), state.profileNodes().cend(),
-                     [](const ProfileNode& node) { return node.name == QLatin1String("Broken"); });
-    ASSERT_NE(broken, state.profileNodes().cend());
-    test::await(state.switchProfile(*broken), 60s);
+    test::await(state.switchProfile(profileNamed(state, QStringLiteral("Broken"))), 60s);
     ASSERT_EQ(m_alerts.alerts.size(), 1);
     EXPECT_EQ(m_alerts.alerts.first().title, QStringLiteral("Configuration Error"));
     EXPECT_EQ(m_alerts.alerts.first().text,
@@ -355,44 +300,15 @@ TEST_F(AppStateTest, RejectedSwitchKeepsTheRunningKernelAndItsConfiguration)
     // The kernel's configuration on disk is still the one it runs, so a reload or restart keeps working.
     EXPECT_EQ(test::readFile(config), compiled);
     EXPECT_FALSE(QFile::exists(workspace() + QStringLiteral("/work/config.candidate.json")));
-}
 
-TEST_F(AppStateTest, SwitchingProfilesRestartsTheKernelOnTheNewOne)
-{
-    TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    test::writeFile(workspace() + QStringLiteral("/profiles/Work.yaml"),
-                    "proxy-groups:\n  - name: Office\n    type: select\n    proxies: [DIRECT, REJECT]\n"
-                    "rules:\n  - MATCH,Office\n");
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    test::await(state.boot(), 60s);
+    test::await(state.switchProfile(profileNamed(state, QStringLiteral("Work"))), 60s);
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    const qint32 firstPid = state.kernelStatus().pid;
-
-    const auto work =
-        std::find_if(state.profileNodes().cbegin(), state.profileNodes().cend(),
-                     [](const ProfileNode& node) { return node.name == QLatin1String("Work"); });
-    ASSERT_NE(work, state.profileNodes().cend());
-    test::await(state.switchProfile(*work), 60s);
-    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    EXPECT_NE(state.kernelStatus().pid, firstPid);
+    const qint32 pid = state.kernelStatus().pid;
+    EXPECT_NE(pid, running.pid);
     EXPECT_EQ(state.activeProfileName(), QStringLiteral("Work"));
     EXPECT_EQ(m_settings->text(QStringLiteral("activeProfileName")), QStringLiteral("Work"));
     ASSERT_TRUE(
         test::waitFor([&] { return !controllerGet(QStringLiteral("/proxies/Office")).isEmpty(); }, 15s));
-}
-
-TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
-{
-    TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    completedOnboarding(QStringLiteral("Default"));
-    m_settings->setBoolean(QStringLiteral("systemProxyEnabled"), true);
-    AppState& state = makeState();
-    test::await(state.boot(), 60s);
-    ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    const qint32 pid = state.kernelStatus().pid;
 
     test::await(state.shutdown(), 30s);
     EXPECT_EQ(::kill(pid, 0), -1);
@@ -403,11 +319,8 @@ TEST_F(AppStateTest, ShutdownStopsTheKernelAndKeepsTheModes)
 TEST_F(AppStateTest, StopWhileTheStartValidatesWins)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    completedOnboarding(QStringLiteral("Default"));
     m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
-    AppState& state = makeState();
-    test::await(state.boot());
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus(), KernelStatus::stopped());
 
     // The start suspends at its first wait (compiling, then the kernel's own test of the configuration).
@@ -431,10 +344,7 @@ TEST_F(AppStateTest, StopWhileTheStartValidatesWins)
 TEST_F(AppStateTest, KilledKernelIsNoticedRestartedAndThenGivenUpOn)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState(); // one restart in a row, then an alert
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel(); // one restart in a row, then an alert
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
     const qint32 first = state.kernelStatus().pid;
 
@@ -468,16 +378,12 @@ TEST_F(AppStateTest, KilledKernelIsNoticedRestartedAndThenGivenUpOn)
 TEST_F(AppStateTest, PortHeldByAnotherProgramIsReported)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
     m_settings->setInteger(QStringLiteral("mixedPort"), holder.serverPort());
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    QSignalSpy ready(&state, &AppState::kernelReady);
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+    ASSERT_TRUE(test::waitFor([&] { return state.isKernelReady(); }, 15s));
     ASSERT_EQ(m_alerts.alerts.size(), 1);
     EXPECT_EQ(
         m_alerts.alerts.first(),
@@ -494,7 +400,6 @@ TEST_F(AppStateTest, PortHeldByAnotherProgramIsReported)
 TEST_F(AppStateTest, SettingsChangedWhileTrafficFlowsReloadOnceAndTheTrafficStillFlows)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
     // The mixed port as a new user has it: never written.
     m_settings->remove(QStringLiteral("mixedPort"));
     {
@@ -505,13 +410,10 @@ TEST_F(AppStateTest, SettingsChangedWhileTrafficFlowsReloadOnceAndTheTrafficStil
     test::TestHttpServer origin([](const test::HttpRequest&) {
         return test::HttpResponse{200, {}, "through the kernel", false};
     });
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    QSignalSpy ready(&state, &AppState::kernelReady);
-    QSignalSpy reloads(&state, &AppState::hotReloadTriggered);
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+    ASSERT_TRUE(test::waitFor([&] { return state.isKernelReady(); }, 15s));
+    QSignalSpy reloads(&state, &AppState::hotReloadTriggered);
 
     // A connection of its own each time, as a new program would open.
     const auto fetch = [&] {
@@ -555,19 +457,12 @@ TEST_F(AppStateTest, SettingsChangedWhileTrafficFlowsReloadOnceAndTheTrafficStil
 TEST_F(AppStateTest, InstalledKernelUpdateRestartsTheRunningKernel)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    QProcess gzip;
-    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), kernel});
-    ASSERT_TRUE(gzip.waitForFinished(60000));
     test::ReleaseFeedServer feed;
     feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
                  {{QStringLiteral("mihomo-darwin-arm64-v1.19.31.gz"), "another machine's", -1, 200},
-                  {QStringLiteral("mihomo-%1-v1.19.31.gz").arg(GitHubReleaseService::architectureTag()),
-                   gzip.readAllStandardOutput(), -1, 200}});
+                  test::ReleaseFeedServer::kernelAsset(QStringLiteral("v1.19.31"), test::gzipped(kernel))});
     m_settings->setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
-    completedOnboarding(QStringLiteral("Default"));
-    AppState& state = makeState();
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
     const qint32 oldPid = state.kernelStatus().pid;
     EXPECT_EQ(state.runtimeManager().state(), RuntimeState::ready(QStringLiteral("Installed")));

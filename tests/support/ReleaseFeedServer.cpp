@@ -1,5 +1,7 @@
 #include "ReleaseFeedServer.h"
 
+#include "runtime/GitHubReleaseService.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +12,12 @@ namespace tarnwick::test {
 ReleaseFeedServer::ReleaseFeedServer()
     : m_server([this](const HttpRequest& request) { return answer(request); })
 {}
+
+ReleaseFeedServer::Asset ReleaseFeedServer::kernelAsset(const QString& tag, QByteArray bytes, int status)
+{
+    return {QStringLiteral("mihomo-%1-%2.gz").arg(GitHubReleaseService::architectureTag(), tag),
+            std::move(bytes), -1, status};
+}
 
 void ReleaseFeedServer::publish(const QString& repository, const QString& tag, bool prerelease,
                                 const QList<Asset>& assets)

@@ -29,6 +29,9 @@ public:
 
     ReleaseFeedServer();
 
+    // The kernel's release asset for this machine's architecture.
+    static Asset kernelAsset(const QString& tag, QByteArray bytes, int status = 200);
+
     QString apiBase() const { return m_server.url(); }
     // Publishes a release as the repository's newest.
     void publish(const QString& repository, const QString& tag, bool prerelease, const QList<Asset>& assets);

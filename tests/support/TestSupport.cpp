@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -103,6 +104,13 @@ QString asnMmdbPath()
 {
     const QString path = cacheDir() + QStringLiteral("/geodata/ASN.mmdb");
     return QFileInfo(path).size() > 0 ? path : QString();
+}
+
+QByteArray gzipped(const QString& path)
+{
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), path});
+    return gzip.waitForFinished(60000) && gzip.exitCode() == 0 ? gzip.readAllStandardOutput() : QByteArray();
 }
 
 quint16 freePort()

@@ -48,6 +48,9 @@ bool installKernel(const QString& workspace);
 // its path there, or empty on failure.
 QString placeKernel(const QString& kernel, const QString& workspace);
 
+// The file's bytes as `gzip -1` packs them; empty when gzip fails.
+QByteArray gzipped(const QString& path);
+
 // A TCP port on 127.0.0.1 that was free a moment ago.
 quint16 freePort();
 

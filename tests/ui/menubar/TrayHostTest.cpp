@@ -1,13 +1,8 @@
-#include "app/AppState.h"
-#include "app/HelperClient.h"
-#include "platform/Settings.h"
+#include "../DesktopAppTest.h"
 #include "support/TestSupport.h"
 #include "ui/menubar/MenuBarManager.h"
-#include "ui/windows/DesktopFrontend.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -86,7 +81,9 @@ TrayHost* trayHost = nullptr;
 
 } // namespace
 
-TEST(TrayHostTest, TheIconAppearsAndItsMenuRunsTheKernel)
+using TrayHostTest = test::DesktopAppTest;
+
+TEST_F(TrayHostTest, TheIconAppearsAndItsMenuRunsTheKernel)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
     TARNWICK_REQUIRE_GEODATA(geodata);
@@ -95,47 +92,13 @@ TEST(TrayHostTest, TheIconAppearsAndItsMenuRunsTheKernel)
             FAIL() << "Xvfb and trayer are needed (scripts/install-deps.sh)";
         GTEST_SKIP() << "Xvfb and trayer are needed (scripts/install-deps.sh)";
     }
-    QTemporaryDir dir;
-    const QString workspace = dir.filePath(QStringLiteral("workspace"));
-    QDir().mkpath(workspace + QStringLiteral("/core/versions/v1.19.30"));
-    QDir().mkpath(workspace + QStringLiteral("/work"));
-    QFile::copy(kernel, workspace + QStringLiteral("/core/versions/v1.19.30/mihomo"));
-    QFile::link(QStringLiteral("versions/v1.19.30/mihomo"), workspace + QStringLiteral("/core/current"));
-    QFile::copy(geodata, workspace + QStringLiteral("/work/Country.mmdb"));
-
-    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
-    settings.setBoolean(QStringLiteral("update.autoCheck"), false);
-    settings.setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
-    settings.setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
-    settings.setText(QStringLiteral("activeProfileName"), QStringLiteral("Default"));
-    settings.setInteger(QStringLiteral("apiPort"), test::freePort());
-    settings.setInteger(QStringLiteral("mixedPort"), test::freePort());
-    for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-        settings.setText(QString::fromLatin1(key),
-                         QStringLiteral("http://127.0.0.1:%1/").arg(test::freePort()));
-    HelperRegistration::Options options;
-    options.socketPath = dir.filePath(QStringLiteral("run/helper.sock"));
-    options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
-    options.unitDirectory = dir.filePath(QStringLiteral("units"));
-    options.systemctl = QStringLiteral("/bin/false");
-    HelperClient helper(options, HelperClient::Timeouts{});
-
-    DesktopFrontend frontend;
-    AppEnvironment environment;
-    environment.settings = &settings;
-    environment.paths = ClashPaths(workspace);
-    environment.helper = &helper;
-    environment.alertPresenter = &frontend.alertPresenter();
-    environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
-    frontend.prepare(environment);
-    AppState state(environment);
-    frontend.attach(state, [] {});
-    test::await(state.boot(), 60s);
+    m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::stopped);
 
-    MenuBarManager& menuBar = *frontend.menuBar();
+    MenuBarManager& menuBar = *m_frontend.menuBar();
     ASSERT_TRUE(test::waitFor([&] { return menuBar.isTrayAvailable(); }));
-    EXPECT_FALSE(frontend.mainWindow()); // with a tray there is no window to stand in for it
+    EXPECT_FALSE(m_frontend.mainWindow()); // with a tray there is no window to stand in for it
     ASSERT_TRUE(test::waitFor([&] { return menuBar.trayIcon().geometry().width() > 0; }));
 
     // A right click on the embedded icon opens the menu.
@@ -161,8 +124,6 @@ TEST(TrayHostTest, TheIconAppearsAndItsMenuRunsTheKernel)
     action(menuBar.menu(), QStringLiteral("Stop Kernel"))->trigger();
     EXPECT_TRUE(test::waitFor([&] { return !state.supervisor().isRunning(); }, 20s));
     EXPECT_EQ(state.kernelStatus().kind, KernelStatus::Kind::stopped);
-    frontend.detach();
-    test::await(helper.unregisterHelper());
 }
 
 int main(int argc, char** argv)

@@ -1,26 +1,18 @@
 #include "ui/settings/SettingsPage.h"
 
-#include "app/AppState.h"
+#include "../DesktopAppTest.h"
 #include "app/HelperClient.h"
 #include "config/EngineSettings.h"
-#include "platform/Settings.h"
-#include "runtime/GitHubReleaseService.h"
-#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
-#include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 #include "ui/settings/HelperSection.h"
 #include "ui/settings/KernelSection.h"
 #include "ui/settings/SettingField.h"
 #include "ui/settings/UpdatesSection.h"
-#include "ui/windows/DesktopFrontend.h"
 #include "ui/windows/UpdateWindow.h"
 
 #include <QListWidget>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -33,58 +25,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The application as tarnwick-app builds it on a desktop, with the real kernel in a temporary workspace.
-class SettingsPageTest : public ::testing::Test
+// The application with the real kernel in a temporary workspace, past the onboarding.
+class SettingsPageTest : public test::DesktopAppTest
 {
 public:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        test::prepareAppSettings(*m_settings, m_server.url());
-        m_settings->setBoolean(QStringLiteral("update.autoCheck"), false);
-        m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
-        m_settings->setText(QStringLiteral("activeProfileName"), QStringLiteral("Default"));
-        m_helper =
-            std::make_unique<HelperClient>(test::helperOptions(m_dir.path()), HelperClient::Timeouts{});
-    }
-
-    void TearDown() override
-    {
-        m_frontend.detach();
-        if (m_state && m_state->supervisor().isRunning())
-            test::await(m_state->stopKernel());
-        m_state.reset();
-        test::await(m_helper->unregisterHelper());
-    }
-
-    AppState& makeState()
-    {
-        AppEnvironment environment;
-        environment.settings = m_settings.get();
-        environment.paths = ClashPaths(workspace());
-        environment.helper = m_helper.get();
-        environment.alertPresenter = &m_frontend.alertPresenter();
-        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
-        m_frontend.prepare(environment);
-        m_state = std::make_unique<AppState>(environment);
-        m_frontend.attach(*m_state, [] {});
-        return *m_state;
-    }
-
-    QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
-
-    QByteArray controllerGet(const QString& path)
-    {
-        QNetworkAccessManager network;
-        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2")
-                                         .arg(m_settings->integer(QStringLiteral("apiPort"), 0))
-                                         .arg(path)));
-        request.setRawHeader("Authorization",
-                             "Bearer " + m_settings->text(QStringLiteral("apiSecret"), {}).toUtf8());
-        std::unique_ptr<QNetworkReply> reply(network.get(request));
-        test::waitFor([&] { return reply->isFinished(); });
-        return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+        DesktopAppTest::SetUp();
+        completedOnboarding(QStringLiteral("Default"));
     }
 
     QStringList engineKeysWritten() const
@@ -96,15 +44,6 @@ public:
         }
         return keys;
     }
-
-    QTemporaryDir m_dir;
-    test::TestHttpServer m_server{[](const test::HttpRequest&) {
-        return test::HttpResponse{404, {}, {}, false};
-    }};
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<HelperClient> m_helper;
-    DesktopFrontend m_frontend;
-    std::unique_ptr<AppState> m_state;
 };
 
 } // namespace
@@ -112,15 +51,11 @@ public:
 TEST_F(SettingsPageTest, EveryEngineSettingHasItsControlAndAChangeReachesTheRunningKernel)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
-    AppState& state = makeState();
-    QSignalSpy ready(&state, &AppState::kernelReady);
-    test::await(state.boot(), 60s);
+    AppState& state = bootWithKernel();
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    ASSERT_TRUE(test::waitFor([&] { return ready.count() == 1; }, 15s));
+    ASSERT_TRUE(test::waitFor([&] { return state.isKernelReady(); }, 15s));
 
-    auto* page = qobject_cast<SettingsPage*>(
-        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    auto* page = this->page<SettingsPage>(QStringLiteral("settings"));
     ASSERT_TRUE(page);
     const QStringList writtenBefore = engineKeysWritten();
     QHash<QString, SettingField*> fields;
@@ -175,20 +110,15 @@ TEST_F(SettingsPageTest, KernelSectionInstallsFromTheFeedListsNewestFirstAndRoll
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
     ASSERT_TRUE(test::installKernel(workspace()));
-    QProcess gzip;
-    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), kernel});
-    ASSERT_TRUE(gzip.waitForFinished(60000));
     test::ReleaseFeedServer feed;
     feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
-                 {{QStringLiteral("mihomo-%1-v1.19.31.gz").arg(GitHubReleaseService::architectureTag()),
-                   gzip.readAllStandardOutput(), -1, 200}});
+                 {test::ReleaseFeedServer::kernelAsset(QStringLiteral("v1.19.31"), test::gzipped(kernel))});
     feed.publish(QStringLiteral("tarnwick/Tarnwick"), QStringLiteral("v9.0.0"), false,
                  {{QStringLiteral("Tarnwick-9.0.0-linux-amd64.zip"), "zip", -1, 200}});
     m_settings->setText(QStringLiteral("releases.apiBaseURL"), feed.apiBase());
     m_settings->setBoolean(QStringLiteral("isKernelIntentionallyStopped"), true);
     makeState();
-    auto* page = qobject_cast<SettingsPage*>(
-        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    auto* page = this->page<SettingsPage>(QStringLiteral("settings"));
     auto* kernelSection = qobject_cast<KernelSection*>(page->section(QStringLiteral("kernel")));
     ASSERT_TRUE(kernelSection);
     const auto versions = [&] {
@@ -228,10 +158,7 @@ TEST_F(SettingsPageTest, KernelSectionInstallsFromTheFeedListsNewestFirstAndRoll
 
     // A newer release that cannot be downloaded leaves the newest kernel on disk active, and says why.
     feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.32"), false,
-                 {{QStringLiteral("mihomo-%1-v1.19.32.gz").arg(GitHubReleaseService::architectureTag()),
-                   {},
-                   -1,
-                   404}});
+                 {test::ReleaseFeedServer::kernelAsset(QStringLiteral("v1.19.32"), {}, 404)});
     kernelSection->upgrade();
     EXPECT_TRUE(test::waitFor([&] {
         return kernelSection->statusText() ==
@@ -291,8 +218,7 @@ TEST_F(SettingsPageTest, HelperSectionShowsTheHelpersStatusRegistersItAndRunsThe
     });
 
     makeState();
-    auto* page = qobject_cast<SettingsPage*>(
-        m_frontend.openMainWindow(QStringLiteral("settings")).page(QStringLiteral("settings")));
+    auto* page = this->page<SettingsPage>(QStringLiteral("settings"));
     auto* section = qobject_cast<HelperSection*>(page->section(QStringLiteral("helper")));
     ASSERT_TRUE(section);
     const QString running = HelperSection::statusText(HelperStatus::ok, HelperClient::expectedVersion());

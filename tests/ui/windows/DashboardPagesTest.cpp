@@ -1,5 +1,4 @@
-#include "app/AppState.h"
-#include "app/HelperClient.h"
+#include "../DesktopAppTest.h"
 #include "app/RuleEditSession.h"
 #include "controller/RateFormatter.h"
 #include "history/CountryCoordinates.h"
@@ -7,13 +6,10 @@
 #include "history/FlowDatabase.h"
 #include "history/FlowFixtures.h"
 #include "history/OverviewAggregator.h"
-#include "platform/Settings.h"
-#include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 #include "ui/charts/TopList.h"
 #include "ui/charts/WorldMap.h"
 #include "ui/models/RuleListModel.h"
-#include "ui/windows/DesktopFrontend.h"
 #include "ui/windows/LogicalRuleEditor.h"
 #include "ui/windows/MainWindow.h"
 #include "ui/windows/OverviewPage.h"
@@ -30,7 +26,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -40,38 +35,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The application as tarnwick-app builds it on a desktop, in a temporary workspace.
-class DashboardPagesTest : public ::testing::Test
+class DashboardPagesTest : public test::DesktopAppTest
 {
 public:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        m_settings->setBoolean(QStringLiteral("update.autoCheck"), false);
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            m_settings->setText(QString::fromLatin1(key), m_server.url(QStringLiteral("/missing")));
-        m_settings->setText(QStringLiteral("releases.apiBaseURL"), m_server.url());
-        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
-        m_settings->setInteger(QStringLiteral("mixedPort"), test::freePort());
-        HelperRegistration::Options options;
-        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
-        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
-        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
-        options.systemctl = QStringLiteral("/bin/false");
-        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
-    }
-
-    void TearDown() override
-    {
-        if (m_state && m_state->supervisor().isRunning())
-            test::await(m_state->stopKernel());
-        m_frontend.detach();
-        m_state.reset();
-        test::await(m_helper->unregisterHelper());
-    }
-
-    QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
     QString profile(const QString& name) const
     {
         return workspace() + QStringLiteral("/profiles/") + name + ".yaml";
@@ -82,36 +48,18 @@ public:
     {
         if (!bytes.isEmpty())
             test::writeFile(profile(active), bytes);
-        m_settings->setBoolean(QStringLiteral("hasCompletedOnboarding"), true);
-        m_settings->setText(QStringLiteral("activeProfileName"), active);
-        AppEnvironment environment;
-        environment.settings = m_settings.get();
-        environment.paths = ClashPaths(workspace());
-        environment.helper = m_helper.get();
-        environment.alertPresenter = &m_frontend.alertPresenter();
-        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
-        m_frontend.prepare(environment);
-        m_state = std::make_unique<AppState>(environment);
-        m_frontend.attach(*m_state, [] {});
+        completedOnboarding(active);
+        makeState();
         test::await(m_state->reloadProfiles());
         return *m_state;
     }
 
-    template <typename Page> Page& page(const QString& id)
+    template <typename Page> Page& openPage(const QString& id)
     {
-        auto* found = qobject_cast<Page*>(m_frontend.openMainWindow(id).page(id));
+        auto* found = page<Page>(id);
         EXPECT_TRUE(found);
         return *found;
     }
-
-    QTemporaryDir m_dir;
-    test::TestHttpServer m_server{[](const test::HttpRequest&) {
-        return test::HttpResponse{404, {}, "none"};
-    }};
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<HelperClient> m_helper;
-    DesktopFrontend m_frontend;
-    std::unique_ptr<AppState> m_state;
 };
 
 QString figure(const QWidget& page, const QString& caption)
@@ -150,7 +98,7 @@ TEST_F(DashboardPagesTest, OverviewShowsTheHistoryOfASingleFlowAndRunsOnlyWhileS
     EXPECT_EQ(ids.first(), QStringLiteral("overview"));
     EXPECT_LT(ids.indexOf(QStringLiteral("map")), ids.indexOf(QStringLiteral("rules")));
     EXPECT_LT(ids.indexOf(QStringLiteral("rules")), ids.indexOf(QStringLiteral("profiles")));
-    auto& overview = page<OverviewPage>(QStringLiteral("overview"));
+    auto& overview = openPage<OverviewPage>(QStringLiteral("overview"));
     for (const QString& key : OverviewPage::widgetKeys())
         EXPECT_EQ(overview.tile(key)->objectName(), key);
 
@@ -182,7 +130,7 @@ TEST_F(DashboardPagesTest, RulesPageEditsOnlyTheRulesLinesAndUndoPutsTheBytesBac
         "   - 'DOMAIN-SUFFIX,b.example,DIRECT'\r\n   #- IP-CIDR,10.0.0.0/8,DIRECT\r\n\r\n"
         "   - \"MATCH,DIRECT\"\r\nproxies: []\r\n";
     start(QStringLiteral("Odd"), original);
-    auto& rules = page<RulesPage>(QStringLiteral("rules"));
+    auto& rules = openPage<RulesPage>(QStringLiteral("rules"));
     using Listing = QList<std::pair<bool, QString>>;
     EXPECT_EQ(listed(rules), (Listing{{true, "DOMAIN,a.example,DIRECT"},
                                       {true, "DOMAIN-SUFFIX,b.example,DIRECT"},
@@ -278,12 +226,11 @@ TEST_F(DashboardPagesTest, WebpageRuleOpensTheEditorPrefilledOverTheRulesPage)
 TEST_F(DashboardPagesTest, RuleTheKernelRejectsSaysWhyAndUndoRestoresTheFile)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
-    ASSERT_TRUE(test::installKernel(workspace()));
     const QByteArray original = "rules:\n  - DOMAIN,example.com,DIRECT\n  - MATCH,DIRECT\n";
-    AppState& state = start(QStringLiteral("Work"), original);
-    test::await(state.boot(), 60s);
+    test::writeFile(profile(QStringLiteral("Work")), original);
+    AppState& state = bootWithKernel(QStringLiteral("Work"));
     ASSERT_EQ(state.kernelStatus().kind, KernelStatus::Kind::running);
-    auto& rules = page<RulesPage>(QStringLiteral("rules"));
+    auto& rules = openPage<RulesPage>(QStringLiteral("rules"));
 
     test::await(rules.updateRule(0, QStringLiteral("DOMAIN,example.org,Nowhere")), 60s);
     EXPECT_EQ(rules.statusText(),
@@ -388,7 +335,7 @@ TEST_F(DashboardPagesTest, MapPageShadesByTrafficNamesTheHoveredCountryAndListsT
                          1, QStringLiteral("Default"));
     };
 
-    auto& mapPage = page<TrafficMapPage>(QStringLiteral("map"));
+    auto& mapPage = openPage<TrafficMapPage>(QStringLiteral("map"));
     WorldMap& map = mapPage.map();
     map.setFixedSize(800, 480);
     const auto listed = [&] {

@@ -1,18 +1,14 @@
-#include "app/AppState.h"
-#include "app/HelperClient.h"
+#include "../DesktopAppTest.h"
 #include "config/ProfileStore.h"
 #include "controller/ConnectionStore.h"
 #include "controller/LogStore.h"
 #include "controller/ProxyStore.h"
-#include "platform/Settings.h"
 #include "support/KernelProcess.h"
-#include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
 #include "ui/menubar/MenuBarManager.h"
 #include "ui/models/ConnectionListModel.h"
 #include "ui/models/LogListModel.h"
 #include "ui/models/ProfileListModel.h"
-#include "ui/windows/DesktopFrontend.h"
 #include "ui/windows/GuiAlertPresenter.h"
 #include "ui/windows/ImportSubscriptionDialog.h"
 #include "ui/windows/LogsPage.h"
@@ -30,7 +26,6 @@
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
@@ -40,70 +35,34 @@ using namespace tarnwick;
 
 namespace {
 
-// The application as tarnwick-app builds it on a desktop, in a temporary workspace.
-class WindowsTest : public ::testing::Test
+// A latency target a few milliseconds away (the kernel measures whole milliseconds, and an answer within
+// one reads as 0, which every delay display takes for a failed test) and a subscription.
+test::HttpResponse answer(const test::HttpRequest& request)
+{
+    if (request.path == "/generate_204") {
+        QThread::msleep(5);
+        return test::HttpResponse{204, {}, {}};
+    }
+    if (request.path == "/sub")
+        return test::HttpResponse{
+            200,
+            {{"subscription-userinfo", "upload=1048576; download=3145728; total=8388608"}},
+            "proxies: []\nrules:\n  - MATCH,DIRECT\n"};
+    return test::HttpResponse{404, {}, "no such subscription"};
+}
+
+// The application on a desktop before its first boot, its profiles listed.
+class WindowsTest : public test::DesktopAppTest
 {
 public:
+    WindowsTest() : DesktopAppTest(answer) {}
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        m_settings->setBoolean(QStringLiteral("update.autoCheck"), false);
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            m_settings->setText(QString::fromLatin1(key), m_server.url(QStringLiteral("/missing")));
-        m_settings->setInteger(QStringLiteral("apiPort"), test::freePort());
-        HelperRegistration::Options options;
-        options.socketPath = m_dir.filePath(QStringLiteral("run/helper.sock"));
-        options.helperExecutable = test::binaryDir() + QStringLiteral("/bin/tarnwick-helper");
-        options.unitDirectory = m_dir.filePath(QStringLiteral("units"));
-        options.systemctl = QStringLiteral("/bin/false");
-        m_helper = std::make_unique<HelperClient>(options, HelperClient::Timeouts{});
-
-        AppEnvironment environment;
-        environment.settings = m_settings.get();
-        environment.paths = ClashPaths(m_dir.filePath(QStringLiteral("workspace")));
-        environment.helper = m_helper.get();
-        environment.alertPresenter = &m_frontend.alertPresenter();
-        environment.defaultProfileResource = test::sourceDir() + QStringLiteral("/resources/Default.yaml");
-        m_frontend.prepare(environment);
-        m_state = std::make_unique<AppState>(environment);
-        m_frontend.attach(*m_state, [this] { ++m_quitRequests; });
+        DesktopAppTest::SetUp();
+        makeState();
         test::await(m_state->reloadProfiles());
     }
-
-    void TearDown() override
-    {
-        m_frontend.detach();
-        m_state.reset();
-        test::await(m_helper->unregisterHelper());
-    }
-
-    QTemporaryDir m_dir;
-    test::TestHttpServer m_server{[](const test::HttpRequest& request) {
-        // A latency target a few milliseconds away: the kernel measures whole milliseconds, and an answer
-        // within one reads as 0, which every delay display takes for a failed test.
-        if (request.path == "/generate_204") {
-            QThread::msleep(5);
-            return test::HttpResponse{204, {}, {}};
-        }
-        if (request.path == "/sub")
-            return test::HttpResponse{
-                200,
-                {{"subscription-userinfo", "upload=1048576; download=3145728; total=8388608"}},
-                "proxies: []\nrules:\n  - MATCH,DIRECT\n"};
-        return test::HttpResponse{404, {}, "no such subscription"};
-    }};
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<HelperClient> m_helper;
-    DesktopFrontend m_frontend;
-    std::unique_ptr<AppState> m_state;
-    int m_quitRequests = 0;
 };
-
-template <typename Page> Page* openPage(DesktopFrontend& frontend, const QString& id)
-{
-    return qobject_cast<Page*>(frontend.openMainWindow(id).page(id));
-}
 
 QStringList memberNames(const QAbstractItemModel& model, const QModelIndex& group)
 {
@@ -141,8 +100,7 @@ TEST_F(WindowsTest, WithoutATrayTheMainWindowOpensSaysWhyAndRemembersItsPlace)
 
 TEST_F(WindowsTest, ProfilesPageFollowsTheStoreAndShowsFailuresInPlace)
 {
-    auto* page =
-        qobject_cast<ProfilesPage*>(m_frontend.openMainWindow(QStringLiteral("profiles")).page("profiles"));
+    auto* page = this->page<ProfilesPage>(QStringLiteral("profiles"));
     ASSERT_TRUE(page);
     ASSERT_EQ(page->model().rowCount(), 1); // the seeded default profile
     QSignalSpy resets(&page->model(), &QAbstractItemModel::modelReset);
@@ -237,7 +195,7 @@ TEST_F(WindowsTest, PolicyPageShowsTheKernelsGroupsAndActsThroughTheStore)
     m_state->kernelStores().setClient(client);
     ProxyStore& store = m_state->proxyStore();
 
-    auto* page = openPage<PolicyPage>(m_frontend, QStringLiteral("policy"));
+    auto* page = this->page<PolicyPage>(QStringLiteral("policy"));
     ASSERT_TRUE(page);
     EXPECT_EQ(page->model().rowCount(), 0); // no profile compiled yet: the page says why
     store.loadConfigStructure(kernel.configPath());
@@ -322,7 +280,7 @@ TEST_F(WindowsTest, RequestsPageFollowsTheStoreInPlaceAndClosesThroughTheControl
         result.activeCount = int(ids.size());
         return result;
     };
-    auto* page = openPage<RequestsPage>(m_frontend, QStringLiteral("requests"));
+    auto* page = this->page<RequestsPage>(QStringLiteral("requests"));
     ASSERT_TRUE(page);
     EXPECT_EQ(
         page->statusText(),
@@ -359,7 +317,7 @@ TEST_F(WindowsTest, RequestsPageFollowsTheStoreInPlaceAndClosesThroughTheControl
 TEST_F(WindowsTest, LogsPageShowsPausesAndExportsTheStoresLines)
 {
     LogStore& store = m_state->logStore();
-    auto* page = openPage<LogsPage>(m_frontend, QStringLiteral("logs"));
+    auto* page = this->page<LogsPage>(QStringLiteral("logs"));
     ASSERT_TRUE(page);
     store.receive({{QStringLiteral("1"), QStringLiteral("warning"), QStringLiteral("dial failed"),
                     QStringLiteral("10:15:02")},
