@@ -1,6 +1,6 @@
 #include "../history/FlowFixtures.h"
-#include "platform/HelperRegistration.h"
 #include "platform/Settings.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
@@ -37,15 +37,6 @@ QByteArray get(const QUrl& url, const QByteArray& secret = {},
     return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
 }
 
-// Settings that keep a run offline: geodata and release checks go to a local server.
-void pointAt(const test::TestHttpServer& server, const QString& settingsPath)
-{
-    Settings settings(settingsPath);
-    for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-        settings.setText(QString::fromLatin1(key), server.url("/no-geodata-here"));
-    settings.setText("releases.apiBaseURL", server.url());
-}
-
 // `tarnwick-app --headless` (or with windows, when `headless` is false) with its own helper socket; the
 // helper it registered is unregistered at the end.
 class HeadlessApp final
@@ -61,13 +52,7 @@ public:
         m_process.start(test::binaryDir() + "/bin/tarnwick-app",
                         (headless ? QStringList{"--headless"} : QStringList()) + arguments);
     }
-    ~HeadlessApp()
-    {
-        HelperRegistration::Options options;
-        options.socketPath = m_socketPath;
-        options.systemctl = "/bin/false";
-        test::await(HelperRegistration(options).unregisterService());
-    }
+    ~HeadlessApp() { test::unregisterHelper(m_socketPath); }
 
     // Waits until the log holds the text; false past 30 s.
     bool logged(const QByteArray& text)
@@ -88,24 +73,31 @@ public:
 
 // The application's main job as `make run` does it: a fresh workspace with only a kernel installed, the
 // real helper started by the application, the seeded profile compiled, validated and run, traffic through
-// the kernel's mixed port, and a clean stop on SIGTERM.
-TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
+// the kernel's mixed port, and a clean stop on SIGTERM. What the history keeps of that traffic: each
+// request becomes one flow with its host, rule, chain and profile as soon as the kernel lists it; once the
+// request has ended its flow is closed out with the counts last seen, the resolver places the destination,
+// and the offline history command counts the flows.
+TEST(HeadlessAppTest, FreshInstallationRunsTheKernelRecordsItsTrafficAndStopsCleanly)
 {
     TARNWICK_REQUIRE_KERNEL(kernel);
     TARNWICK_REQUIRE_GEODATA(geodata);
     QTemporaryDir dir;
     const QString workspace = dir.filePath("workspace");
     ASSERT_TRUE(test::installKernel(workspace));
-
-    test::TestHttpServer origin([](const test::HttpRequest& request) {
+    test::TestHttpServer probe([](const test::HttpRequest& request) {
         return test::HttpResponse{200, {}, "origin saw " + request.path, false};
     });
+    // The origin answers once the test has seen the flows open.
+    QSemaphore answer;
+    const QByteArray large(300000, 'x');
+    test::TestHttpServer origin([&](const test::HttpRequest& request) {
+        answer.tryAcquire(1, 30000);
+        return test::HttpResponse{200, {}, request.path == "/large" ? large : QByteArray("small"), false};
+    });
     const QString settingsPath = dir.filePath("settings.ini");
-    const quint16 apiPort = test::freePort();
-    const quint16 mixedPort = test::freePort();
-    pointAt(origin, settingsPath);
-    Settings(settingsPath).setInteger("apiPort", apiPort);
-    Settings(settingsPath).setInteger("mixedPort", mixedPort);
+    Settings settings(settingsPath);
+    test::prepareAppSettings(settings, probe.url());
+    const qint64 mixedPort = settings.integer("mixedPort", 0);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TARNWICK_SETTINGS", settingsPath);
@@ -118,139 +110,18 @@ TEST(HeadlessAppTest, FreshInstallationRunsTheKernelAndStopsCleanly)
     const QByteArray secret = Settings(settingsPath).text("apiSecret", {}).toUtf8();
     EXPECT_EQ(secret.size(), 32);
     EXPECT_TRUE(
-        get(QUrl(QStringLiteral("http://127.0.0.1:%1/version").arg(apiPort)), secret).contains("v1.19.30"));
+        get(QUrl(QStringLiteral("http://127.0.0.1:%1/version").arg(settings.integer("apiPort", 0))), secret)
+            .contains("v1.19.30"));
     // The controller answers a moment before the kernel routes traffic.
-    EXPECT_TRUE(test::waitFor(
-        [&] {
-            return get(QUrl(origin.url("/hello")), {},
-                       QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", mixedPort)) ==
-                   QByteArray("origin saw /hello");
-        },
-        10s));
+    const QNetworkProxy proxy(QNetworkProxy::HttpProxy, "127.0.0.1", quint16(mixedPort));
+    ASSERT_TRUE(
+        test::waitFor([&] { return get(QUrl(probe.url("/hello")), {}, proxy) == "origin saw /hello"; }, 10s));
 
     const QRegularExpressionMatch started =
         QRegularExpression("Kernel started \\(PID: (\\d+)\\)").match(QString::fromUtf8(log));
     ASSERT_TRUE(started.hasMatch());
     const pid_t kernelPid = started.captured(1).toInt();
     EXPECT_EQ(::kill(kernelPid, 0), 0);
-
-    app.m_process.terminate();
-    ASSERT_TRUE(app.m_process.waitForFinished(15000));
-    EXPECT_EQ(app.m_process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.m_process.exitCode(), 0);
-    EXPECT_EQ(::kill(kernelPid, 0), -1);
-    // The kernel was not stopped by the user, so the next launch starts it again.
-    EXPECT_EQ(Settings(settingsPath).boolean("isKernelIntentionallyStopped"), false);
-    EXPECT_EQ(Settings(settingsPath).text("activeProfileName"), "Default");
-}
-
-// A workspace named on the command line keeps settings of its own: running it, with no kernel and no
-// profile of the default workspace, leaves the default workspace's choices as they were.
-TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
-{
-    QTemporaryDir dir;
-    const QString defaultSettings = dir.filePath("config/tarnwick/settings.ini");
-    {
-        Settings settings(defaultSettings);
-        settings.setBoolean("hasCompletedOnboarding", true);
-        settings.setText("activeProfileName", "Mine");
-    }
-    const QString workspace = dir.filePath("other");
-    test::TestHttpServer nothing([](const test::HttpRequest&) {
-        return test::HttpResponse{404, {}, "no geodata here", false};
-    });
-    pointAt(nothing, workspace + "/settings.ini");
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("TARNWICK_SETTINGS");
-    environment.remove("TARNWICK_WORKSPACE");
-    environment.insert("HOME", dir.path());
-    environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-    environment.insert("XDG_DATA_HOME", dir.filePath("data"));
-    HeadlessApp app(dir.filePath("run/helper.sock"), environment, {"--workspace", workspace});
-    ASSERT_TRUE(app.logged("Boot complete")) << app.m_log.toStdString();
-    app.m_process.terminate();
-    ASSERT_TRUE(app.m_process.waitForFinished(15000));
-
-    EXPECT_EQ(Settings(defaultSettings).text("activeProfileName"), "Mine");
-    EXPECT_EQ(Settings(workspace + "/settings.ini").text("activeProfileName"), "Default");
-    EXPECT_FALSE(app.m_log.contains("no longer exists")) << app.m_log.toStdString();
-}
-
-// One application per workspace: a second one says which is running and leaves, and on a desktop the
-// running one brings its window forward; once that one is killed, its lock does not keep the next one out.
-TEST(HeadlessAppTest, ASecondApplicationOnTheSameWorkspaceStepsAside)
-{
-    for (const bool headless : {true, false}) {
-        SCOPED_TRACE(headless ? "headless" : "with windows");
-        QTemporaryDir dir;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TARNWICK_SETTINGS", dir.filePath("settings.ini"));
-        environment.insert("TARNWICK_WORKSPACE", dir.filePath("workspace"));
-        environment.insert("TARNWICK_APP_SOCKET", dir.filePath("app.sock"));
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        const QString socketPath = dir.filePath("run/helper.sock");
-
-        HeadlessApp first(socketPath, environment, {}, headless);
-        ASSERT_TRUE(first.logged("starting (PID")) << first.m_log.toStdString();
-        ASSERT_TRUE(test::waitFor([&] {
-            QLocalSocket probe;
-            probe.connectToServer(dir.filePath("app.sock"));
-            return probe.waitForConnected(1000);
-        }));
-        HeadlessApp second(socketPath, environment, {}, headless);
-        ASSERT_TRUE(second.m_process.waitForFinished(15000));
-        const QByteArray secondLog = second.m_process.readAll();
-        EXPECT_EQ(second.m_process.exitCode(), 1);
-        EXPECT_EQ(QString::fromUtf8(secondLog),
-                  QStringLiteral("Tarnwick is already running (PID %1)\n").arg(first.m_process.processId()));
-        if (!headless) {
-            EXPECT_TRUE(first.logged("Main window brought forward for another launch"))
-                << first.m_log.toStdString();
-        }
-
-        first.m_process.kill();
-        ASSERT_TRUE(first.m_process.waitForFinished(10000));
-        HeadlessApp third(socketPath, environment, {}, headless);
-        EXPECT_TRUE(third.logged("starting (PID")) << third.m_log.toStdString();
-        third.m_process.terminate();
-        EXPECT_TRUE(third.m_process.waitForFinished(15000));
-    }
-}
-
-// What the history keeps of real traffic: each request through the mixed port becomes one flow with its
-// host, rule, chain and profile as soon as the kernel lists it; once the request has ended its flow is
-// closed out with the counts last seen, the resolver places the destination, and the offline history
-// command counts the flows.
-TEST(HeadlessAppTest, RequestsThroughTheKernelBecomeFlowsInTheHistory)
-{
-    TARNWICK_REQUIRE_KERNEL(kernel);
-    TARNWICK_REQUIRE_GEODATA(geodata);
-    QTemporaryDir dir;
-    const QString workspace = dir.filePath("workspace");
-    ASSERT_TRUE(test::installKernel(workspace));
-    test::TestHttpServer probe([](const test::HttpRequest&) {
-        return test::HttpResponse{200, {}, "up", false};
-    });
-    // The origin answers once the test has seen the flows open.
-    QSemaphore answer;
-    const QByteArray large(300000, 'x');
-    test::TestHttpServer origin([&](const test::HttpRequest& request) {
-        answer.tryAcquire(1, 30000);
-        return test::HttpResponse{200, {}, request.path == "/large" ? large : QByteArray("small"), false};
-    });
-    const QString settingsPath = dir.filePath("settings.ini");
-    const quint16 mixedPort = test::freePort();
-    pointAt(probe, settingsPath);
-    Settings(settingsPath).setInteger("apiPort", test::freePort());
-    Settings(settingsPath).setInteger("mixedPort", mixedPort);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TARNWICK_SETTINGS", settingsPath);
-    environment.insert("TARNWICK_WORKSPACE", workspace);
-    HeadlessApp app(dir.filePath("run/helper.sock"), environment, {});
-    ASSERT_TRUE(app.logged("Global API override applied successfully.")) << app.m_log.toStdString();
-    const QNetworkProxy proxy(QNetworkProxy::HttpProxy, "127.0.0.1", mixedPort);
-    ASSERT_TRUE(test::waitFor([&] { return get(QUrl(probe.url("/")), {}, proxy) == "up"; }, 10s));
 
     // One connection per request: each has a manager of its own, and closes with it.
     const QString database = workspace + "/Database/flows.db";
@@ -310,4 +181,85 @@ TEST(HeadlessAppTest, RequestsThroughTheKernelBecomeFlowsInTheHistory)
 
     app.m_process.terminate();
     ASSERT_TRUE(app.m_process.waitForFinished(15000));
+    EXPECT_EQ(app.m_process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.m_process.exitCode(), 0);
+    EXPECT_EQ(::kill(kernelPid, 0), -1);
+    // The kernel was not stopped by the user, so the next launch starts it again.
+    EXPECT_EQ(Settings(settingsPath).boolean("isKernelIntentionallyStopped"), false);
+    EXPECT_EQ(Settings(settingsPath).text("activeProfileName"), "Default");
+}
+
+// A workspace named on the command line keeps settings of its own: running it, with no kernel and no
+// profile of the default workspace, leaves the default workspace's choices as they were.
+TEST(HeadlessAppTest, WorkspaceOfItsOwnLeavesTheDefaultSettingsAlone)
+{
+    QTemporaryDir dir;
+    const QString defaultSettings = dir.filePath("config/tarnwick/settings.ini");
+    {
+        Settings settings(defaultSettings);
+        settings.setBoolean("hasCompletedOnboarding", true);
+        settings.setText("activeProfileName", "Mine");
+    }
+    const QString workspace = dir.filePath("other");
+    test::TestHttpServer nothing([](const test::HttpRequest&) {
+        return test::HttpResponse{404, {}, "no geodata here", false};
+    });
+    Settings settings(workspace + "/settings.ini");
+    test::prepareAppSettings(settings, nothing.url());
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("TARNWICK_SETTINGS");
+    environment.remove("TARNWICK_WORKSPACE");
+    environment.insert("HOME", dir.path());
+    environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    environment.insert("XDG_DATA_HOME", dir.filePath("data"));
+    HeadlessApp app(dir.filePath("run/helper.sock"), environment, {"--workspace", workspace});
+    ASSERT_TRUE(app.logged("Boot complete")) << app.m_log.toStdString();
+    app.m_process.terminate();
+    ASSERT_TRUE(app.m_process.waitForFinished(15000));
+
+    EXPECT_EQ(Settings(defaultSettings).text("activeProfileName"), "Mine");
+    EXPECT_EQ(Settings(workspace + "/settings.ini").text("activeProfileName"), "Default");
+    EXPECT_FALSE(app.m_log.contains("no longer exists")) << app.m_log.toStdString();
+}
+
+// One application per workspace: a second one says which is running and leaves, and on a desktop the
+// running one brings its window forward; once that one is killed, its lock does not keep the next one out.
+TEST(HeadlessAppTest, ASecondApplicationOnTheSameWorkspaceStepsAside)
+{
+    for (const bool headless : {true, false}) {
+        SCOPED_TRACE(headless ? "headless" : "with windows");
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TARNWICK_SETTINGS", dir.filePath("settings.ini"));
+        environment.insert("TARNWICK_WORKSPACE", dir.filePath("workspace"));
+        environment.insert("TARNWICK_APP_SOCKET", dir.filePath("app.sock"));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        const QString socketPath = dir.filePath("run/helper.sock");
+
+        HeadlessApp first(socketPath, environment, {}, headless);
+        ASSERT_TRUE(first.logged("starting (PID")) << first.m_log.toStdString();
+        ASSERT_TRUE(test::waitFor([&] {
+            QLocalSocket probe;
+            probe.connectToServer(dir.filePath("app.sock"));
+            return probe.waitForConnected(1000);
+        }));
+        HeadlessApp second(socketPath, environment, {}, headless);
+        ASSERT_TRUE(second.m_process.waitForFinished(15000));
+        const QByteArray secondLog = second.m_process.readAll();
+        EXPECT_EQ(second.m_process.exitCode(), 1);
+        EXPECT_EQ(QString::fromUtf8(secondLog),
+                  QStringLiteral("Tarnwick is already running (PID %1)\n").arg(first.m_process.processId()));
+        if (!headless) {
+            EXPECT_TRUE(first.logged("Main window brought forward for another launch"))
+                << first.m_log.toStdString();
+        }
+
+        first.m_process.kill();
+        ASSERT_TRUE(first.m_process.waitForFinished(10000));
+        HeadlessApp third(socketPath, environment, {}, headless);
+        EXPECT_TRUE(third.logged("starting (PID")) << third.m_log.toStdString();
+        third.m_process.terminate();
+        EXPECT_TRUE(third.m_process.waitForFinished(15000));
+    }
 }

@@ -1,5 +1,5 @@
-#include "platform/HelperRegistration.h"
 #include "platform/Settings.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
 #include "support/TestSupport.h"
@@ -63,12 +63,8 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
     const QString settingsPath = dir.filePath("settings.ini");
     {
         Settings settings(settingsPath);
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            settings.setText(QString::fromLatin1(key), feed.apiBase() + "/no-geodata");
-        settings.setText("releases.apiBaseURL", feed.apiBase());
+        test::prepareAppSettings(settings, feed.apiBase());
         settings.setText("update.repository", "publisher/Tarnwick");
-        settings.setInteger("apiPort", test::freePort());
-        settings.setInteger("mixedPort", test::freePort());
     }
     const QString socketPath = dir.filePath("run/helper.sock");
     const QString logPath = dir.filePath("app.log");
@@ -103,10 +99,7 @@ TEST(SelfUpdateTest, RunningApplicationReplacesItsBundleAndRelaunches)
     const auto stopNewApp = qScopeGuard([&] {
         if (newPid > 0 && ::kill(static_cast<pid_t>(newPid), SIGTERM) == 0)
             test::waitFor([&] { return ::kill(static_cast<pid_t>(newPid), 0) != 0; }, 20s);
-        HelperRegistration::Options options;
-        options.socketPath = socketPath;
-        options.systemctl = "/bin/false";
-        test::await(HelperRegistration(options).unregisterService());
+        test::unregisterHelper(socketPath);
     });
     ASSERT_TRUE(relaunched) << log.toStdString();
 

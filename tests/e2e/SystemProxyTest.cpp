@@ -2,8 +2,8 @@
 // their keyfile backend and a KDE kioslaverc, each holding a proxy the user set by hand. The real
 // application and helper point both at the real kernel, and nothing they do outlives them.
 #include "helper/KdeProxySettings.h"
-#include "platform/HelperRegistration.h"
 #include "platform/Settings.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/TestHttpServer.h"
 #include "support/TestSupport.h"
@@ -65,12 +65,8 @@ public:
         m_userProxy = gnomeProxy();
 
         Settings settings(settingsPath());
-        for (const char* key : {"geoxGeoIP", "geoxGeoSite", "geoxMMDB", "geoxASN", "geoxModelBin"})
-            settings.setText(QString::fromLatin1(key), m_nothing.url(QStringLiteral("/no-geodata-here")));
-        settings.setText(QStringLiteral("releases.apiBaseURL"), m_nothing.url());
-        settings.setInteger(QStringLiteral("apiPort"), test::freePort());
-        m_mixedPort = test::freePort();
-        settings.setInteger(QStringLiteral("mixedPort"), m_mixedPort);
+        test::prepareAppSettings(settings, m_nothing.url());
+        m_mixedPort = quint16(settings.integer(QStringLiteral("mixedPort"), 0));
         settings.setBoolean(QStringLiteral("systemProxyEnabled"), true);
     }
 
@@ -80,10 +76,7 @@ public:
             m_app.kill();
             m_app.waitForFinished();
         }
-        HelperRegistration::Options options;
-        options.socketPath = socketPath();
-        options.systemctl = QStringLiteral("/bin/false");
-        test::await(HelperRegistration(options).unregisterService());
+        test::unregisterHelper(socketPath());
     }
 
     QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
@@ -177,10 +170,7 @@ TEST_F(SystemProxyTest, KillingTheApplicationPutsBackTheUsersProxyAndStopsItsKer
     QElapsedTimer restore;
     restore.start();
     EXPECT_TRUE(test::waitFor([&] { return userProxyIsBack(); }, 2s)) << gnomeProxy().join(' ').toStdString();
-    const qint64 restoredAfter = restore.elapsed();
-    std::printf("[ SystemProxy ] desktop proxy restored %lld ms after kill -9\n",
-                static_cast<long long>(restoredAfter));
-    EXPECT_LT(restoredAfter, 2000);
+    RecordProperty("restored_after_kill_ms", static_cast<int>(restore.elapsed()));
     EXPECT_TRUE(test::waitFor([&] { return ::kill(kernel, 0) != 0; }, 10s));
     m_app.waitForFinished();
 }
