@@ -2,6 +2,7 @@
 #include "app/AppSocketListener.h"
 
 #include "platform/IPCFrame.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 #include "support/TestUser.h"
 
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
-#include <QLoggingCategory>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstring>
@@ -70,29 +70,6 @@ struct Client
     QByteArray received;
 };
 
-// Collects the IPC log lines while it lives.
-class LogCapture final
-{
-public:
-    LogCapture()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("app.tarnwick.IPC.debug=true"));
-        s_previous = qInstallMessageHandler(&LogCapture::handle);
-        s_lines.clear();
-    }
-    ~LogCapture() { qInstallMessageHandler(s_previous); }
-    qsizetype count(const QString& text) const { return s_lines.count(text); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        s_lines.append(message);
-        s_previous(type, context, message);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
-
 class AppSocketListenerTest : public ::testing::Test
 {
 protected:
@@ -150,7 +127,7 @@ TEST_F(AppSocketListenerTest, ServesOneRequestPerConnectionOnAPrivateSocket)
 TEST_F(AppSocketListenerTest, DropsBadFramesWithoutAnswerAndKeepsServing)
 {
     listen();
-    const LogCapture log;
+    const test::LogCapture log(QStringLiteral("app.tarnwick.IPC.debug=true"));
     const struct
     {
         const char* what;
@@ -230,7 +207,7 @@ TEST_F(AppSocketListenerTest, TwoHundredClientsAtOnceAreAllAnswered)
 TEST_F(AppSocketListenerTest, RefusesTheToolRunByAnotherUser)
 {
     TARNWICK_REQUIRE_TEST_USER(user);
-    const LogCapture log;
+    const test::LogCapture log(QStringLiteral("app.tarnwick.IPC.debug=true"));
     listen();
     for (const QString& path : {m_dir.path(), m_dir.filePath(QStringLiteral(".config")),
                                 m_dir.filePath(QStringLiteral(".config/tarnwick"))})

@@ -4,6 +4,7 @@
 
 #include "helper/HelperProtocol.h"
 #include "support/HelperProcess.h"
+#include "support/LogCapture.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 #include "support/TestUser.h"
@@ -90,32 +91,6 @@ private:
     QList<QJsonObject> m_requests;
 };
 
-// Collects the helper log lines while it lives.
-class LogCapture final
-{
-public:
-    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(s_previous);
-        s_lines.clear();
-    }
-    bool contains(const QString& text) const
-    {
-        return std::any_of(s_lines.cbegin(), s_lines.cend(),
-                           [&](const QString& line) { return line.contains(text); });
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        s_lines.append(message);
-        s_previous(type, context, message);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
-
 HelperRegistration::Options options(const QString& socketPath, const QString& helperExecutable = QString())
 {
     HelperRegistration::Options options;
@@ -143,13 +118,19 @@ bool processGone(qint64 pid)
     return stat.isEmpty() || stat.section(QLatin1Char(' '), 2, 2) == QLatin1String("Z");
 }
 
+// A directory of the test's own, with the helper's socket path in it.
+class HelperClientTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir m_dir;
+    const QString m_path = m_dir.filePath(QStringLiteral("helper.sock"));
+};
+
 } // namespace
 
-TEST(HelperClientTest, MapsEveryReplyToItsResultOrError)
+TEST_F(HelperClientTest, MapsEveryReplyToItsResultOrError)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
-    ScriptedHelper helper(path, [](const QJsonObject& request) -> Answer {
+    ScriptedHelper helper(m_path, [](const QJsonObject& request) -> Answer {
         const QString operation = request.value(Key::operation).toString();
         if (operation == HelperProtocol::startKernel &&
             request.value(Key::logFile).toString() == QLatin1String("bad"))
@@ -165,7 +146,7 @@ TEST(HelperClientTest, MapsEveryReplyToItsResultOrError)
             return {QJsonObject{{Key::success, false}, {Key::error, QStringLiteral("not yet")}}};
         return {QJsonObject{{Key::success, false}}}; // stopKernel, installUpdate: a refusal without text
     });
-    HelperClient client(options(path), HelperClient::Timeouts{});
+    HelperClient client(options(m_path), HelperClient::Timeouts{});
 
     EXPECT_EQ(
         await(client.startKernel(QStringLiteral("/k/mihomo"), {QStringLiteral("-d"), QStringLiteral("/w")},
@@ -196,11 +177,9 @@ TEST(HelperClientTest, MapsEveryReplyToItsResultOrError)
     EXPECT_EQ(helper.connections(), 1);
 }
 
-TEST(HelperClientTest, EachCallGetsItsOwnReplyWhateverTheOrderAndTiming)
+TEST_F(HelperClientTest, EachCallGetsItsOwnReplyWhateverTheOrderAndTiming)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
-    ScriptedHelper helper(path, [](const QJsonObject& request) -> Answer {
+    ScriptedHelper helper(m_path, [](const QJsonObject& request) -> Answer {
         const QString operation = request.value(Key::operation).toString();
         if (operation == HelperProtocol::getVersion)
             return {QJsonObject{{Key::version, QStringLiteral("slow")}}, 600ms};
@@ -208,7 +187,7 @@ TEST(HelperClientTest, EachCallGetsItsOwnReplyWhateverTheOrderAndTiming)
     });
     HelperClient::Timeouts impatient;
     impatient.getVersion = 300ms;
-    HelperClient client(options(path), impatient);
+    HelperClient client(options(m_path), impatient);
 
     // The slow version reply comes after its call timed out, and after the next call's own reply.
     EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
@@ -217,7 +196,7 @@ TEST(HelperClientTest, EachCallGetsItsOwnReplyWhateverTheOrderAndTiming)
     EXPECT_TRUE(waitFor([&] { return helper.requests().size() == 2; }));
 
     // Two calls in flight at once, answered in the opposite order.
-    HelperClient second(options(path), HelperClient::Timeouts{});
+    HelperClient second(options(m_path), HelperClient::Timeouts{});
     QString version;
     bool stopped = false;
     auto versionTask = second.getVersion().then([&](const QString& value) { version = value; });
@@ -226,12 +205,10 @@ TEST(HelperClientTest, EachCallGetsItsOwnReplyWhateverTheOrderAndTiming)
     EXPECT_EQ(version, QStringLiteral("slow"));
 }
 
-TEST(HelperClientTest, TimesOutWhenTheHelperAcceptsButNeverAnswers)
+TEST_F(HelperClientTest, TimesOutWhenTheHelperAcceptsButNeverAnswers)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
-    ScriptedHelper helper(path, [](const QJsonObject&) { return Answer{{}, 0ms, true}; });
-    HelperClient client(options(path, HelperProcess::executable()), shortTimeouts());
+    ScriptedHelper helper(m_path, [](const QJsonObject&) { return Answer{{}, 0ms, true}; });
+    HelperClient client(options(m_path, HelperProcess::executable()), shortTimeouts());
 
     EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
               QStringLiteral("Helper error: XPC operation timed out."));
@@ -242,15 +219,13 @@ TEST(HelperClientTest, TimesOutWhenTheHelperAcceptsButNeverAnswers)
     EXPECT_EQ(helper.connections(), 1);
 }
 
-TEST(HelperClientTest, FailsToConnectWithoutAHelperAndRecoversWhenOneComes)
+TEST_F(HelperClientTest, FailsToConnectWithoutAHelperAndRecoversWhenOneComes)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
-    HelperClient client(options(path), HelperClient::Timeouts{});
+    HelperClient client(options(m_path), HelperClient::Timeouts{});
     EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
               QStringLiteral("Failed to connect to privileged helper"));
 
-    ScriptedHelper helper(path, [](const QJsonObject&) {
+    ScriptedHelper helper(m_path, [](const QJsonObject&) {
         return Answer{{{Key::version, QStringLiteral("1.0")}}};
     });
     helper.refuseConnections(true);
@@ -261,51 +236,46 @@ TEST(HelperClientTest, FailsToConnectWithoutAHelperAndRecoversWhenOneComes)
     EXPECT_EQ(await(client.getVersion()), QStringLiteral("1.0"));
 }
 
-TEST(HelperClientTest, ASocketPathThatIsARegularFileIsReportedAndLeftAlone)
+TEST_F(HelperClientTest, ASocketPathThatIsARegularFileIsReportedAndLeftAlone)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
-    writeFile(path, "not a socket");
+    writeFile(m_path, "not a socket");
     // Able to start a helper, yet it must not try with this path.
-    HelperClient client(options(path, HelperProcess::executable()), HelperClient::Timeouts{});
+    HelperClient client(options(m_path, HelperProcess::executable()), HelperClient::Timeouts{});
     LogCapture log;
 
     EXPECT_EQ(test::errorText<HelperClientError>(client.getVersion()),
               QStringLiteral("Failed to connect to privileged helper"));
     EXPECT_TRUE(
-        log.contains(QStringLiteral("The helper socket path %1 exists and is not a socket").arg(path)));
+        log.contains(QStringLiteral("The helper socket path %1 exists and is not a socket").arg(m_path)));
     EXPECT_EQ(await(client.checkStatus()), HelperStatus::unreachable);
-    EXPECT_EQ(readFile(path), QStringLiteral("not a socket"));
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("helper.log"))));
+    EXPECT_EQ(readFile(m_path), QStringLiteral("not a socket"));
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("helper.log"))));
 }
 
-TEST(HelperClientTest, StatusComparesTheHelpersVersionWithItsOwn)
+TEST_F(HelperClientTest, StatusComparesTheHelpersVersionWithItsOwn)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
     QString answered = HelperClient::expectedVersion();
-    ScriptedHelper helper(path, [&](const QJsonObject&) { return Answer{{{Key::version, answered}}}; });
+    ScriptedHelper helper(m_path, [&](const QJsonObject&) { return Answer{{{Key::version, answered}}}; });
 
-    HelperClient unregistered(options(path), HelperClient::Timeouts{});
+    HelperClient unregistered(options(m_path), HelperClient::Timeouts{});
     EXPECT_FALSE(unregistered.isRegistered());
     EXPECT_EQ(await(unregistered.checkStatus()), HelperStatus::notRegistered);
 
-    HelperClient client(options(path, HelperProcess::executable()), HelperClient::Timeouts{});
+    HelperClient client(options(m_path, HelperProcess::executable()), HelperClient::Timeouts{});
     EXPECT_TRUE(client.isRegistered());
     EXPECT_EQ(await(client.checkStatus()), HelperStatus::ok);
     answered = QStringLiteral("0.0.1");
     EXPECT_EQ(await(client.checkStatus()), HelperStatus::outdated);
 }
 
-TEST(HelperClientTest, StartsTheHelperItselfWhenNoneListensAndStopsItOnUnregister)
+TEST_F(HelperClientTest, StartsTheHelperItselfWhenNoneListensAndStopsItOnUnregister)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("run/helper.sock"));
+    const QString path = m_dir.filePath(QStringLiteral("run/helper.sock"));
     HelperClient client(options(path, HelperProcess::executable()), HelperClient::Timeouts{});
     ASSERT_FALSE(socketAcceptsConnections(path));
     // A descriptor the starting process holds without close-on-exec (a shell's lock, say) must not stay
     // open in a helper that outlives it.
-    const QString held = dir.filePath(QStringLiteral("held.lock"));
+    const QString held = m_dir.filePath(QStringLiteral("held.lock"));
     ASSERT_TRUE(QFile(held).open(QIODevice::WriteOnly));
     const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY);
     ASSERT_GE(heldFd, 0);
@@ -317,7 +287,7 @@ TEST(HelperClientTest, StartsTheHelperItselfWhenNoneListensAndStopsItOnUnregiste
     const QString fds = QStringLiteral("/proc/%1/fd").arg(*pid);
     for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System))
         EXPECT_NE(QFile::symLinkTarget(fds + u'/' + fd), held);
-    EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("run/helper.log")))
+    EXPECT_TRUE(readFile(m_dir.filePath(QStringLiteral("run/helper.log")))
                     .contains(QStringLiteral("listening on ") + path));
 
     // A second client finds it running and does not start another.
@@ -331,17 +301,15 @@ TEST(HelperClientTest, StartsTheHelperItselfWhenNoneListensAndStopsItOnUnregiste
     EXPECT_FALSE(QFileInfo::exists(path));
 }
 
-TEST(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
+TEST_F(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("helper.sock"));
-    const QString record = dir.filePath(QStringLiteral("systemctl.record"));
-    const QString pidFile = dir.filePath(QStringLiteral("helper.pid"));
-    HelperRegistration::Options units = options(path, HelperProcess::executable());
+    const QString record = m_dir.filePath(QStringLiteral("systemctl.record"));
+    const QString pidFile = m_dir.filePath(QStringLiteral("helper.pid"));
+    HelperRegistration::Options units = options(m_path, HelperProcess::executable());
     const QString wanted =
         units.unitDirectory + QStringLiteral("/default.target.wants/app.tarnwick.helper.service");
     // Stands in for a user manager: records its calls, links the unit on enable, runs it on restart.
-    units.systemctl = dir.filePath(QStringLiteral("systemctl"));
+    units.systemctl = m_dir.filePath(QStringLiteral("systemctl"));
     writeFile(units.systemctl,
               QStringLiteral("#!/bin/sh\n"
                              "echo \"$*\" >> '%1'\n"
@@ -350,7 +318,7 @@ TEST(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
                              "*' restart '*) '%4' --socket '%5' >/dev/null 2>&1 & echo $! > '%6' ;;\n"
                              "*' disable '*) rm -f '%3'; kill $(cat '%6') ;;\n"
                              "esac\n")
-                  .arg(record, QFileInfo(wanted).path(), wanted, HelperProcess::executable(), path, pidFile)
+                  .arg(record, QFileInfo(wanted).path(), wanted, HelperProcess::executable(), m_path, pidFile)
                   .toUtf8());
     ASSERT_TRUE(
         QFile::setPermissions(units.systemctl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -366,7 +334,7 @@ TEST(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
               QStringLiteral("[Unit]\nDescription=Tarnwick helper: starts and stops the Mihomo kernel\n\n"
                              "[Service]\nExecStart=\"%1\" --socket \"%2\"\nRestart=on-failure\n\n"
                              "[Install]\nWantedBy=default.target\n")
-                  .arg(HelperProcess::executable(), path));
+                  .arg(HelperProcess::executable(), m_path));
 
     // Installed but not enabled: waiting for the user.
     QFile::remove(wanted);
@@ -375,7 +343,7 @@ TEST(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
 
     await(client.unregisterHelper());
     EXPECT_FALSE(QFileInfo::exists(units.unitDirectory + QStringLiteral("/app.tarnwick.helper.service")));
-    EXPECT_TRUE(waitFor([&] { return !socketAcceptsConnections(path); }));
+    EXPECT_TRUE(waitFor([&] { return !socketAcceptsConnections(m_path); }));
     // Each registration object asks once whether a user manager answers.
     EXPECT_EQ(readFile(record), QStringLiteral("--user show-environment\n"
                                                "--user daemon-reload\n"
@@ -386,15 +354,14 @@ TEST(HelperClientTest, RegistersAUserUnitWhereSystemdRuns)
                                                "--user daemon-reload\n"));
 }
 
-TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
+TEST_F(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
 {
     TARNWICK_REQUIRE_TEST_USER(user);
-    QTemporaryDir dir;
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0711), 0);
     const QString rule = QStringLiteral("; it must be a directory of yours with mode 0700");
     {
         SCOPED_TRACE("another user made the directory first and listens there");
-        const QString theirs = dir.filePath(QStringLiteral("theirs"));
+        const QString theirs = m_dir.filePath(QStringLiteral("theirs"));
         ASSERT_TRUE(QDir().mkdir(theirs) && user.own(theirs));
         ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0700), 0);
         HelperClient client(options(theirs + QStringLiteral("/helper.sock"), HelperProcess::executable()),
@@ -410,7 +377,7 @@ TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
     }
     {
         SCOPED_TRACE("a directory of ours that others may enter");
-        const QString open = dir.filePath(QStringLiteral("open"));
+        const QString open = m_dir.filePath(QStringLiteral("open"));
         ASSERT_TRUE(QDir().mkdir(open));
         ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0755), 0);
         HelperClient client(options(open + QStringLiteral("/helper.sock")), HelperClient::Timeouts{});
@@ -423,7 +390,7 @@ TEST(HelperClientTest, TalksOnlyToItsOwnOrRootsHelperInItsOwnPrivateDirectory)
     }
     {
         SCOPED_TRACE("the other user's helper, its socket moved into our private directory");
-        const QString theirs = dir.filePath(QStringLiteral("run"));
+        const QString theirs = m_dir.filePath(QStringLiteral("run"));
         ASSERT_TRUE(QDir().mkdir(theirs) && user.own(theirs));
         ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0700), 0);
         QProcess foreign;

@@ -151,12 +151,8 @@ TEST_F(SystemProxyControllerTest, SwitchesEveryServiceButOtherToolsOnesAndKeepsT
     // Every service failing leaves the choice as it was.
     m_launcher.lines.clear();
     m_launcher.failing = [](const QStringList&) { return true; };
-    try {
-        test::await(m_controller->setSystemProxy(false));
-        ADD_FAILURE() << "no error";
-    } catch (const HelperClientError& error) {
-        EXPECT_EQ(error.description(), QStringLiteral("Helper error: All network services failed"));
-    }
+    EXPECT_EQ(test::errorText<HelperClientError>(m_controller->setSystemProxy(false)),
+              QStringLiteral("Helper error: All network services failed"));
     EXPECT_TRUE(m_controller->systemProxyEnabled());
     EXPECT_EQ(m_launcher.lines,
               (QList<QStringList>{line({QStringLiteral("-setwebproxystate"),
@@ -178,15 +174,10 @@ TEST_F(SystemProxyControllerTest, TunNeedsTheKernelToBringItUp)
     test::await(m_controller->kernelReady());
     // A kernel without network privileges answers the change and leaves TUN off.
     m_configs = {{"tun", QJsonObject{{"enable", false}}}};
-    try {
-        test::await(m_controller->setTunMode(true));
-        ADD_FAILURE() << "no error";
-    } catch (const std::exception& error) {
-        EXPECT_EQ(describe(error),
-                  QStringLiteral("TUN mode needs network privileges the helper does not have. Install its "
-                                 "privileged mode once with \"pkexec tarnwick-helper --install-privileged\" "
-                                 "(or sudo), then turn TUN mode on again."));
-    }
+    EXPECT_EQ(test::errorText(m_controller->setTunMode(true)),
+              QStringLiteral("TUN mode needs network privileges the helper does not have. Install its "
+                             "privileged mode once with \"pkexec tarnwick-helper --install-privileged\" "
+                             "(or sudo), then turn TUN mode on again."));
     EXPECT_FALSE(m_controller->tunEnabled());
     EXPECT_TRUE(m_launcher.lines.isEmpty());
 
@@ -201,10 +192,6 @@ TEST_F(SystemProxyControllerTest, TunNeedsTheKernelToBringItUp)
             line({QStringLiteral("-setdnsservers"), QStringLiteral("eth0"), QStringLiteral("Empty")})}));
     EXPECT_TRUE(m_settings.boolean(QStringLiteral("tunEnabled"), false));
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(SystemProxyControllerTest, TrustedWifiSuspendsTheSystemProxyButNotTheChoice)
 {

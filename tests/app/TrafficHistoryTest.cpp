@@ -3,6 +3,7 @@
 #include "config/ClashPaths.h"
 #include "history/FlowDatabase.h"
 #include "platform/Settings.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -20,13 +21,6 @@ ConnectionItem startedDaysAgo(int days)
     item.start = QDateTime::currentDateTimeUtc().addDays(-days);
     item.metadata.host = QStringLiteral("example.com");
     return item;
-}
-
-QStringList messages;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    messages.append(message);
 }
 
 } // namespace
@@ -74,16 +68,14 @@ TEST(TrafficHistoryTest, AGarbageDatabaseLeavesTheApplicationWithoutHistory)
     QDir(dir.path()).mkpath("Database");
     writeFile(dir.filePath("Database/flows.db"), garbage);
     Settings settings{dir.filePath("settings.ini")};
-    messages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(collect);
+    const LogCapture log;
     TrafficHistory history{ClashPaths(dir.path()), settings};
-    qInstallMessageHandler(previous);
     EXPECT_EQ(history.flowDatabase(), nullptr);
     EXPECT_EQ(history.geoIPResolver(), nullptr);
-    EXPECT_TRUE(messages.contains(
+    EXPECT_TRUE(log.lines().contains(
         "FlowDatabase init failed: FlowDatabase prepare failed: INSERT prepare: file is not "
         "a database"))
-        << messages.join('\n').toStdString();
+        << log.lines().join('\n').toStdString();
     history.deleteAllData();
     QFile file(dir.filePath("Database/flows.db"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

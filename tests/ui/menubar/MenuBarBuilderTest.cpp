@@ -99,20 +99,9 @@ TEST(MenuBarBuilderTest, RunningKernelWithProfilesGroupsAndHelper)
     snapshot.kernelStatus = KernelStatus::running(42);
     snapshot.kernelVersion = QStringLiteral("v1.19.30");
     snapshot.mode = OutboundMode::global;
-    snapshot.profiles = {ProfileNode{QStringLiteral("a"),
-                                     QStringLiteral("Home"),
-                                     ProfileType::Local,
-                                     QStringLiteral("Home.yaml"),
-                                     {},
-                                     {},
-                                     {}},
-                         ProfileNode{QStringLiteral("b"),
-                                     QStringLiteral("Work & Play"),
-                                     ProfileType::Remote,
-                                     QStringLiteral("Work.yaml"),
-                                     {},
-                                     {},
-                                     {}}};
+    snapshot.profiles = {
+        {.id = QStringLiteral("a"), .name = QStringLiteral("Home")},
+        {.id = QStringLiteral("b"), .name = QStringLiteral("Work & Play"), .type = ProfileType::Remote}};
     snapshot.activeProfileName = QStringLiteral("Home");
     MenuBarSnapshot::Group proxy{
         QStringLiteral("Proxy"),
