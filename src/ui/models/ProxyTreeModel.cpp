@@ -221,19 +221,6 @@ QVariant ProxyTreeModel::groupData(const Group& group, int column, int role) con
         return group.isSelectable;
     case SearchTextRole:
         return title + QLatin1Char('\n') + group.type + QLatin1Char('\n') + group.selected;
-    case Qt::FontRole:
-        if (column == NameColumn) {
-            QFont font;
-            font.setBold(true);
-            return font;
-        }
-        if (column == DelayColumn)
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        return {};
-    case Qt::ForegroundRole:
-        return column == DelayColumn ? QVariant(DelayStyle::color(group.delay, m_palette)) : QVariant();
-    case Qt::ToolTipRole:
-        return column == NameColumn ? QVariant(title) : QVariant();
     case Qt::DisplayRole:
         switch (column) {
         case NameColumn:
@@ -245,10 +232,8 @@ QVariant ProxyTreeModel::groupData(const Group& group, int column, int role) con
         default:
             return {};
         }
-    case Qt::TextAlignmentRole:
-        return column == DelayColumn ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
     default:
-        return {};
+        return rowStyle(column, role, true, title, group.delay);
     }
 }
 
@@ -263,19 +248,6 @@ QVariant ProxyTreeModel::memberData(const Group& group, const Member& member, in
         return group.isSelectable;
     case SearchTextRole:
         return member.name + QLatin1Char('\n') + member.detail;
-    case Qt::FontRole:
-        if (column == NameColumn && member.name == group.selected) {
-            QFont font;
-            font.setBold(true);
-            return font;
-        }
-        if (column == DelayColumn)
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        return {};
-    case Qt::ForegroundRole:
-        return column == DelayColumn ? QVariant(DelayStyle::color(member.delay, m_palette)) : QVariant();
-    case Qt::ToolTipRole:
-        return column == NameColumn ? QVariant(member.name) : QVariant();
     case Qt::DisplayRole:
         switch (column) {
         case NameColumn:
@@ -289,6 +261,27 @@ QVariant ProxyTreeModel::memberData(const Group& group, const Member& member, in
         default:
             return {};
         }
+    default:
+        return rowStyle(column, role, member.name == group.selected, member.name, member.delay);
+    }
+}
+
+QVariant ProxyTreeModel::rowStyle(int column, int role, bool boldName, const QString& name,
+                                  const std::optional<qint64>& delay) const
+{
+    switch (role) {
+    case Qt::FontRole:
+        if (column == NameColumn && boldName) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        return column == DelayColumn ? QVariant(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+                                     : QVariant();
+    case Qt::ForegroundRole:
+        return column == DelayColumn ? QVariant(DelayStyle::color(delay, m_palette)) : QVariant();
+    case Qt::ToolTipRole:
+        return column == NameColumn ? QVariant(name) : QVariant();
     case Qt::TextAlignmentRole:
         return column == DelayColumn ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
     default:

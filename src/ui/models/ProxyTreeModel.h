@@ -69,6 +69,10 @@ private:
     void updateMembers(int groupRow, const QList<Member>& members);
     QVariant groupData(const Group& group, int column, int role) const;
     QVariant memberData(const Group& group, const Member& member, int column, int role) const;
+    // What group and member rows show alike: the name bold where asked and whole as its tip; the delay in
+    // a fixed font, right-aligned, in its level's colour.
+    QVariant rowStyle(int column, int role, bool boldName, const QString& name,
+                      const std::optional<qint64>& delay) const;
 
     void indexKeys();
     // The row of a member's group.

@@ -87,12 +87,8 @@ GeneralSection::GeneralSection(DesktopFrontend& frontend, QWidget* parent)
         QStringLiteral("Wi-Fi"),
         QStringLiteral("On the trusted networks the system proxy and TUN mode are suspended. A change "
                        "takes effect when the machine next joins a network."));
-    SettingField::Definition enabled;
-    enabled.key = WifiSuspension::enabledKey;
-    enabled.label = QStringLiteral("Disable proxy for specific Wi-Fi");
-    enabled.kind = SettingField::Kind::toggle;
-    enabled.defaultValue = QStringLiteral("false");
-    m_form->addField(enabled);
+    m_form->addField(SettingField::toggle(WifiSuspension::enabledKey,
+                                          QStringLiteral("Disable proxy for specific Wi-Fi"), false));
     SettingField::Definition trusted;
     trusted.key = WifiSuspension::trustedKey;
     trusted.label = QStringLiteral("Trusted networks");

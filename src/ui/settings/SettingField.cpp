@@ -81,6 +81,18 @@ SettingField::Definition SettingField::engine(const QString& key, const QString&
     return definition;
 }
 
+SettingField::Definition SettingField::toggle(const QString& key, const QString& label, bool defaultOn,
+                                              const QString& hint)
+{
+    Definition definition;
+    definition.key = key;
+    definition.label = label;
+    definition.kind = Kind::toggle;
+    definition.defaultValue = defaultOn ? QStringLiteral("true") : QStringLiteral("false");
+    definition.hint = hint;
+    return definition;
+}
+
 SettingField::SettingField(Settings& settings, Definition definition, QWidget* parent)
     : QWidget(parent), m_settings(settings), m_definition(std::move(definition))
 {

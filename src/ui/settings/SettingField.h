@@ -55,6 +55,10 @@ public:
     static Definition engine(const QString& key, const QString& label, const QString& hint = {},
                              const QStringList& choices = {});
 
+    // A switch among the application's own settings, on or off while never written.
+    static Definition toggle(const QString& key, const QString& label, bool defaultOn,
+                             const QString& hint = {});
+
     SettingField(Settings& settings, Definition definition, QWidget* parent = nullptr);
 
     const QString& key() const { return m_definition.key; }

@@ -39,19 +39,11 @@ UpdatesSection::UpdatesSection(DesktopFrontend& frontend, QWidget* parent)
     connect(check, &QPushButton::clicked, this, &UpdatesSection::checkNow);
 
     m_form->addGroup(QStringLiteral("Automatic Updates"));
-    SettingField::Definition autoCheck;
-    autoCheck.key = AppUpdateFlow::autoCheckKey;
-    autoCheck.label = QStringLiteral("Check for updates at launch");
-    autoCheck.kind = SettingField::Kind::toggle;
-    autoCheck.defaultValue = QStringLiteral("true");
-    m_form->addField(autoCheck);
-    SettingField::Definition alpha;
-    alpha.key = AppUpdateFlow::includeAlphaKey;
-    alpha.label = QStringLiteral("Follow alpha builds");
-    alpha.hint = QStringLiteral("The rolling build of the newest changes, instead of releases.");
-    alpha.kind = SettingField::Kind::toggle;
-    alpha.defaultValue = QStringLiteral("false");
-    m_form->addField(alpha);
+    m_form->addField(SettingField::toggle(AppUpdateFlow::autoCheckKey,
+                                          QStringLiteral("Check for updates at launch"), true));
+    m_form->addField(SettingField::toggle(
+        AppUpdateFlow::includeAlphaKey, QStringLiteral("Follow alpha builds"), false,
+        QStringLiteral("The rolling build of the newest changes, instead of releases.")));
     m_form->finish();
 
     connect(&m_frontend.state().updateFlow(), &AppUpdateFlow::phaseChanged, this, &UpdatesSection::refresh);

@@ -11,7 +11,6 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -37,19 +36,11 @@ LogsPage::LogsPage(AppState& state, QWidget* parent)
     m_pause = header->addButton(QStringLiteral("Pause"), QStringLiteral("media-playback-pause"));
     QPushButton* clear = header->addButton(QStringLiteral("Clear"), QStringLiteral("edit-clear"));
     QPushButton* exportButton = header->addButton(QStringLiteral("Export…"), QStringLiteral("document-save"));
-    QLineEdit* filter = header->addFilter(QStringLiteral("Filter messages"));
+    header->addFilter(QStringLiteral("Filter messages"));
     layout->addWidget(header);
 
-    m_filter->setSourceModel(m_model);
-    m_filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    m_filter->setFilterKeyColumn(-1);
-    m_view = new QTreeView(this);
-    m_view->setModel(m_filter);
-    m_view->setRootIsDecorated(false);
-    m_view->setUniformRowHeights(true);
-    m_view->setAlternatingRowColors(true);
+    m_view = header->addFilteredList(m_model, m_filter, QStringLiteral("Log"));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setAccessibleName(QStringLiteral("Log"));
     m_view->header()->setSectionResizeMode(LogListModel::TimeColumn, QHeaderView::ResizeToContents);
     m_view->header()->setSectionResizeMode(LogListModel::LevelColumn, QHeaderView::ResizeToContents);
     m_view->header()->setStretchLastSection(true);
@@ -59,7 +50,6 @@ LogsPage::LogsPage(AppState& state, QWidget* parent)
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_status);
 
-    connect(filter, &QLineEdit::textChanged, m_filter, &QSortFilterProxyModel::setFilterFixedString);
     connect(m_pause, &QPushButton::clicked, this, [this] { setPaused(!isPaused()); });
     connect(clear, &QPushButton::clicked, this, [this] {
         m_message.clear();

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSortFilterProxyModel>
+#include <QTreeView>
 
 namespace tarnwick {
 
@@ -44,6 +46,22 @@ QLineEdit* PageHeader::addFilter(const QString& placeholder)
         m_filter->selectAll();
     });
     return m_filter;
+}
+
+QTreeView* PageHeader::addFilteredList(QAbstractItemModel* model, QSortFilterProxyModel* proxy,
+                                       const QString& accessibleName, int filterColumn)
+{
+    proxy->setSourceModel(model);
+    proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    proxy->setFilterKeyColumn(filterColumn);
+    connect(m_filter, &QLineEdit::textChanged, proxy, &QSortFilterProxyModel::setFilterFixedString);
+    auto* view = new QTreeView(parentWidget());
+    view->setModel(proxy);
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setAlternatingRowColors(true);
+    view->setAccessibleName(accessibleName);
+    return view;
 }
 
 } // namespace tarnwick

@@ -2,10 +2,13 @@
 
 #include <QWidget>
 
+class QAbstractItemModel;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSortFilterProxyModel;
+class QTreeView;
 
 namespace tarnwick {
 
@@ -21,6 +24,10 @@ public:
     QPushButton* addButton(const QString& text, const QString& iconName = {});
     QLineEdit* addFilter(const QString& placeholder);
     QLineEdit* filter() const { return m_filter; }
+    // A flat list of `model` for the page, shown through `proxy`, which the filter field (added first)
+    // narrows, case-blind, on `filterColumn` (-1: every column).
+    QTreeView* addFilteredList(QAbstractItemModel* model, QSortFilterProxyModel* proxy,
+                               const QString& accessibleName, int filterColumn = -1);
 
 private:
     QHBoxLayout* m_layout;

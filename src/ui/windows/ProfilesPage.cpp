@@ -77,20 +77,13 @@ ProfilesPage::ProfilesPage(DesktopFrontend& frontend, QWidget* parent)
     m_updateAllButton = header->addButton(QStringLiteral("Update All"), QStringLiteral("view-refresh"));
     QPushButton* import = header->addButton(QStringLiteral("Import…"), QStringLiteral("document-import"));
     QPushButton* add = header->addButton(QStringLiteral("Add File…"), QStringLiteral("document-open"));
-    QLineEdit* filter = header->addFilter(QStringLiteral("Filter profiles"));
+    header->addFilter(QStringLiteral("Filter profiles"));
     layout->addWidget(header);
 
-    m_filter->setSourceModel(m_model);
-    m_filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    m_filter->setFilterKeyColumn(ProfileListModel::NameColumn);
-    m_view = new QTreeView(this);
-    m_view->setModel(m_filter);
-    m_view->setRootIsDecorated(false);
-    m_view->setUniformRowHeights(true);
-    m_view->setAlternatingRowColors(true);
+    m_view =
+        header->addFilteredList(m_model, m_filter, QStringLiteral("Profiles"), ProfileListModel::NameColumn);
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_view->setAccessibleName(QStringLiteral("Profiles"));
     m_view->setItemDelegateForColumn(ProfileListModel::QuotaColumn, new QuotaDelegate(m_view));
     m_view->header()->setStretchLastSection(false);
     m_view->header()->setSectionResizeMode(ProfileListModel::NameColumn, QHeaderView::Stretch);
@@ -136,7 +129,6 @@ ProfilesPage::ProfilesPage(DesktopFrontend& frontend, QWidget* parent)
     m_status->setAccessibleName(QStringLiteral("Status"));
     layout->addWidget(m_status);
 
-    connect(filter, &QLineEdit::textChanged, m_filter, &QSortFilterProxyModel::setFilterFixedString);
     connect(m_updateAllButton, &QPushButton::clicked, this, &ProfilesPage::updateAll);
     connect(import, &QPushButton::clicked, this, [this] { m_frontend.importSubscription(); });
     connect(add, &QPushButton::clicked, this, [this] { m_frontend.addLocalProfile(); });

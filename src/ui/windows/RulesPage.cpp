@@ -35,19 +35,11 @@ RulesPage::RulesPage(DesktopFrontend& frontend, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* header = new PageHeader(QStringLiteral("Rules"), this);
     m_add = header->addButton(QStringLiteral("Add Rule…"), QStringLiteral("list-add"));
-    QLineEdit* filter = header->addFilter(QStringLiteral("Filter rules"));
+    header->addFilter(QStringLiteral("Filter rules"));
     layout->addWidget(header);
 
-    m_filter->setSourceModel(m_model);
-    m_filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    m_filter->setFilterKeyColumn(-1);
-    m_view = new QTreeView(this);
-    m_view->setModel(m_filter);
-    m_view->setRootIsDecorated(false);
-    m_view->setUniformRowHeights(true);
-    m_view->setAlternatingRowColors(true);
+    m_view = header->addFilteredList(m_model, m_filter, QStringLiteral("Rules"));
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_view->setAccessibleName(QStringLiteral("Rules"));
     m_view->header()->setStretchLastSection(false);
     for (int column = 0; column < RuleListModel::ColumnCount; ++column)
         m_view->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
@@ -99,7 +91,6 @@ RulesPage::RulesPage(DesktopFrontend& frontend, QWidget* parent)
 
     connect(m_add, &QPushButton::clicked, this, [this] { openEditor(std::nullopt); });
     connect(m_undo, &QPushButton::clicked, this, [this] { undo(); });
-    connect(filter, &QLineEdit::textChanged, m_filter, &QSortFilterProxyModel::setFilterFixedString);
     connect(m_view, &QTreeView::activated, this, [this] {
         if (const std::optional<qsizetype> index = selectedIndex())
             openEditor(*index);

@@ -99,9 +99,11 @@ TEST(MenuBarBuilderTest, RunningKernelWithProfilesGroupsAndHelper)
     snapshot.kernelStatus = KernelStatus::running(42);
     snapshot.kernelVersion = QStringLiteral("v1.19.30");
     snapshot.mode = OutboundMode::global;
-    snapshot.profiles = {
-        {.id = QStringLiteral("a"), .name = QStringLiteral("Home")},
-        {.id = QStringLiteral("b"), .name = QStringLiteral("Work & Play"), .type = ProfileType::Remote}};
+    ProfileNode home;
+    home.name = QStringLiteral("Home");
+    ProfileNode work;
+    work.name = QStringLiteral("Work & Play");
+    snapshot.profiles = {home, work};
     snapshot.activeProfileName = QStringLiteral("Home");
     MenuBarSnapshot::Group proxy{
         QStringLiteral("Proxy"),
