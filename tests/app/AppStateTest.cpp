@@ -91,29 +91,25 @@ public:
 
 TEST_F(AppStateTest, ConstructionPreparesTheWorkspaceAndReadsTheSettings)
 {
-    m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("clash.meta"));
     m_settings->setBoolean(QStringLiteral("systemProxyEnabled"), true);
     AppState& state = makeState();
 
     EXPECT_EQ(test::readFile(workspace() + QStringLiteral("/profiles/Default.yaml")),
               test::readFile(test::sourceDir() + QStringLiteral("/resources/Default.yaml")));
-    EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), UserAgentHelper::defaultUA);
     EXPECT_TRUE(state.systemProxyEnabled());
     EXPECT_FALSE(state.tunEnabled());
     EXPECT_EQ(state.bootState(), AppBootState::onboarding);
     EXPECT_GT(state.appMemoryBytes(), 0);
-}
 
-TEST_F(AppStateTest, UserAgentMigrationKeepsACustomAgent)
-{
-    m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("clash-meta"));
-    makeState();
-    EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), UserAgentHelper::defaultUA);
-
-    m_state.reset();
-    m_settings->setText(QStringLiteral("globalUA"), QStringLiteral("my-client/2.0"));
-    makeState();
-    EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), QStringLiteral("my-client/2.0"));
+    // The old defaults of the user agent give way to the new one; an agent of the user's own stays.
+    for (const auto& [stored, migrated] : {std::pair{"clash.meta", UserAgentHelper::defaultUA},
+                                           {"clash-meta", UserAgentHelper::defaultUA},
+                                           {"my-client/2.0", QStringLiteral("my-client/2.0")}}) {
+        m_state.reset();
+        m_settings->setText(QStringLiteral("globalUA"), QString::fromLatin1(stored));
+        makeState();
+        EXPECT_EQ(m_settings->text(QStringLiteral("globalUA")), migrated) << stored;
+    }
 }
 
 TEST_F(AppStateTest, FirstLaunchOpensOnboardingAndStartsNothing)

@@ -111,21 +111,7 @@ TEST_F(CoreSupervisorTest, OverlappingStartsLaunchOneKernel)
     EXPECT_EQ(m_launcher.calls.count("started"), 1);
 }
 
-TEST_F(CoreSupervisorTest, StopFailureForgetsTheKernel)
-{
-    test::await(m_supervisor.start());
-    m_launcher.failStop = true;
-    EXPECT_THROW(test::await(m_supervisor.stop()), HelperClientError);
-    EXPECT_FALSE(m_supervisor.isRunning());
-    EXPECT_FALSE(m_supervisor.currentPID().has_value());
-    // The next restart is a plain start (its orphan clean-up ends whatever the failed stop left), not a
-    // second try at stopping the forgotten kernel.
-    m_launcher.calls.clear();
-    EXPECT_EQ(test::await(m_supervisor.restart()), 1002);
-    EXPECT_FALSE(m_launcher.calls.contains("stop 1001"));
-}
-
-TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
+TEST_F(CoreSupervisorTest, RestartStopsWhatRunsAndAFailedStopForgetsTheKernel)
 {
     // Not running: exactly a start.
     EXPECT_EQ(test::await(m_supervisor.restart()), 1001);
@@ -134,6 +120,16 @@ TEST_F(CoreSupervisorTest, RestartStopsThenStartsAgain)
     ASSERT_EQ(m_launcher.calls.size(), 3);
     EXPECT_EQ(m_launcher.calls[0], "stop 1001");
     EXPECT_EQ(m_supervisor.currentPID(), 1002);
+
+    m_launcher.failStop = true;
+    EXPECT_THROW(test::await(m_supervisor.stop()), HelperClientError);
+    EXPECT_FALSE(m_supervisor.isRunning());
+    EXPECT_FALSE(m_supervisor.currentPID().has_value());
+    // The next restart is a plain start (its orphan clean-up ends whatever the failed stop left), not a
+    // second try at stopping the forgotten kernel.
+    m_launcher.calls.clear();
+    EXPECT_EQ(test::await(m_supervisor.restart()), 1003);
+    EXPECT_FALSE(m_launcher.calls.contains("stop 1002"));
 }
 
 TEST_F(CoreSupervisorTest, StartEndsOnlyThisUsersKernelsOfThisWorkspace)

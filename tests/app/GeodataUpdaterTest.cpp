@@ -35,13 +35,7 @@ protected:
         co_await updater.run();
     }
     QString work(const char* name) const { return m_paths.workDirectory() + QLatin1String(name); }
-    QStringList requested() const
-    {
-        QStringList paths;
-        for (const test::HttpRequest& request : m_server.requests())
-            paths.append(QString::fromLatin1(request.path));
-        return paths;
-    }
+    QStringList requested() const { return m_server.requestLines(); }
 
     // Answers by path, set before the first run; read-only afterwards (the server has its own thread).
     QMap<QByteArray, test::HttpResponse> m_answers;

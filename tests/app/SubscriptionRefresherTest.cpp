@@ -74,14 +74,6 @@ protected:
         return std::make_unique<SubscriptionRefresher>(m_store, std::move(hooks), std::move(schedule));
     }
 
-    QStringList requestedPaths() const
-    {
-        QStringList paths;
-        for (const test::HttpRequest& request : m_server.requests())
-            paths.append(QString::fromUtf8(request.path));
-        return paths;
-    }
-
     QTemporaryDir m_dir;
     ClashPaths m_paths;
     Settings m_settings;
@@ -114,7 +106,7 @@ TEST_F(SubscriptionRefresherTest, RefreshesDueProfilesInOrderOneAtATimeAndRetrie
     schedule.now = [&now] { return now; };
     const auto first = refresher(daily.fileName, schedule);
     test::await(first->refreshDue());
-    const QStringList order = requestedPaths().mid(imports);
+    const QStringList order = m_server.requestLines().mid(imports);
     QStringList expected;
     for (const ProfileNode& node : test::await(m_store.nodes())) {
         if (node.id != weekly.id)
@@ -128,7 +120,7 @@ TEST_F(SubscriptionRefresherTest, RefreshesDueProfilesInOrderOneAtATimeAndRetrie
     m_broken = false;
     now = QDateTime::currentDateTimeUtc().addSecs(25 * 3600);
     test::await(first->refreshDue());
-    EXPECT_EQ(requestedPaths().mid(imports + order.size()), QStringList{QStringLiteral("/broken")});
+    EXPECT_EQ(m_server.requestLines().mid(imports + order.size()), QStringList{QStringLiteral("/broken")});
     const QList<ProfileNode> nodes = test::await(m_store.nodes());
     const auto refreshed =
         std::find_if(nodes.cbegin(), nodes.cend(), [&](const ProfileNode& n) { return n.id == broken.id; });

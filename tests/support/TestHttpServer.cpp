@@ -133,6 +133,14 @@ QList<HttpRequest> TestHttpServer::requests() const
     return m_requests;
 }
 
+QStringList TestHttpServer::requestLines(bool withMethod) const
+{
+    QStringList lines;
+    for (const HttpRequest& request : requests())
+        lines.append(QString::fromUtf8(withMethod ? request.method + ' ' + request.path : request.path));
+    return lines;
+}
+
 void TestHttpServer::record(const HttpRequest& request)
 {
     QMutexLocker lock(&m_mutex);

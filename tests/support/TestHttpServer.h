@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -44,6 +45,8 @@ public:
     quint16 port() const { return m_port; }
     QString url(const QString& path = QString()) const;
     QList<HttpRequest> requests() const;
+    // The requests so far as "METHOD /path", or only their paths.
+    QStringList requestLines(bool withMethod = false) const;
 
 private:
     void record(const HttpRequest& request);

@@ -174,8 +174,6 @@ TEST_F(SettingsPageTest, KernelSectionInstallsFromTheFeedListsNewestFirstAndRoll
     UpdateWindow& window = m_frontend.openUpdateWindow();
     ASSERT_TRUE(
         test::waitFor([&] { return window.headline() == QStringLiteral("Tarnwick 9.0.0 is available"); }));
-    EXPECT_TRUE(window.historyText().contains(QStringLiteral("9.0.0")));
-    EXPECT_EQ(window.actionButton().text(), QStringLiteral("Install and Relaunch"));
     EXPECT_NE(updates->lastCheckText(), QStringLiteral("Never"));
     // The build tree is not where an update may be installed.
     window.actionButton().click();
