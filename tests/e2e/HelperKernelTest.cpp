@@ -11,7 +11,6 @@
 #include <QNetworkReply>
 #include <QTemporaryDir>
 #include <QUuid>
-#include <cerrno>
 #include <csignal>
 using namespace tarnwick;
 using namespace tarnwick::test;
@@ -35,11 +34,6 @@ ControllerAnswer getVersion(QNetworkAccessManager& network, quint16 port, const 
     waitFor([&] { return reply->isFinished(); }, 5s);
     return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
             QJsonDocument::fromJson(reply->readAll()).object()};
-}
-
-bool processGone(qint64 pid)
-{
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 class HelperKernelTest : public ::testing::Test
@@ -98,7 +92,7 @@ TEST_F(HelperKernelTest, StartsTheKernelWhoseControllerAnswersAndStopsIt)
     EXPECT_TRUE(readFile(log).contains(QStringLiteral("RESTful API listening at: 127.0.0.1:%1").arg(port)));
 
     await(m_client->stopKernel(pid));
-    EXPECT_TRUE(processGone(pid));
+    EXPECT_EQ(::kill(pid, 0), -1); // gone, and reaped by the helper
     EXPECT_EQ(getVersion(network, port, secret).status, 0);
     EXPECT_EQ(errorText<HelperClientError>(m_client->stopKernel(pid)),
               QStringLiteral("Helper error: PID %1 was not started by the helper").arg(pid));

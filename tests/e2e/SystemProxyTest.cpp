@@ -84,14 +84,11 @@ public:
     QString socketPath() const { return m_dir.filePath(QStringLiteral("run/helper.sock")); }
     QString kioslaverc() const { return m_dir.filePath(QStringLiteral("config/kioslaverc")); }
 
-    QString gsettings(const QList<const char*>& arguments) const
+    QString gsettings(const QStringList& arguments) const
     {
-        QStringList list;
-        for (const char* argument : arguments)
-            list.append(QString::fromUtf8(argument));
         QProcess process;
         process.setProcessEnvironment(m_environment);
-        process.start(m_dir.filePath(QStringLiteral("bin/gsettings")), list);
+        process.start(m_dir.filePath(QStringLiteral("bin/gsettings")), arguments);
         process.waitForFinished();
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
