@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <simdjson.h>
 #include <string_view>
 #include <vector>
@@ -55,12 +56,28 @@ std::optional<std::pair<qint64, qsizetype>> plainIntegerAt(std::string_view text
 // writes a connection the same way every second but for its byte counters. The memory keeps each
 // connection by its id with the text it was last read from; an element whose text is that text but for
 // the counters' digits is the connection read then with new counters, and nothing else of it is read
-// again. Any other difference reads the element anew. Texts are also pooled: each distinct text is one
-// QString, shared by every connection that holds it, for as long as any does. One memory per thread,
-// like the parser.
+// again. Any other difference reads the element anew. The texts are not copied: they are views into the
+// last message, which the memory holds. Texts are also pooled: each distinct text is one QString, shared
+// by every connection that holds it, for as long as any does. One memory per thread, like the parser.
 class Memory final
 {
 public:
+    // Holds the message about to be read (the texts remembered still point into the one before).
+    void beginMessage(const QByteArray& utf8)
+    {
+        m_previous = std::move(m_message);
+        // A copy of a message that owns its bytes only shares them; one that borrows them (it has no
+        // capacity of its own) is copied, as the borrowed bytes may go before the next message comes.
+        m_message = utf8.capacity() > 0 ? utf8 : QByteArray(utf8.constData(), utf8.size());
+    }
+
+    std::string_view message() const
+    {
+        return {m_message.constData(), static_cast<size_t>(m_message.size())};
+    }
+
+    bool isEmpty() const { return m_connections.isEmpty(); }
+
     QString text(std::string_view utf8)
     {
         return find(m_texts, utf8, [utf8] { return fromUtf8(utf8); });
@@ -78,10 +95,15 @@ public:
         // Absent when the element has no id.
         std::optional<ConnectionItem> connection;
         size_t length = 0;
+        bool recalled = false;
     };
 
     // The object element `text` starts with (the text runs on to the end of the message).
     Element element(std::string_view text);
+
+    // The whole message in one pass of the parser, each element remembered: cheaper than element by element
+    // when few of them can be recalled. `expected`: how many connections to make room for.
+    ConnectionSnapshot readWhole(qsizetype expected);
 
     // A value's own text, read apart from the message.
     Value value(std::string_view json) { return m_value.value(json); }
@@ -89,10 +111,12 @@ public:
     // Forgets the connections the message just read did not have, and the texts nothing holds any more.
     void endMessage()
     {
-        m_connections.removeIf([this](const auto& entry) { return entry.value().seen != m_message; });
+        m_connections.removeIf([this](const auto& entry) { return entry.value().seen != m_messages; });
         m_texts.removeIf([](const auto& entry) { return entry.value().isDetached(); });
         m_chains.removeIf([](const auto& entry) { return entry.value().isDetached(); });
-        ++m_message;
+        // Every connection kept was seen in this message, and its text is a view into it or null.
+        m_previous = QByteArray();
+        ++m_messages;
     }
 
 private:
@@ -106,20 +130,47 @@ private:
 
     struct Known
     {
-        std::optional<ConnectionItem> item;
-        // The element's text as last read; null when the element cannot be recognised by it (a counter
-        // missing, repeated or not a plain integer).
-        QByteArray text;
+        // Null when the element has no id. Held apart so that the table moves small entries as it grows.
+        std::shared_ptr<const ConnectionItem> item;
+        // The element's text as last read, in the message that had it; null when the element cannot be
+        // recognised by it (a counter missing, repeated or not a plain integer).
+        std::string_view text;
         // Both counters, in the order the text has them.
         std::array<Counter, 2> counters;
         // The last message that had it.
         quint64 seen = 0;
     };
 
-    // The connection as last read when `text` starts with its element but for the counters' digits.
-    static std::optional<Element> recall(const Known& known, std::string_view text);
+    // An element's fields as read, and where its counters sit in its text.
+    struct Fields
+    {
+        std::optional<ConnectionItem> connection;
+        std::array<Counter, 2> counters;
+        // How many counters came (past two, the element is not recognised by its text).
+        int counterCount = 0;
+        bool hasID = false;
+
+        bool recognisable() const
+        {
+            return counterCount == 2 && counters[0].upload != counters[1].upload && counters[0].end >= 0 &&
+                   counters[1].end >= 0;
+        }
+    };
+
+    // The connection as last read when `text` starts with its element but for the counters' digits; the
+    // memory then holds `text` as its text.
+    static std::optional<Element> recall(Known& known, std::string_view text);
     // Reads an element anew; with `known`, also remembers it.
     std::optional<ConnectionItem> read(std::string_view json, Known* known);
+    // An element's object; `text` is where the element's text starts.
+    Fields fields(ondemand::object& object, const char* text);
+    using Connections = QHash<QByteArray, Known>;
+    // Remembers an element read anew in `connections` by its id, if it has one as the kernel writes it.
+    void rememberByID(Connections& connections, const Fields& fields, std::string_view text);
+    static void remember(Known& known, const Fields& fields, std::string_view text);
+    // `text`: where the parser's copy of the message starts (the texts remembered are the message's own).
+    void readConnections(Value& value, ondemand::document& document, const char* text,
+                         ConnectionSnapshot& snapshot, qsizetype expected, Connections& connections);
     QStringList readChains(std::string_view json);
     // Reads texts apart from the message, each with a parser of its own: an element's walk meets chains it
     // has not seen yet.
@@ -153,8 +204,12 @@ private:
 
     QHash<QByteArray, QString> m_texts;
     QHash<QByteArray, QStringList> m_chains;
-    QHash<QByteArray, Known> m_connections;
-    quint64 m_message = 0;
+    Connections m_connections;
+    quint64 m_messages = 0;
+    QByteArray m_message;
+    QByteArray m_previous;
+    ondemand::parser m_wholeParser;
+    std::vector<char> m_padded;
     Side m_element;
     Side m_chain;
     Side m_value;
@@ -486,21 +541,24 @@ Memory::Element Memory::element(std::string_view text)
     const auto id = leadingID(text);
     Known* known = id ? &find(m_connections, *id, [] { return Known(); }) : nullptr;
     if (known) {
-        known->seen = m_message;
+        known->seen = m_messages;
         if (auto recalled = recall(*known, text))
             return *recalled;
+        // Its last text belongs to the message before, which goes.
+        known->text = {};
     }
     const size_t length = valueLength(text);
     return Element{read(text.substr(0, length), known), length};
 }
 
-std::optional<Memory::Element> Memory::recall(const Known& known, std::string_view text)
+std::optional<Memory::Element> Memory::recall(Known& known, std::string_view text)
 {
-    if (known.text.isNull() || !known.item)
+    if (known.text.data() == nullptr || !known.item)
         return std::nullopt;
-    const std::string_view last(known.text.constData(), static_cast<size_t>(known.text.size()));
+    const std::string_view last = known.text;
     size_t from = 0, at = 0;
     std::array<qint64, 2> counts{};
+    std::array<Counter, 2> counters = known.counters;
     for (size_t i = 0; i < counts.size(); ++i) {
         const auto literal = static_cast<size_t>(known.counters[i].at) - from;
         if (text.substr(at, literal) != last.substr(from, literal))
@@ -510,29 +568,29 @@ std::optional<Memory::Element> Memory::recall(const Known& known, std::string_vi
         if (!number)
             return std::nullopt;
         counts[i] = number->first;
+        counters[i].at = static_cast<qsizetype>(at);
         at += static_cast<size_t>(number->second);
+        counters[i].end = static_cast<qsizetype>(at);
         from = static_cast<size_t>(known.counters[i].end);
     }
     const std::string_view rest = last.substr(from);
     if (text.substr(at, rest.size()) != rest)
         return std::nullopt;
+    const size_t length = at + rest.size();
+    known.text = text.substr(0, length);
+    known.counters = counters;
     ConnectionItem item = *known.item;
     for (size_t i = 0; i < counts.size(); ++i)
-        (known.counters[i].upload ? item.upload : item.download) = counts[i];
+        (counters[i].upload ? item.upload : item.download) = counts[i];
     if (!item.start.isValid())
         item.start = QDateTime::currentDateTimeUtc();
-    return Element{std::move(item), at + rest.size()};
+    return Element{std::move(item), length, true};
 }
 
-std::optional<ConnectionItem> Memory::read(std::string_view json, Known* known)
+Memory::Fields Memory::fields(ondemand::object& object, const char* text)
 {
-    ondemand::document& document = m_element.document(json);
-    ondemand::object object;
-    check(document.get_object().get(object));
+    Fields fields;
     ConnectionItem item;
-    bool hasID = false;
-    // Where each counter's token starts in the text, and how often it came.
-    std::vector<Counter> counters;
     for (auto result : object) {
         ondemand::field field;
         check(std::move(result).get(field));
@@ -540,18 +598,22 @@ std::optional<ConnectionItem> Memory::read(std::string_view json, Known* known)
         Value& member = field.value();
         if (key.unsafe_is_equal("id")) {
             const auto id = stringOf(member);
-            hasID = id.has_value();
-            item.id = hasID ? QString::fromUtf8(id->data(), static_cast<qsizetype>(id->size())) : QString();
+            fields.hasID = id.has_value();
+            item.id =
+                fields.hasID ? QString::fromUtf8(id->data(), static_cast<qsizetype>(id->size())) : QString();
         } else if (key.unsafe_is_equal("upload") || key.unsafe_is_equal("download")) {
             const bool upload = key.unsafe_is_equal("upload");
             const std::string_view token = member.raw_json_token();
-            const auto at = static_cast<qsizetype>(token.data() - m_element.text.data());
+            const auto at = static_cast<qsizetype>(token.data() - text);
             const auto plain = plainIntegerAt(token, 0);
             // A plain integer's token is its digits and the white space after them.
             const bool recognisable =
                 plain && token.find_first_not_of(" \n\r\t", static_cast<size_t>(plain->second)) ==
                              std::string_view::npos;
-            counters.push_back(Counter{at, recognisable ? at + plain->second : -1, upload});
+            if (fields.counterCount < 2)
+                fields.counters[static_cast<size_t>(fields.counterCount)] =
+                    Counter{at, recognisable ? at + plain->second : -1, upload};
+            ++fields.counterCount;
             (upload ? item.upload : item.download) = numberOf(member).value_or(0);
         } else if (key.unsafe_is_equal("start")) {
             item.start = startOf(member);
@@ -565,22 +627,122 @@ std::optional<ConnectionItem> Memory::read(std::string_view json, Known* known)
             item.metadata = metadataOf(member, *this);
         }
     }
-    std::optional<ConnectionItem> connection;
-    if (hasID)
-        connection = std::move(item);
-    if (known) {
-        known->item = connection;
-        const bool recognisable = counters.size() == 2 && counters[0].upload != counters[1].upload &&
-                                  counters[0].end >= 0 && counters[1].end >= 0;
-        known->text =
-            recognisable ? QByteArray(json.data(), static_cast<qsizetype>(json.size())) : QByteArray();
-        if (recognisable)
-            std::copy(counters.begin(), counters.end(), known->counters.begin());
-    }
-    if (connection && !connection->start.isValid())
-        connection->start = QDateTime::currentDateTimeUtc();
-    return connection;
+    if (fields.hasID)
+        fields.connection = std::move(item);
+    return fields;
 }
+
+void Memory::remember(Known& known, const Fields& fields, std::string_view text)
+{
+    known.item = fields.connection ? std::make_shared<const ConnectionItem>(*fields.connection) : nullptr;
+    const bool recognisable = fields.recognisable();
+    known.text = recognisable ? text : std::string_view();
+    if (recognisable)
+        known.counters = fields.counters;
+}
+
+void Memory::rememberByID(Connections& connections, const Fields& fields, std::string_view text)
+{
+    if (const auto id = leadingID(text)) {
+        Known& known = find(connections, *id, [] { return Known(); });
+        known.seen = m_messages;
+        remember(known, fields, text);
+    }
+}
+
+std::optional<ConnectionItem> Memory::read(std::string_view json, Known* known)
+{
+    ondemand::document& document = m_element.document(json);
+    ondemand::object object;
+    check(document.get_object().get(object));
+    Fields read = fields(object, m_element.text.data());
+    if (known)
+        remember(*known, read, json);
+    if (read.connection && !read.connection->start.isValid())
+        read.connection->start = QDateTime::currentDateTimeUtc();
+    return std::move(read.connection);
+}
+
+ConnectionSnapshot Memory::readWhole(qsizetype expected)
+{
+    const std::string_view message = this->message();
+    // The parser reads a little past the end: a message with room enough after it is read where it is.
+    const char* text = message.data();
+    if (static_cast<size_t>(m_message.capacity()) < message.size() + SIMDJSON_PADDING) {
+        m_padded.resize(message.size() + SIMDJSON_PADDING);
+        std::memcpy(m_padded.data(), message.data(), message.size());
+        text = m_padded.data();
+    }
+    ondemand::document document;
+    check(m_wholeParser.iterate(text, message.size(), message.size() + SIMDJSON_PADDING).get(document));
+    ondemand::object object;
+    check(document.get_object().get(object));
+    ConnectionSnapshot snapshot;
+    // Every element is remembered anew: into a table of their own, which then replaces the one before
+    // whole rather than the old connections being taken out of it one by one.
+    Connections connections;
+    connections.reserve(expected);
+    for (auto result : object) {
+        ondemand::field field;
+        check(std::move(result).get(field));
+        const ondemand::raw_json_string key = field.key();
+        Value& member = field.value();
+        if (key.unsafe_is_equal("connections"))
+            readConnections(member, document, text, snapshot, expected, connections);
+        else if (key.unsafe_is_equal("downloadTotal"))
+            snapshot.downloadTotal = intOf(member).value_or(0);
+        else if (key.unsafe_is_equal("uploadTotal"))
+            snapshot.uploadTotal = intOf(member).value_or(0);
+    }
+    // Anything after the object makes the message malformed.
+    const char* after = nullptr;
+    if (document.current_location().get(after) != OUT_OF_BOUNDS)
+        throw Malformed{};
+    m_connections.swap(connections);
+    return snapshot;
+}
+
+void Memory::readConnections(Value& value, ondemand::document& document, const char* text,
+                             ConnectionSnapshot& snapshot, qsizetype expected, Connections& connections)
+{
+    snapshot.activeCount = 0;
+    snapshot.connections.clear();
+    ondemand::json_type type;
+    check(value.type().get(type));
+    if (type != ondemand::json_type::array)
+        return;
+    snapshot.connections.reserve(expected);
+    ondemand::array elements;
+    check(value.get_array().get(elements));
+    for (auto result : elements) {
+        Value element;
+        check(std::move(result).get(element));
+        ++snapshot.activeCount;
+        check(element.type().get(type));
+        if (type != ondemand::json_type::object)
+            continue;
+        const char* from = element.raw_json_token().data();
+        ondemand::object object;
+        check(element.get_object().get(object));
+        Fields read = fields(object, from);
+        // The element's text runs to the token after it (a comma or the closing bracket).
+        const char* next = nullptr;
+        check(document.current_location().get(next));
+        while (next > from && isSpace(next[-1]))
+            --next;
+        rememberByID(
+            connections, read,
+            std::string_view(m_message.constData() + (from - text), static_cast<size_t>(next - from)));
+        if (read.connection) {
+            if (!read.connection->start.isValid())
+                read.connection->start = QDateTime::currentDateTimeUtc();
+            snapshot.connections.append(std::move(*read.connection));
+        }
+    }
+}
+
+// How many elements show whether a table is mostly the one seen before.
+constexpr int kProbedElements = 16;
 
 // The message's outer levels are walked here rather than by the parser: most elements of "connections" are
 // recalled by their text alone, and a parser's walk would have to step through every one of them.
@@ -589,8 +751,10 @@ class MessageReader final
 public:
     MessageReader(std::string_view text, Memory& memory) : m_text(text), m_memory(memory) {}
 
-    // `expected`: how many connections to make room for.
-    ConnectionSnapshot read(qsizetype expected)
+    // `expected`: how many connections to make room for. Absent when the first elements of "connections"
+    // are mostly not recalled: element by element, a table never seen costs more than one pass of the
+    // parser over the whole message.
+    std::optional<ConnectionSnapshot> read(qsizetype expected)
     {
         ConnectionSnapshot snapshot;
         expect('{');
@@ -600,14 +764,16 @@ public:
                     throw Malformed{};
                 const std::string_view key = valueText();
                 expect(':');
-                if (key == "\"connections\"")
-                    readConnections(snapshot, expected);
-                else if (key == "\"downloadTotal\"")
+                if (key == "\"connections\"") {
+                    if (!readConnections(snapshot, expected))
+                        return std::nullopt;
+                } else if (key == "\"downloadTotal\"") {
                     snapshot.downloadTotal = readInt();
-                else if (key == "\"uploadTotal\"")
+                } else if (key == "\"uploadTotal\"") {
                     snapshot.uploadTotal = readInt();
-                else
+                } else {
                     m_memory.value(valueText());
+                }
             } while (take(','));
             expect('}');
         }
@@ -649,23 +815,28 @@ private:
         return intOf(value).value_or(0);
     }
 
-    void readConnections(ConnectionSnapshot& snapshot, qsizetype expected)
+    // False when the elements probed were mostly not recalled.
+    bool readConnections(ConnectionSnapshot& snapshot, qsizetype expected)
     {
         snapshot.activeCount = 0;
         snapshot.connections.clear();
         if (peek() != '[') {
             m_memory.value(valueText());
-            return;
+            return true;
         }
         snapshot.connections.reserve(expected);
         ++m_at;
         if (take(']'))
-            return;
+            return true;
+        int recalled = 0;
         do {
             ++snapshot.activeCount;
             if (peek() == '{') {
                 Memory::Element element = m_memory.element(m_text.substr(m_at));
                 m_at += element.length;
+                recalled += element.recalled ? 1 : 0;
+                if (snapshot.activeCount == kProbedElements && recalled * 2 < kProbedElements)
+                    return false;
                 if (element.connection)
                     snapshot.connections.append(std::move(*element.connection));
             } else {
@@ -673,6 +844,7 @@ private:
             }
         } while (take(','));
         expect(']');
+        return true;
     }
 
     std::string_view m_text;
@@ -695,12 +867,17 @@ std::optional<ConnectionSnapshot> ConnectionSnapshotDecoder::decode(const QByteA
         qsizetype connections = 0;
     };
     thread_local State state;
-    const std::string_view text(utf8.constData(), static_cast<size_t>(utf8.size()));
+    state.memory.beginMessage(utf8);
     std::optional<ConnectionSnapshot> snapshot;
     try {
         // As many as last time, as far as the message can hold them.
-        const auto fits = static_cast<qsizetype>(text.size() / kSmallestConnection);
-        snapshot = MessageReader(text, state.memory).read(std::min(state.connections, fits));
+        const auto fits = static_cast<qsizetype>(state.memory.message().size() / kSmallestConnection);
+        const qsizetype expected = std::min(state.connections, fits);
+        // With nothing to recall from, the message goes straight to the parser.
+        if (!state.memory.isEmpty())
+            snapshot = MessageReader(state.memory.message(), state.memory).read(expected);
+        if (!snapshot)
+            snapshot = state.memory.readWhole(expected);
     } catch (const Malformed&) {
         snapshot.reset();
     }

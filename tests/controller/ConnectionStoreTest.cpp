@@ -120,10 +120,44 @@ TEST_F(ConnectionStoreTest, ClosedListKeepsTheNewest200)
               250);
 }
 
+namespace {
+
+void expectReadAsTheTreeReaderDoes(const QByteArray& message)
+{
+    const auto fast = ConnectionSnapshotDecoder::decode(message);
+    ASSERT_TRUE(fast) << message.constData();
+    ConnectionSnapshot tree = ConnectionSnapshot::fromJson(QJsonDocument::fromJson(message).object());
+    // Both stamp an unreadable start with the time of reading.
+    for (qsizetype i = 0; i < tree.connections.size() && i < fast->connections.size(); ++i) {
+        if (std::abs(tree.connections[i].start.msecsTo(fast->connections[i].start)) < 5000)
+            tree.connections[i].start = fast->connections[i].start;
+    }
+    EXPECT_EQ(*fast, tree) << message.constData();
+}
+
+// A table of connections `ids`, their counters moved by `round`.
+QByteArray table(const QStringList& ids, int round)
+{
+    QStringList elements;
+    for (const QString& id : ids)
+        elements.append(
+            QStringLiteral(R"({"id":"%1","upload":%2,"download":%3,"rule":"R","metadata":{"host":"%1"}})")
+                .arg(id)
+                .arg(round * 7)
+                .arg(round * 1000 + id.size()));
+    return QStringLiteral(R"({"uploadTotal":%1,"connections":[%2]})")
+        .arg(round)
+        .arg(elements.join(','))
+        .toUtf8();
+}
+
+} // namespace
+
 // The stream's own reader must read exactly as the JSON tree reader does, lenient rules included, message
 // after message. The messages, one after another: a table; the next second's (texts seen before, texts
 // changed, white space before separators, escapes); one where only counters changed (digits, sign, a form
-// that is not a plain integer) or a field besides them; then odd shapes.
+// that is not a plain integer) or a field besides them; then odd shapes. Each is read once after the one
+// before it and once with nothing to recall from (after an empty table).
 TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
 {
     QList<QByteArray> messages;
@@ -131,26 +165,39 @@ TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
          test::readFile(test::testData("controller/connection-messages.txt")).split("\n\n"))
         messages.append(message.trimmed().toUtf8());
     ASSERT_EQ(messages.size(), 8);
-    for (const QByteArray& message : messages) {
-        const auto fast = ConnectionSnapshotDecoder::decode(message);
-        ASSERT_TRUE(fast) << message.constData();
-        ConnectionSnapshot tree = ConnectionSnapshot::fromJson(QJsonDocument::fromJson(message).object());
-        // Both stamp an unreadable start with the time of reading.
-        for (qsizetype i = 0; i < tree.connections.size() && i < fast->connections.size(); ++i) {
-            if (std::abs(tree.connections[i].start.msecsTo(fast->connections[i].start)) < 5000)
-                tree.connections[i].start = fast->connections[i].start;
+    for (const bool afresh : {false, true}) {
+        for (const QByteArray& message : messages) {
+            if (afresh) {
+                ASSERT_TRUE(ConnectionSnapshotDecoder::decode(R"({"connections": []})"));
+            }
+            expectReadAsTheTreeReaderDoes(message);
         }
-        EXPECT_EQ(*fast, tree) << message.constData();
     }
+    // Tables longer than the elements probed for being seen before: one that turned over at its start (it is
+    // read again in one pass), the next second's of it (recalled from that pass), one seen before.
+    QStringList old, turned;
+    for (int i = 0; i < 20; ++i) {
+        old.append(QStringLiteral("old-%1").arg(i));
+        turned.append(QStringLiteral("new-%1").arg(i));
+    }
+    turned += old;
+    for (const QByteArray& message : {table(old, 0), table(turned, 1), table(turned, 2), table(old, 3)})
+        expectReadAsTheTreeReaderDoes(message);
+
     const auto first = ConnectionSnapshotDecoder::decode(messages[0]);
     EXPECT_EQ(first->activeCount, 8);
     EXPECT_EQ(first->connections.size(), 4);
     EXPECT_EQ(first->connections[0].start,
               QDateTime::fromString("2024-05-01T02:00:00.123Z", Qt::ISODateWithMs));
 
+    // Refused whole, after a table seen before and with nothing to recall from.
     for (const char* bad :
          {"", "[1, 2]", "not json", R"({"connections": [{"id": "x")", R"({"a": 1} trailing)", R"({"a" 1})",
           R"({1: 2})", R"({"connections": [1 2]})", R"({"connections": [], })", R"({"uploadTotal": "1})",
-          R"({"connections": [{"id": "x", "upload": [1}]})"})
-        EXPECT_FALSE(ConnectionSnapshotDecoder::decode(QByteArray(bad))) << bad;
+          R"({"connections": [{"id": "x", "upload": [1}]})"}) {
+        for (const QByteArray& before : {messages[0], QByteArray(R"({"connections": []})")}) {
+            ASSERT_TRUE(ConnectionSnapshotDecoder::decode(before));
+            EXPECT_FALSE(ConnectionSnapshotDecoder::decode(QByteArray(bad))) << bad;
+        }
+    }
 }
