@@ -104,7 +104,8 @@ TEST_F(SystemProxyControllerTest, PortAndBypassComeFromTheKernelAndTheSetting)
     const Case cases[] = {{{{"mixed-port", 7999}, {"port", 7891}}, 7999},
                           {{{"port", 7891}}, 7891},
                           {{{"mixed-port", 0}, {"port", 0}}, 7890},
-                          {{{"mixed-port", "7999"}}, 7890}};
+                          {{{"mixed-port", "7999"}, {"port", 7001}}, 7001},
+                          {{{"port", 70.5}}, 7890}};
     for (const Case& c : cases)
         EXPECT_EQ(SystemProxyController::proxyPort(c.configs), c.port)
             << QJsonDocument(c.configs).toJson().constData();

@@ -1,9 +1,9 @@
 #include "ShellExport.h"
 
+#include "app/SystemProxyController.h"
 #include "controller/MihomoClient.h"
 
 #include <QNetworkInterface>
-#include <cmath>
 
 namespace tarnwick {
 
@@ -39,14 +39,7 @@ QList<ShellExport::Interface> ShellExport::machineInterfaces()
 
 int ShellExport::port(const std::optional<QJsonObject>& configuration)
 {
-    if (!configuration)
-        return fallbackPort;
-    for (const QLatin1String key : {QLatin1String("mixed-port"), QLatin1String("port")}) {
-        const QJsonValue value = configuration->value(key);
-        if (value.isDouble() && std::floor(value.toDouble()) == value.toDouble())
-            return int(value.toDouble());
-    }
-    return fallbackPort;
+    return configuration ? SystemProxyController::proxyPort(*configuration) : fallbackPort;
 }
 
 QString ShellExport::text(const QString& host, int port)

@@ -30,7 +30,7 @@ public:
     // "en…"; "127.0.0.1" when there is none.
     static QString host(const QList<Interface>& interfaces);
     static QList<Interface> machineInterfaces();
-    // "mixed-port", else "port" when an integer, else 7890; 7890 without a configuration.
+    // The port the system proxy points at; 7890 without a configuration.
     static int port(const std::optional<QJsonObject>& configuration);
     static QString text(const QString& host, int port);
 

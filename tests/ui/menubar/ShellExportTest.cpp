@@ -34,10 +34,6 @@ TEST(ShellExportTest, HostPortAndText)
     EXPECT_EQ(
         ShellExport::port(QJsonObject{{QStringLiteral("mixed-port"), 7000}, {QStringLiteral("port"), 7001}}),
         7000);
-    EXPECT_EQ(ShellExport::port(QJsonObject{{QStringLiteral("mixed-port"), QStringLiteral("x")},
-                                            {QStringLiteral("port"), 7001}}),
-              7001);
-    EXPECT_EQ(ShellExport::port(QJsonObject{{QStringLiteral("port"), 70.5}}), 7890);
     EXPECT_EQ(ShellExport::text(QStringLiteral("10.0.0.2"), 7890),
               QStringLiteral("export https_proxy=http://10.0.0.2:7890;export http_proxy=http://10.0.0.2:7890;"
                              "export all_proxy=socks5://10.0.0.2:7890"));
