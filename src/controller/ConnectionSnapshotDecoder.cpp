@@ -52,6 +52,20 @@ std::optional<std::pair<qint64, qsizetype>> plainIntegerAt(std::string_view text
     return std::pair<qint64, qsizetype>(negative ? -value : value, static_cast<qsizetype>(at - from));
 }
 
+// A connection's id as the message spells it, not copied: it is a view into the message that last had the
+// connection, moved along to each new message (the same bytes, so its place in a table stays).
+struct IDKey
+{
+    mutable std::string_view bytes;
+
+    bool operator==(const IDKey& other) const { return bytes == other.bytes; }
+};
+
+size_t qHash(const IDKey& key, size_t seed)
+{
+    return qHashBits(key.bytes.data(), key.bytes.size(), seed);
+}
+
 // The connection table is sent again every second and nearly all of it comes back unchanged: the kernel
 // writes a connection the same way every second but for its byte counters. The memory keeps each
 // connection by its id with the text it was last read from; an element whose text is that text but for
@@ -157,6 +171,18 @@ private:
         }
     };
 
+    // The connection known by `id` (a view into this message), marked as seen in it.
+    Known& connection(std::string_view id)
+    {
+        auto found = m_connections.find(IDKey{id});
+        if (found == m_connections.end())
+            found = m_connections.emplace(IDKey{id}, Known());
+        else
+            found.key().bytes = id;
+        found->seen = m_messages;
+        return *found;
+    }
+
     // The connection as last read when `text` starts with its element but for the counters' digits; the
     // memory then holds `text` as its text.
     static std::optional<Element> recall(Known& known, std::string_view text);
@@ -164,13 +190,12 @@ private:
     std::optional<ConnectionItem> read(std::string_view json, Known* known);
     // An element's object; `text` is where the element's text starts.
     Fields fields(ondemand::object& object, const char* text);
-    using Connections = QHash<QByteArray, Known>;
-    // Remembers an element read anew in `connections` by its id, if it has one as the kernel writes it.
-    void rememberByID(Connections& connections, const Fields& fields, std::string_view text);
+    // Remembers an element read anew by its id, if it has one as the kernel writes it.
+    void rememberByID(const Fields& fields, std::string_view text);
     static void remember(Known& known, const Fields& fields, std::string_view text);
     // `text`: where the parser's copy of the message starts (the texts remembered are the message's own).
     void readConnections(Value& value, ondemand::document& document, const char* text,
-                         ConnectionSnapshot& snapshot, qsizetype expected, Connections& connections);
+                         ConnectionSnapshot& snapshot, qsizetype expected);
     QStringList readChains(std::string_view json);
     // Reads texts apart from the message, each with a parser of its own: an element's walk meets chains it
     // has not seen yet.
@@ -204,7 +229,7 @@ private:
 
     QHash<QByteArray, QString> m_texts;
     QHash<QByteArray, QStringList> m_chains;
-    Connections m_connections;
+    QHash<IDKey, Known> m_connections;
     quint64 m_messages = 0;
     QByteArray m_message;
     QByteArray m_previous;
@@ -539,9 +564,8 @@ std::optional<std::string_view> leadingID(std::string_view json)
 Memory::Element Memory::element(std::string_view text)
 {
     const auto id = leadingID(text);
-    Known* known = id ? &find(m_connections, *id, [] { return Known(); }) : nullptr;
+    Known* known = id ? &connection(*id) : nullptr;
     if (known) {
-        known->seen = m_messages;
         if (auto recalled = recall(*known, text))
             return *recalled;
         // Its last text belongs to the message before, which goes.
@@ -641,11 +665,10 @@ void Memory::remember(Known& known, const Fields& fields, std::string_view text)
         known.counters = fields.counters;
 }
 
-void Memory::rememberByID(Connections& connections, const Fields& fields, std::string_view text)
+void Memory::rememberByID(const Fields& fields, std::string_view text)
 {
     if (const auto id = leadingID(text)) {
-        Known& known = find(connections, *id, [] { return Known(); });
-        known.seen = m_messages;
+        Known& known = connection(*id);
         remember(known, fields, text);
     }
 }
@@ -678,17 +701,17 @@ ConnectionSnapshot Memory::readWhole(qsizetype expected)
     ondemand::object object;
     check(document.get_object().get(object));
     ConnectionSnapshot snapshot;
-    // Every element is remembered anew: into a table of their own, which then replaces the one before
-    // whole rather than the old connections being taken out of it one by one.
-    Connections connections;
-    connections.reserve(expected);
+    // Every element is remembered anew, so the connections remembered before go first, whole rather than
+    // one by one at the end, and the new ones take the memory they leave.
+    m_connections.clear();
+    m_connections.reserve(expected);
     for (auto result : object) {
         ondemand::field field;
         check(std::move(result).get(field));
         const ondemand::raw_json_string key = field.key();
         Value& member = field.value();
         if (key.unsafe_is_equal("connections"))
-            readConnections(member, document, text, snapshot, expected, connections);
+            readConnections(member, document, text, snapshot, expected);
         else if (key.unsafe_is_equal("downloadTotal"))
             snapshot.downloadTotal = intOf(member).value_or(0);
         else if (key.unsafe_is_equal("uploadTotal"))
@@ -698,12 +721,11 @@ ConnectionSnapshot Memory::readWhole(qsizetype expected)
     const char* after = nullptr;
     if (document.current_location().get(after) != OUT_OF_BOUNDS)
         throw Malformed{};
-    m_connections.swap(connections);
     return snapshot;
 }
 
 void Memory::readConnections(Value& value, ondemand::document& document, const char* text,
-                             ConnectionSnapshot& snapshot, qsizetype expected, Connections& connections)
+                             ConnectionSnapshot& snapshot, qsizetype expected)
 {
     snapshot.activeCount = 0;
     snapshot.connections.clear();
@@ -730,9 +752,15 @@ void Memory::readConnections(Value& value, ondemand::document& document, const c
         check(document.current_location().get(next));
         while (next > from && isSpace(next[-1]))
             --next;
+        if (expected == 0) {
+            // Nothing told how many to make room for (a first message): as many as the rest of the message
+            // holds of elements as long as this one.
+            expected = (m_message.size() - (from - text)) / (next - from + 1);
+            snapshot.connections.reserve(expected);
+            m_connections.reserve(m_connections.size() + expected);
+        }
         rememberByID(
-            connections, read,
-            std::string_view(m_message.constData() + (from - text), static_cast<size_t>(next - from)));
+            read, std::string_view(m_message.constData() + (from - text), static_cast<size_t>(next - from)));
         if (read.connection) {
             if (!read.connection->start.isValid())
                 read.connection->start = QDateTime::currentDateTimeUtc();

@@ -183,6 +183,13 @@ TEST(ConnectionSnapshotDecoderTest, ReadsAsTheTreeReaderDoes)
     turned += old;
     for (const QByteArray& message : {table(old, 0), table(turned, 1), table(turned, 2), table(old, 3)})
         expectReadAsTheTreeReaderDoes(message);
+    // A message that only borrows its bytes, which go before the next one comes.
+    {
+        const QByteArray lent = table(old, 4);
+        ASSERT_TRUE(
+            ConnectionSnapshotDecoder::decode(QByteArray::fromRawData(lent.constData(), lent.size())));
+    }
+    expectReadAsTheTreeReaderDoes(table(old, 5));
 
     const auto first = ConnectionSnapshotDecoder::decode(messages[0]);
     EXPECT_EQ(first->activeCount, 8);
