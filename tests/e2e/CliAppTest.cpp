@@ -3,9 +3,8 @@
 // of its own, so that the TUN switch and the desktop proxy never reach this machine's network; the desktop
 // proxy is GNOME's keyfile backend inside the test's home.
 #include "app/AppUpdateFlow.h"
-#include "platform/HelperRegistration.h"
 #include "platform/Settings.h"
-#include "runtime/GitHubReleaseService.h"
+#include "support/AppTestSetup.h"
 #include "support/QtPrinters.h"
 #include "support/ReleaseFeedServer.h"
 #include "support/TestHttpServer.h"
@@ -44,14 +43,6 @@ struct CliRun
     QJsonObject object() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
     QJsonArray list() const { return QJsonDocument::fromJson(out.toUtf8()).array(); }
 };
-
-QByteArray gzip(const QString& file)
-{
-    QProcess process;
-    process.start(QStringLiteral("gzip"), {QStringLiteral("-1"), QStringLiteral("-c"), file});
-    process.waitForFinished(60000);
-    return process.readAllStandardOutput();
-}
 
 QJsonObject findNamed(const QJsonArray& list, const QString& name)
 {
@@ -117,10 +108,7 @@ protected:
             m_app.terminate();
             m_app.waitForFinished(15000);
         }
-        HelperRegistration::Options options;
-        options.socketPath = helperSocket();
-        options.systemctl = QStringLiteral("/bin/false");
-        test::await(HelperRegistration(options).unregisterService());
+        test::unregisterHelper(helperSocket());
     }
 
     QString workspace() const { return m_dir.filePath(QStringLiteral("workspace")); }
@@ -251,10 +239,8 @@ TEST_F(CliAppTest, DrivesTheRunningApplicationThroughTheControlSocket)
 
     // A newer stable kernel whose archive is no archive: the installer's own cause, and the kernel on
     // disk stays the running one.
-    const QString asset =
-        QStringLiteral("mihomo-") + GitHubReleaseService::architectureTag() + QStringLiteral("-v1.19.31.gz");
     m_feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
-                   {{asset, QByteArray("not a gzip archive")}});
+                   {test::ReleaseFeedServer::kernelAsset("v1.19.31", "not a gzip archive")});
     const CliRun failed = tarnwick({QStringLiteral("kernel"), QStringLiteral("upgrade")});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.err, QStringLiteral("Kernel installation failed: File system operation failed: Gunzip "
@@ -267,7 +253,7 @@ TEST_F(CliAppTest, DrivesTheRunningApplicationThroughTheControlSocket)
 
     // The same release republished whole: found, installed, and the kernel restarted on it.
     m_feed.publish(QStringLiteral("MetaCubeX/mihomo"), QStringLiteral("v1.19.31"), false,
-                   {{asset, gzip(test::kernelPath())}});
+                   {test::ReleaseFeedServer::kernelAsset("v1.19.31", test::gzipped(test::kernelPath()))});
     EXPECT_EQ(
         tarnwick({QStringLiteral("kernel"), QStringLiteral("check"), QStringLiteral("--json")}).object(),
         QJsonDocument::fromJson(R"({"current":"v1.19.30","latest":"v1.19.31","channel":"stable",
